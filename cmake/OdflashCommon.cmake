@@ -1,0 +1,47 @@
+# Compiler settings shared by every target of the project.
+
+add_library(odflash_options INTERFACE)
+target_include_directories(odflash_options INTERFACE ${PROJECT_SOURCE_DIR}/src)
+target_compile_options(odflash_options INTERFACE -Wall -Wextra -Wpedantic -Wshadow -Wno-missing-field-initializers)
+
+if(ODFLASH_SANITIZE)
+  target_compile_options(odflash_options INTERFACE -fsanitize=address,undefined -fno-omit-frame-pointer -fno-sanitize-recover=all)
+  target_link_options(odflash_options INTERFACE -fsanitize=address,undefined)
+endif()
+
+if(WIN32)
+  # Windows programs must run with no MinGW runtime DLL beside them.
+  target_link_options(odflash_options INTERFACE -static -static-libgcc -static-libstdc++)
+  target_compile_definitions(odflash_options INTERFACE WIN32_LEAN_AND_MEAN NOMINMAX _WIN32_WINNT=0x0501)
+endif()
+
+# Header-only libraries from Debian (CLI11, nlohmann-json). Cross builds must not see the
+# host's /usr/include, so they get a folder that links to those two libraries alone.
+add_library(odflash_header_libs INTERFACE)
+if(CMAKE_CROSSCOMPILING)
+  set(_hdr ${PROJECT_BINARY_DIR}/host-headers)
+  file(MAKE_DIRECTORY ${_hdr})
+  foreach(lib CLI nlohmann)
+    if(NOT EXISTS ${_hdr}/${lib} AND EXISTS /usr/include/${lib})
+      file(CREATE_LINK /usr/include/${lib} ${_hdr}/${lib} SYMBOLIC)
+    endif()
+  endforeach()
+  target_include_directories(odflash_header_libs SYSTEM INTERFACE ${_hdr})
+endif()
+
+# Collects the sources of a folder: *Win32.cpp only on Windows, *Posix.cpp only elsewhere.
+function(odflash_folder_sources out dir)
+  file(GLOB _all CONFIGURE_DEPENDS ${dir}/*.cpp)
+  set(_kept)
+  foreach(f ${_all})
+    get_filename_component(_name ${f} NAME_WE)
+    if(_name MATCHES "Win32$" AND NOT WIN32)
+      continue()
+    endif()
+    if(_name MATCHES "Posix$" AND WIN32)
+      continue()
+    endif()
+    list(APPEND _kept ${f})
+  endforeach()
+  set(${out} ${_kept} PARENT_SCOPE)
+endfunction()

@@ -1,0 +1,36 @@
+#!/usr/bin/env bash
+# Installs what a fresh Debian 12 machine lacks to build and test odflash on every preset.
+# Idempotent: when every package is present it only checks and returns.
+set -euo pipefail
+
+packages=(
+  # Linux build and tests
+  build-essential cmake ninja-build pkg-config git
+  libgtest-dev libgmock-dev googletest libbenchmark-dev
+  libcli11-dev nlohmann-json3-dev
+  # Windows builds (MinGW-w64) and their tests under Wine, driven under Xvfb
+  g++-mingw-w64-x86-64 g++-mingw-w64-i686 wine64 xvfb xdotool imagemagick x11-utils
+  # Linux window
+  qt6-base-dev fonts-dejavu-core
+  # A real kernel for the SG_IO transport test
+  qemu-system-x86 linux-image-amd64 busybox-static cpio
+)
+
+missing=()
+for p in "${packages[@]}"; do
+  if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed'; then
+    missing+=("$p")
+  fi
+done
+
+if [ ${#missing[@]} -eq 0 ]; then
+  echo "setup: all ${#packages[@]} packages present"
+  exit 0
+fi
+
+echo "setup: installing ${missing[*]}"
+sudo_cmd=()
+[ "$(id -u)" -eq 0 ] || sudo_cmd=(sudo)
+export DEBIAN_FRONTEND=noninteractive
+"${sudo_cmd[@]}" apt-get update -q
+"${sudo_cmd[@]}" apt-get install -y -q --no-install-recommends "${missing[@]}"

@@ -1,0 +1,36 @@
+#pragma once
+// The command line's subcommands. Each command lives in its own Command*.cpp and registers
+// itself with RegisterCommand at start-up; main() parses and runs the one the user named.
+
+#include <functional>
+#include <string>
+
+namespace CLI {
+class App;
+}
+
+namespace cli {
+
+// Exit codes shared by every command (documented in --help and the README).
+enum ExitCode : int {
+  kExitSuccess = 0,
+  kExitFailure = 1,         // bad input file, I/O error, refused build
+  kExitUsage = 2,           // wrong arguments
+  kExitNoEligibleDrive = 3, // no drive fits the flasher's payload
+  kExitDeclined = 4,        // the update question was answered No
+  kExitDriveCommand = 5,    // a drive command failed
+  kExitVerifyMismatch = 6,  // read-back differs from what was written
+  kExitFlashFailed = 7,     // the drive did not commit the image
+};
+
+// Called with the subcommand's CLI11 object to declare its options; returns the action that
+// runs the command once parsing succeeded.
+using CommandSetup = std::function<std::function<int()>(CLI::App& command)>;
+
+// order sorts the commands in --help (smaller first).
+bool RegisterCommand(int order, std::string name, std::string description, CommandSetup setup);
+
+// The one-line error every command prints on failure: "odflash: <what>" to stderr.
+void PrintError(const std::string& what);
+
+} // namespace cli

@@ -1,0 +1,79 @@
+#include <CLI/CLI.hpp>
+
+#include <algorithm>
+#include <cstdio>
+#include <memory>
+#include <vector>
+
+#include "cli/Command.h"
+
+namespace cli {
+namespace {
+
+struct Registration {
+  int order;
+  std::string name;
+  std::string description;
+  CommandSetup setup;
+};
+
+std::vector<Registration>& Registry() {
+  static std::vector<Registration> registry;
+  return registry;
+}
+
+constexpr const char* kExitCodeHelp =
+    "Exit codes: 0 success, 1 failure (bad file, I/O error, refused build), 2 usage error,\n"
+    "3 no eligible drive, 4 update declined, 5 drive command failed,\n"
+    "6 verification mismatch, 7 flash failed.";
+
+} // namespace
+
+bool RegisterCommand(int order, std::string name, std::string description, CommandSetup setup) {
+  Registry().push_back({order, std::move(name), std::move(description), std::move(setup)});
+  return true;
+}
+
+void PrintError(const std::string& what) { std::fprintf(stderr, "odflash: %s\n", what.c_str()); }
+
+} // namespace cli
+
+int main(int argc, char** argv) {
+  CLI::App app{"odflash: firmware update utility for optical drives (command-line companion)",
+               "odflash"};
+  app.footer(cli::kExitCodeHelp);
+  app.require_subcommand(1);
+
+  auto registry = cli::Registry();
+  std::sort(registry.begin(), registry.end(),
+            [](const auto& a, const auto& b) { return a.order < b.order; });
+  std::vector<std::pair<CLI::App*, std::function<int()>>> actions;
+  for (auto& entry : registry) {
+    CLI::App* command = app.add_subcommand(entry.name, entry.description);
+    command->footer(cli::kExitCodeHelp);
+    actions.emplace_back(command, entry.setup(*command));
+  }
+
+  try {
+    app.parse(argc, argv);
+  } catch (const CLI::CallForHelp& e) {
+    return app.exit(e);
+  } catch (const CLI::CallForAllHelp& e) {
+    return app.exit(e);
+  } catch (const CLI::ParseError& e) {
+    cli::PrintError(e.what());
+    return cli::kExitUsage;
+  }
+
+  for (auto& [command, action] : actions) {
+    if (command->parsed()) {
+      try {
+        return action();
+      } catch (const std::exception& e) {
+        cli::PrintError(e.what());
+        return cli::kExitFailure;
+      }
+    }
+  }
+  return cli::kExitUsage;
+}
