@@ -1,0 +1,33 @@
+// odflash-payload-probe: a small program that carries the payload block and prints what it
+// reads from its own block. The tests build flashers from it and check that a patched copy
+// starts in the flashing role with the patched fields.
+
+#include <cstdio>
+
+#include "builder/ImageKind.h"
+#include "builder/PayloadBlock.h"
+#include "builder/PayloadTexts.h"
+
+int main() {
+  const builder::PayloadBlock& block = builder::OwnPayloadBlock();
+  if (block.HasBuilderTag()) {
+    std::printf("role: builder\n");
+    return 0;
+  }
+  if (!block.ImageLengthFits()) {
+    std::fprintf(stderr, "damaged payload: image length %u exceeds the image region of %zu bytes\n",
+                 static_cast<unsigned>(block.ImageLength()), builder::kImageCapacity);
+    return 1;
+  }
+  const builder::PayloadTexts texts = builder::MakePayloadTexts(block);
+  std::printf("role: flasher\n");
+  std::printf("model: %s\n", texts.ModelName.c_str());
+  std::printf("inquiry: %s\n", texts.InquiryId.c_str());
+  std::printf("firmware range: %s\n", texts.FirmwareRange.c_str());
+  std::printf("vendor: %s\n", texts.VendorName.c_str());
+  std::printf("note: %s\n", block.Note().c_str());
+  std::printf("new revision: %s\n", block.NewRevision().c_str());
+  std::printf("image length: %u\n", static_cast<unsigned>(block.ImageLength()));
+  std::printf("image kind: %s\n", builder::ImageKindName(builder::CheckNewFormatBIN(block.ImageRegion())));
+  return 0;
+}
