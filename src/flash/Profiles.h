@@ -9,9 +9,11 @@
 #include <span>
 #include <string_view>
 
-#include "flash/ImageKind.h"
+#include "builder/ImageKind.h"
 
 namespace flash {
+
+using builder::ImageKind;
 
 inline constexpr std::size_t kRoutineStoreSize = 5606;
 inline constexpr std::size_t kProfileEntryCount = 7;

@@ -4,6 +4,7 @@
 
 #include "flash/Eligibility.h"
 #include "flash/UpdateQuestion.h"
+#include "TestPayload.h"
 
 namespace {
 
@@ -46,12 +47,6 @@ INSTANTIATE_TEST_SUITE_P(
         QuestionCase{"ShorterIsSmaller", "K4P", "K4P5", false, "\nUpdate Firmware K4P to K4P5 ?\n", MessageKind::Confirmation}),
     [](const auto& testCase) { return std::string(testCase.param.name); });
 
-std::string Field(const std::string& text) {
-  std::string field = text;
-  field.resize(25, '\0');
-  return field;
-}
-
 struct EligibilityCase {
   const char* name;
   const char* inquiry;
@@ -65,8 +60,12 @@ class DriveEligibility : public testing::TestWithParam<EligibilityCase> {};
 
 TEST_P(DriveEligibility, FollowsIdentityRangeAndMarkers) {
   const EligibilityCase& c = GetParam();
-  const auto terms = flash::MakeEligibilityTerms(Field(c.inquiry), Field(c.range));
-  EXPECT_EQ(flash::DriveIsEligible(terms, c.driveIdentity, c.driveRevision), c.eligible);
+  flashtest::PayloadFields fields;
+  fields.inquiry = c.inquiry;
+  fields.firmwareRange = c.range;
+  const flashtest::TestPayload payload(fields, {});
+  const auto texts = builder::MakePayloadTexts(payload.Block());
+  EXPECT_EQ(flash::DriveIsEligible(texts, c.driveIdentity, c.driveRevision), c.eligible);
 }
 
 constexpr const char* kInquiry = "HBQ     MX77004150Q";
