@@ -1,0 +1,192 @@
+#include "drive/Cddrive.h"
+
+#include <cstdio>
+#include <cstring>
+
+#include "sys/Messages.h"
+
+namespace drive {
+namespace {
+
+constexpr std::size_t kIdentityFieldWidth = 28;
+constexpr std::size_t kVendorProductWidth = 24;
+
+} // namespace
+
+CDDrive::CDDrive(char letter, std::uint8_t adapter, std::uint8_t target, std::uint8_t lun) {
+  DriveAddress address;
+  address.Letter = letter;
+  address.Adapter = adapter;
+  address.Target = target;
+  address.Lun = lun;
+  Construct(address);
+}
+
+CDDrive::CDDrive(const DriveAddress& address) { Construct(address); }
+
+void CDDrive::Construct(const DriveAddress& address) {
+  TransportState& state = State();
+  if (state.OpenCount == 0) {
+    const std::uint8_t setUp = CurrentTransport().SetUp();
+    if (setUp != kResultOpened) {
+      state.LastResult = setUp;
+      return;
+    }
+    state.UsePassThrough = CurrentTransport().Kind() == TransportKind::PassThrough;
+    state.IoBuffer = state.DefaultBuffer.data();
+    state.IoBufferLength = kDefaultBufferLength;
+  }
+  address_ = address;
+  Letter = address.Letter;
+  Adapter = address.Adapter;
+  Target = address.Target;
+  Lun = address.Lun;
+  if (Open()) {
+    state.LastResult = kResultOpened;
+    ++state.OpenCount;
+    counted_ = true;
+  } else {
+    state.LastResult = kResultOpenFailed;
+  }
+}
+
+CDDrive::~CDDrive() {
+  // Only a drive that opened was counted; a dropped probe holds nothing and must not lower the
+  // count of the drives that did open.
+  if (counted_) {
+    channel_.reset();
+    if (State().OpenCount > 0) --State().OpenCount;
+  }
+}
+
+bool CDDrive::Open() {
+  channel_ = CurrentTransport().Open(address_);
+  if (!channel_) {
+    // The transport has shown "Error opening: ..."; from now on failures are reported.
+    State().ReportErrors = true;
+    ReportSense();
+    return false;
+  }
+  if (Identify()) return true;
+  channel_.reset();
+  return false;
+}
+
+int CDDrive::Execute(std::uint8_t cdb0, std::uint8_t cdb1, std::uint8_t cdb2, std::uint8_t cdb3,
+                     std::uint8_t cdb4, std::uint8_t cdb5, std::uint8_t cdb6, std::uint8_t cdb7,
+                     std::uint8_t cdb8, std::uint8_t cdb9, std::uint8_t cdb10, std::uint8_t cdb11,
+                     std::uint8_t direction, std::uint32_t length) {
+  return Execute({cdb0, cdb1, cdb2, cdb3, cdb4, cdb5, cdb6, cdb7, cdb8, cdb9, cdb10, cdb11},
+                 direction, length);
+}
+
+int CDDrive::Execute(const std::array<std::uint8_t, kCdbLength>& cdb, std::uint8_t direction,
+                     std::uint32_t length) {
+  TransportState& state = State();
+  CommandBlock command;
+  command.Cdb = cdb;
+  command.DataIn = direction == 1;
+  command.Length = length;
+  command.Data = state.UseInquiryBuffer ? state.InquiryBuffer.data() : state.IoBuffer;
+  command.TimeoutSeconds = state.TimeoutSeconds;
+
+  CommandOutcome outcome;
+  const std::uint32_t capacity =
+      state.UseInquiryBuffer ? static_cast<std::uint32_t>(kInquiryBufferLength) : state.IoBufferLength;
+  if (length > capacity || (command.Data == nullptr && length != 0)) {
+    // Refused before it reaches the drive: the data would overrun the buffer. Reported as an
+    // invalid field so that callers judging by the sense bytes stop too.
+    outcome.SenseKey = 0x05;
+    outcome.Asc = 0x24;
+  } else if (channel_) {
+    outcome = channel_->Send(command);
+  }
+  SenseKey = outcome.SenseKey;
+  Asc = outcome.Asc;
+  Ascq = outcome.Ascq;
+  Status = outcome.Status;
+  OsError = 0;
+  if (outcome.Success) return outcome.Result;
+  ReportSense();
+  return 0;
+}
+
+void CDDrive::ReportSense() {
+  OsError = CurrentTransport().LastSystemError();
+  if (!State().ReportErrors) return;
+  char text[256];
+  const std::optional<std::string> systemText = CurrentTransport().SystemErrorText(OsError);
+  if (systemText) {
+    std::snprintf(text, sizeof text, "SenseCode: %02X %02X %02X, %02X, Error: %d, %s", SenseKey, Asc,
+                  Ascq, Status, static_cast<int>(OsError), systemText->c_str());
+  } else {
+    std::snprintf(text, sizeof text,
+                  "SenseCode: %02X %02X %02X, %02X, Error: %d, Format message failed.", SenseKey,
+                  Asc, Ascq, Status, static_cast<int>(OsError));
+  }
+  sys::ShowMessage(text, sys::MessageKind::Plain);
+}
+
+bool CDDrive::SenseMatches(std::uint8_t key, std::uint8_t asc, std::uint8_t ascq) const {
+  return SenseKey == key && Asc == asc && Ascq == ascq;
+}
+
+std::string CDDrive::SenseText() const {
+  char text[40];
+  std::snprintf(text, sizeof text, "%02X %02X %02X. %02X, %04X", SenseKey, Asc, Ascq, Status,
+                static_cast<unsigned>(OsError));
+  return text;
+}
+
+bool CDDrive::Identify() {
+  TransportState& state = State();
+  state.UseInquiryBuffer = true;
+  const int result = Execute(0x12, 0, 0, 0, 0x80, 0, 0, 0, 0, 0, 0, 0, 1, 128);
+  state.UseInquiryBuffer = false;
+  if (result == 0) {
+    IdentityText = "0";
+    identityField_.clear();
+    return false;
+  }
+  // Bytes 8 to 35, stopping at a zero byte, right-aligned in 28 characters.
+  char field[kIdentityFieldWidth + 1] = {};
+  std::memcpy(field, state.InquiryBuffer.data() + 8, kIdentityFieldWidth);
+  char identity[kIdentityFieldWidth + 1];
+  std::snprintf(identity, sizeof identity, "%28.28s", field);
+  identityField_ = identity;
+  char text[64];
+  std::snprintf(text, sizeof text, "%d-%d-%d %c: %s", Adapter, Target, Lun, Letter, identity);
+  IdentityText = text;
+  return true;
+}
+
+std::string CDDrive::GetIdentity() { return Identify() ? IdentityText : std::string("0"); }
+
+std::string CDDrive::VendorProductText() const {
+  return identityField_.empty() ? std::string() : identityField_.substr(0, kVendorProductWidth);
+}
+
+std::string CDDrive::RevisionText() const {
+  return identityField_.empty() ? std::string() : identityField_.substr(kVendorProductWidth);
+}
+
+void CDDrive::SetTimeout(std::uint16_t seconds) { State().TimeoutSeconds = seconds; }
+
+void CDDrive::SetBuffer(std::uint8_t* buffer, std::uint32_t length) {
+  TransportState& state = State();
+  if (buffer == nullptr) {
+    state.IoBuffer = state.DefaultBuffer.data();
+    state.IoBufferLength = kDefaultBufferLength;
+  } else {
+    state.IoBuffer = buffer;
+    state.IoBufferLength = length;
+  }
+}
+
+std::uint8_t* CDDrive::GetBuffer() { return State().IoBuffer; }
+
+std::uint32_t CDDrive::IoBufferLength() { return State().IoBufferLength; }
+
+std::uint8_t CDDrive::LastResult() { return State().LastResult; }
+
+} // namespace drive

@@ -1,0 +1,92 @@
+#pragma once
+// CDDrive: one optical drive, its command transport, its last sense outcome and its identity.
+// The transport state (buffer, time-out, error switch, open count) is process-wide and shared by
+// every drive; the operations that change it are static but may be called on any drive.
+
+#include <array>
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "drive/Transport.h"
+
+namespace drive {
+
+class CDDrive {
+public:
+  // Sets the transport up when no drive is open, opens and identifies the drive; the outcome is
+  // in LastResult() (0 when the drive is ready to use).
+  CDDrive(char letter, std::uint8_t adapter, std::uint8_t target, std::uint8_t lun);
+  // The same for an address found by enumeration (carries the device path).
+  explicit CDDrive(const DriveAddress& address);
+  // Gives back the device and lowers OpenCount, only for a drive that opened and was counted.
+  ~CDDrive();
+  CDDrive(const CDDrive&) = delete;
+  CDDrive& operator=(const CDDrive&) = delete;
+
+  // Sends one command: 12 CDB bytes, direction (1 = data in, anything else = data out) and the
+  // transfer length; data goes through the process-wide buffer (INQUIRY: its own buffer).
+  // Fills the sense outcome; returns nonzero on success, 0 on failure (after ReportSense).
+  int Execute(std::uint8_t cdb0, std::uint8_t cdb1, std::uint8_t cdb2, std::uint8_t cdb3,
+              std::uint8_t cdb4, std::uint8_t cdb5, std::uint8_t cdb6, std::uint8_t cdb7,
+              std::uint8_t cdb8, std::uint8_t cdb9, std::uint8_t cdb10, std::uint8_t cdb11,
+              std::uint8_t direction, std::uint32_t length);
+  int Execute(const std::array<std::uint8_t, kCdbLength>& cdb, std::uint8_t direction,
+              std::uint32_t length);
+  // Records the system's error code in OsError and, once error reporting is on, shows the sense
+  // message box.
+  void ReportSense();
+  // True when the last command left exactly this sense key byte, ASC and ASCQ.
+  bool SenseMatches(std::uint8_t key, std::uint8_t asc, std::uint8_t ascq) const;
+  // "%02X %02X %02X. %02X, %04X" of SenseKey, Asc, Ascq, Status, OsError.
+  std::string SenseText() const;
+
+  // Sends INQUIRY again; returns IdentityText, or "0" when the drive did not answer.
+  std::string GetIdentity();
+  // Sends INQUIRY and rebuilds IdentityText; false (IdentityText "0") when it failed.
+  bool Identify();
+  // The vendor and product identification (24 characters) of the last INQUIRY; empty when the
+  // drive has not answered one.
+  std::string VendorProductText() const;
+  // The revision level (4 characters) of the last INQUIRY; empty when there is none.
+  std::string RevisionText() const;
+  // Where the drive is: device path ("\\.\E:", "/dev/sr0") or the transport's own name.
+  const std::string& DevicePath() const { return address_.DevicePath; }
+  // True when construction opened and identified the drive (it then counts in OpenCount).
+  bool IsOpen() const { return counted_; }
+
+  // Transport state operations (process-wide).
+  static void SetTimeout(std::uint16_t seconds);
+  // Null selects the internal 2352-byte default buffer, whatever the length.
+  static void SetBuffer(std::uint8_t* buffer, std::uint32_t length);
+  static std::uint8_t* GetBuffer();
+  static std::uint32_t IoBufferLength();
+  static std::uint8_t LastResult();
+
+  // Identity.
+  char Letter = ' ';
+  std::uint8_t Adapter = 0;
+  std::uint8_t Target = 0;
+  std::uint8_t Lun = 0;
+  // Sense outcome of the last command.
+  std::uint8_t SenseKey = 0;
+  std::uint8_t Asc = 0;
+  std::uint8_t Ascq = 0;
+  std::uint8_t Status = 0;
+  std::uint32_t OsError = 0;
+  // "%d-%d-%d %C: %28.28s"; empty until the first INQUIRY, "0" after a failed one.
+  std::string IdentityText;
+
+private:
+  void Construct(const DriveAddress& address);
+  bool Open();
+
+  DriveAddress address_;
+  std::unique_ptr<DeviceChannel> channel_;
+  bool counted_ = false;
+  // The 28-character identity field ("%28.28s" of INQUIRY bytes 8 to 35) of the last
+  // successful INQUIRY; empty when the last INQUIRY failed.
+  std::string identityField_;
+};
+
+} // namespace drive

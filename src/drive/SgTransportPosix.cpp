@@ -1,0 +1,132 @@
+// Linux SG_IO transport: /dev/srN found through sysfs, one SG_IO ioctl per command.
+
+#include <fcntl.h>
+#include <scsi/sg.h>
+#include <sys/ioctl.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+
+#include "drive/DriveMessages.h"
+#include "drive/Platform.h"
+#include "drive/SgTransport.h"
+#include "drive/SysfsDrives.h"
+
+namespace drive {
+namespace {
+
+constexpr std::size_t kSenseBufferLength = 32;
+constexpr unsigned kDriverSense = 0x08; // driver_status bit: sense data is valid
+constexpr std::uint8_t kDescriptorSense = 0x72;
+
+class SgChannel : public DeviceChannel {
+public:
+  SgChannel(SgTransport& transport, int fd) : transport_(transport), fd_(fd) {}
+  ~SgChannel() override { ::close(fd_); }
+
+  // Success: the ioctl worked, the host and driver report no error and the sense key byte is 0.
+  CommandOutcome Send(const CommandBlock& command) override {
+    std::uint8_t cdb[kCdbLength];
+    std::memcpy(cdb, command.Cdb.data(), kCdbLength);
+    std::uint8_t sense[kSenseBufferLength] = {};
+    sg_io_hdr_t header{};
+    header.interface_id = 'S';
+    header.cmdp = cdb;
+    header.cmd_len = kCdbLength;
+    header.dxfer_direction =
+        command.Length == 0 ? SG_DXFER_NONE : (command.DataIn ? SG_DXFER_FROM_DEV : SG_DXFER_TO_DEV);
+    header.dxfer_len = command.Length;
+    header.dxferp = command.Length == 0 ? nullptr : command.Data;
+    header.sbp = sense;
+    header.mx_sb_len = kSenseBufferLength;
+    header.timeout = static_cast<unsigned>(command.TimeoutSeconds) * 1000u;
+
+    CommandOutcome outcome;
+    if (::ioctl(fd_, SG_IO, &header) < 0) {
+      transport_.SetLastError(static_cast<std::uint32_t>(errno));
+      return outcome;
+    }
+    outcome.Status = header.status;
+    if (header.sb_len_wr > 0) {
+      if ((sense[0] & 0x7F) == kDescriptorSense) {
+        // Descriptor format carries key, ASC and ASCQ in bytes 1 to 3.
+        outcome.SenseKey = sense[1] & 0x0F;
+        outcome.Asc = sense[2];
+        outcome.Ascq = sense[3];
+      } else {
+        outcome.SenseKey = sense[2];
+        outcome.Asc = sense[12];
+        outcome.Ascq = sense[13];
+      }
+    }
+    const bool hostFailed = header.host_status != 0 || (header.driver_status & ~kDriverSense) != 0;
+    transport_.SetLastError(hostFailed ? PlatformIoErrorCode() : 0);
+    outcome.Success = !hostFailed && outcome.SenseKey == 0;
+    outcome.Result = outcome.Success ? 1 : 0;
+    return outcome;
+  }
+
+private:
+  SgTransport& transport_;
+  int fd_;
+};
+
+DriveAddress ToAddress(const SysfsDrive& drive) {
+  DriveAddress address;
+  address.Letter = ' '; // Linux drives have no letter
+  address.Adapter = static_cast<std::uint8_t>(drive.Host);
+  address.Target = static_cast<std::uint8_t>(drive.Target);
+  address.Lun = static_cast<std::uint8_t>(drive.Lun);
+  address.DevicePath = drive.DevicePath;
+  return address;
+}
+
+} // namespace
+
+SgTransport::SgTransport(std::string sysfsRoot, std::string devRoot)
+    : sysfsRoot_(std::move(sysfsRoot)), devRoot_(std::move(devRoot)) {}
+
+std::unique_ptr<DeviceChannel> SgTransport::Open(const DriveAddress& address) {
+  std::string path = address.DevicePath;
+  if (path.empty()) {
+    // Addressed by numbers only: find the device with that host, target and lun.
+    for (const SysfsDrive& drive : FindSysfsDrives(sysfsRoot_, devRoot_))
+      if (drive.Host == address.Adapter && drive.Target == address.Target && drive.Lun == address.Lun)
+        path = drive.DevicePath;
+  }
+  const int fd = path.empty() ? -1 : ::open(path.c_str(), O_RDWR | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0) {
+    const int code = path.empty() ? ENODEV : errno;
+    lastError_ = static_cast<std::uint32_t>(code);
+    ShowOpenFailure(code, path.empty() ? "(no device at this address)" : path);
+    return nullptr;
+  }
+  lastError_ = 0;
+  return std::make_unique<SgChannel>(*this, fd);
+}
+
+std::vector<DriveAddress> SgTransport::Candidates() {
+  std::vector<DriveAddress> candidates;
+  for (const SysfsDrive& drive : FindSysfsDrives(sysfsRoot_, devRoot_))
+    if (drive.Host <= 0xFF && drive.Target <= 0xFF && drive.Lun <= 0xFF)
+      candidates.push_back(ToAddress(drive));
+  return candidates;
+}
+
+std::optional<std::string> SgTransport::SystemErrorText(std::uint32_t code) {
+  return PlatformErrorText(code);
+}
+
+std::unique_ptr<Transport> MakePlatformTransport() { return std::make_unique<SgTransport>(); }
+
+std::optional<std::string> PlatformErrorText(std::uint32_t code) {
+  std::string text = std::strerror(static_cast<int>(code));
+  text += '\n';
+  if (text.size() + 1 > kErrorTextBufferSize) return std::nullopt;
+  return text;
+}
+
+std::uint32_t PlatformIoErrorCode() { return EIO; }
+
+} // namespace drive

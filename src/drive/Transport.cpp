@@ -1,0 +1,68 @@
+#include "drive/Transport.h"
+
+#include <cstdlib>
+
+#include "drive/EmulatedTransport.h"
+#include "sim/EmulatedDrive.h"
+
+namespace drive {
+namespace {
+
+std::unique_ptr<Transport>& InstalledTransport() {
+  static std::unique_ptr<Transport> transport;
+  return transport;
+}
+
+} // namespace
+
+TransportState& State() {
+  static TransportState state;
+  return state;
+}
+
+Transport& CurrentTransport() {
+  std::unique_ptr<Transport>& transport = InstalledTransport();
+  if (!transport) transport = MakePlatformTransport();
+  return *transport;
+}
+
+void UseTransport(std::unique_ptr<Transport> transport) {
+  InstalledTransport() = std::move(transport);
+}
+
+void ResetTransportState() {
+  State() = TransportState{};
+  InstalledTransport().reset();
+}
+
+void UseEmulatedDrives(std::shared_ptr<sim::SimMachine> machine) {
+  UseTransport(std::make_unique<EmulatedTransport>(std::move(machine)));
+}
+
+bool UseEmulatedDrivesFromFile(const std::string& path, std::string& error) {
+  try {
+    UseEmulatedDrives(sim::SimMachine::FromFile(path));
+  } catch (const std::exception& e) {
+    error = e.what();
+    return false;
+  }
+  return true;
+}
+
+std::string SimFileFromEnvironment() {
+#ifdef _WIN32
+  return {};
+#else
+  const char* path = std::getenv("ODFLASH_SIM");
+  return path != nullptr ? path : "";
+#endif
+}
+
+bool IsEmulatedTransport() { return CurrentTransport().Kind() == TransportKind::Emulated; }
+
+std::shared_ptr<sim::SimMachine> EmulatedMachine() {
+  auto* emulated = dynamic_cast<EmulatedTransport*>(&CurrentTransport());
+  return emulated != nullptr ? emulated->Machine() : nullptr;
+}
+
+} // namespace drive

@@ -1,0 +1,132 @@
+#pragma once
+// The drive layer's transports and its process-wide transport state.
+//
+// One transport serves the whole process: Windows pass-through or ASPI (one Win32 transport that
+// chooses between them at set-up), Linux SG_IO, or the emulated drives. Each transport is a thin
+// layer that packs one command, makes one call and unpacks status and sense; judging the outcome
+// and reporting it is CDDrive's job.
+
+#include <array>
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace sim {
+class SimMachine;
+}
+
+namespace drive {
+
+// Codes of TransportState::LastResult.
+enum : std::uint8_t {
+  kResultOpened = 0x00,
+  kResultAspiNotReady = 0x60,   // GetASPI32SupportInfo did not report success
+  kResultAspiNoEntry = 0x61,    // an ASPI entry point is missing
+  kResultAspiNotLoaded = 0x62,  // WNASPI32.DLL failed to load
+  kResultOpenFailed = 0x63,     // the drive failed to open or to answer INQUIRY
+};
+
+inline constexpr std::size_t kCdbLength = 12;
+inline constexpr std::uint32_t kDefaultBufferLength = 2352;
+inline constexpr std::size_t kInquiryBufferLength = 256;
+inline constexpr std::uint16_t kDefaultTimeoutSeconds = 60;
+
+enum class TransportKind { PassThrough, Aspi, SgIo, Emulated };
+
+// One command as a transport receives it.
+struct CommandBlock {
+  std::array<std::uint8_t, kCdbLength> Cdb{};
+  bool DataIn = false;
+  std::uint32_t Length = 0;
+  std::uint8_t* Data = nullptr;
+  std::uint16_t TimeoutSeconds = kDefaultTimeoutSeconds;
+};
+
+// What a transport found out about one command.
+struct CommandOutcome {
+  bool Success = false;         // the transport's own success rule (see each transport)
+  int Result = 0;               // what Execute returns: nonzero on success
+  std::uint8_t SenseKey = 0;    // sense byte 2, unmasked
+  std::uint8_t Asc = 0;         // sense byte 12
+  std::uint8_t Ascq = 0;        // sense byte 13
+  std::uint8_t Status = 0;      // SCSI status (ASPI: SRB_Status)
+};
+
+// Where a drive is. DevicePath is filled by enumeration ("\\.\E:", "/dev/sr0", ...).
+struct DriveAddress {
+  char Letter = ' ';
+  std::uint8_t Adapter = 0;
+  std::uint8_t Target = 0;
+  std::uint8_t Lun = 0;
+  std::string DevicePath;
+};
+
+// A transport's connection to one drive (a device handle, a file descriptor, an ASPI request).
+class DeviceChannel {
+public:
+  virtual ~DeviceChannel() = default;
+  virtual CommandOutcome Send(const CommandBlock& command) = 0;
+};
+
+class Transport {
+public:
+  virtual ~Transport() = default;
+  virtual TransportKind Kind() const = 0;
+  // The set-up run while no drive is open; returns kResultOpened or a LastResult failure code
+  // (having shown its own message where there is one).
+  virtual std::uint8_t SetUp() = 0;
+  // Opens the drive at the address; null on failure, after showing the open-failure message
+  // (the caller then reports the sense outcome).
+  virtual std::unique_ptr<DeviceChannel> Open(const DriveAddress& address) = 0;
+  // The candidates that enumeration probes, in probe order.
+  virtual std::vector<DriveAddress> Candidates() = 0;
+  // The system's code for the last failure (GetLastError, errno), 0 when none.
+  virtual std::uint32_t LastSystemError() = 0;
+  // The system's text for a code, with its line break; empty when it does not fit the
+  // 80-byte message buffer or is unknown.
+  virtual std::optional<std::string> SystemErrorText(std::uint32_t code) = 0;
+};
+
+// The process-wide transport state, shared by every CDDrive.
+struct TransportState {
+  bool UsePassThrough = false;
+  bool ReportErrors = false;
+  bool UseInquiryBuffer = false;
+  std::uint16_t OpenCount = 0;
+  std::uint16_t TimeoutSeconds = kDefaultTimeoutSeconds;
+  std::uint8_t LastResult = kResultOpenFailed;
+  std::uint8_t* IoBuffer = nullptr;
+  std::uint32_t IoBufferLength = 0;
+  std::array<std::uint8_t, kInquiryBufferLength> InquiryBuffer{};
+  std::array<std::uint8_t, kDefaultBufferLength> DefaultBuffer{};
+};
+
+TransportState& State();
+// The transport of the process: the one installed last, else the platform's own
+// (Win32 on Windows, SG_IO elsewhere).
+Transport& CurrentTransport();
+// Installs a transport for the whole process; nullptr goes back to the platform's own.
+// Only while no drive is open.
+void UseTransport(std::unique_ptr<Transport> transport);
+// Back to the initial transport state and the platform's transport (for tests).
+void ResetTransportState();
+
+// Installs the emulated transport serving the machine's drives.
+void UseEmulatedDrives(std::shared_ptr<sim::SimMachine> machine);
+// Installs the emulated transport for a drive INI file; false with error set when the file is
+// missing or bad (the transport is then left unchanged).
+bool UseEmulatedDrivesFromFile(const std::string& path, std::string& error);
+// The emulated-drive file that a window front-end should use: $ODFLASH_SIM on Linux, empty
+// otherwise (on Windows the stand-in WNASPI32.DLL reads the variable itself).
+std::string SimFileFromEnvironment();
+// True when the process talks to emulated drives rather than hardware.
+bool IsEmulatedTransport();
+// The machine behind the emulated transport, null when another transport is in use.
+std::shared_ptr<sim::SimMachine> EmulatedMachine();
+
+// The platform transports, for front-ends and tests that want one explicitly.
+std::unique_ptr<Transport> MakePlatformTransport();
+
+} // namespace drive

@@ -1,0 +1,312 @@
+#include "sim/EmulatedDrive.h"
+
+#include <algorithm>
+#include <chrono>
+#include <cstring>
+#include <stdexcept>
+#include <thread>
+
+#include "sim/ImageRevision.h"
+
+namespace sim {
+namespace {
+
+constexpr std::uint8_t kTestUnitReady = 0x00;
+constexpr std::uint8_t kInquiry = 0x12;
+constexpr std::uint8_t kStartStopUnit = 0x1B;
+constexpr std::uint8_t kWriteBuffer = 0x3B;
+constexpr std::uint8_t kReadBuffer = 0x3C;
+constexpr std::uint8_t kPlayAudio10 = 0x45;
+constexpr std::uint8_t kStopPlayScan = 0x4E;
+constexpr std::uint8_t kVendor = 0xDF;
+
+constexpr std::uint8_t kStatusCheckCondition = 0x02;
+
+constexpr Sense kNoMedium{0x02, 0x3A, 0x00};
+constexpr Sense kBecomingReady{0x02, 0x04, 0x01};
+constexpr Sense kInvalidOpcode{0x05, 0x20, 0x00};
+constexpr Sense kInvalidField{0x05, 0x24, 0x00};
+constexpr Sense kSequenceError{0x05, 0x2C, 0x00};
+
+CommandResult Good(std::uint32_t transferred = 0) {
+  CommandResult result;
+  result.Transferred = transferred;
+  return result;
+}
+
+CommandResult Fail(const Sense& sense) {
+  CommandResult result;
+  result.Status = kStatusCheckCondition;
+  result.SenseData = MakeSense(sense);
+  return result;
+}
+
+std::uint32_t Be24(const std::uint8_t* bytes) {
+  return (std::uint32_t{bytes[0]} << 16) | (std::uint32_t{bytes[1]} << 8) | bytes[2];
+}
+
+// Pads or cuts to a fixed-width INQUIRY field.
+void PutField(std::uint8_t* out, const std::string& text, std::size_t width) {
+  std::memset(out, ' ', width);
+  std::memcpy(out, text.data(), std::min(width, text.size()));
+}
+
+} // namespace
+
+std::array<std::uint8_t, kSenseLength> MakeSense(const Sense& sense) {
+  std::array<std::uint8_t, kSenseLength> data{};
+  data[0] = 0x70;
+  data[2] = sense.Key;
+  data[7] = kSenseLength - 8;
+  data[12] = sense.Asc;
+  data[13] = sense.Ascq;
+  return data;
+}
+
+EmulatedDrive::EmulatedDrive(DriveConfig config)
+    : config_(std::move(config)),
+      memory_(kDriveMemorySize, 0),
+      eeprom_(kEepromSize, 0xFF),
+      revision_(config_.Revision) {
+  if (!config_.LogPath.empty()) {
+    logFile_ = std::fopen(config_.LogPath.c_str(), "a");
+    if (logFile_ == nullptr)
+      throw std::runtime_error("cannot open emulated drive log " + config_.LogPath);
+  }
+}
+
+EmulatedDrive::~EmulatedDrive() {
+  if (logFile_ != nullptr) std::fclose(logFile_);
+}
+
+std::string EmulatedDrive::LogLine(const std::uint8_t (&cdb)[12], bool dataIn, std::uint32_t length) {
+  char line[64];
+  int used = 0;
+  for (std::uint8_t byte : cdb) used += std::snprintf(line + used, sizeof line - used, "%02X ", byte);
+  std::snprintf(line + used, sizeof line - used, "%s %lu", dataIn ? "in" : "out",
+                static_cast<unsigned long>(length));
+  return line;
+}
+
+CommandResult EmulatedDrive::Execute(const std::uint8_t (&cdb)[12], bool dataIn, std::uint8_t* data,
+                                     std::uint32_t length) {
+  std::lock_guard lock(mutex_);
+  std::string line = LogLine(cdb, dataIn, length);
+  if (logFile_ != nullptr) {
+    std::fprintf(logFile_, "%s\n", line.c_str());
+    std::fflush(logFile_);
+  }
+  log_.push_back(std::move(line));
+  ModelTime(length);
+
+  ++commandCount_;
+  ++opcodeCounts_[cdb[0]];
+  if (const CommandFault* fault = DueFault(cdb[0])) {
+    if (fault->NoSense) {
+      CommandResult dropped;
+      dropped.Delivered = false;
+      return dropped;
+    }
+    return Fail(fault->Failure);
+  }
+  return Run(cdb, dataIn, data, length);
+}
+
+const CommandFault* EmulatedDrive::DueFault(std::uint8_t opcode) {
+  for (const CommandFault& fault : config_.Faults) {
+    if (!fault.Opcode) {
+      if (fault.Nth == commandCount_) return &fault;
+    } else if (*fault.Opcode == opcode && fault.Nth == opcodeCounts_[opcode]) {
+      return &fault;
+    }
+  }
+  return nullptr;
+}
+
+void EmulatedDrive::ModelTime(std::uint32_t length) {
+  std::uint64_t micros = config_.LatencyMicroseconds;
+  if (config_.BusBytesPerSecond != 0)
+    micros += std::uint64_t{length} * 1000000u / config_.BusBytesPerSecond;
+  if (micros == 0) return;
+  modelledMicroseconds_ += micros;
+  std::this_thread::sleep_for(std::chrono::microseconds(micros));
+}
+
+CommandResult EmulatedDrive::Run(const std::uint8_t (&cdb)[12], bool dataIn, std::uint8_t* data,
+                                 std::uint32_t length) {
+  switch (cdb[0]) {
+  case kInquiry:
+    return Inquiry(data, dataIn ? std::min<std::uint32_t>(length, cdb[4]) : 0);
+  case kTestUnitReady: {
+    // Each poll after a load uses up one "becoming ready" answer.
+    becomingReady_ = config_.NeverReady || becomingReadyLeft_ > 0;
+    if (becomingReadyLeft_ > 0) --becomingReadyLeft_;
+    return MediumCommand();
+  }
+  case kStartStopUnit:
+    if ((cdb[4] & 0x01) != 0) {
+      becomingReadyLeft_ = config_.BecomingReadyPolls;
+      becomingReady_ = config_.NeverReady || becomingReadyLeft_ > 0;
+    }
+    return Good();
+  case kStopPlayScan:
+  case kPlayAudio10:
+    return MediumCommand();
+  case kWriteBuffer:
+    return WriteBuffer(cdb, dataIn, data, length);
+  case kReadBuffer:
+    return ReadBuffer(cdb, data, dataIn ? length : 0);
+  case kVendor:
+    return Vendor(cdb, data, dataIn ? length : 0);
+  default:
+    return Fail(kInvalidOpcode);
+  }
+}
+
+CommandResult EmulatedDrive::MediumCommand() {
+  if (becomingReady_) return Fail(kBecomingReady);
+  if (!config_.Medium) return Fail(kNoMedium);
+  return Good();
+}
+
+CommandResult EmulatedDrive::Inquiry(std::uint8_t* data, std::uint32_t length) {
+  std::uint8_t inquiry[kInquiryLength] = {};
+  inquiry[0] = 0x05;                    // CD/DVD device
+  inquiry[1] = 0x80;                    // removable medium
+  inquiry[3] = 0x21;                    // response data format 1, ATAPI
+  inquiry[4] = kInquiryLength - 5;      // additional length
+  PutField(inquiry + 8, config_.Vendor, 8);
+  PutField(inquiry + 16, config_.Product, 16);
+  PutField(inquiry + 32, revision_, 4);
+  const std::uint32_t copied = std::min<std::uint32_t>(length, kInquiryLength);
+  if (copied != 0) std::memcpy(data, inquiry, copied);
+  return Good(copied);
+}
+
+CommandResult EmulatedDrive::WriteBuffer(const std::uint8_t (&cdb)[12], bool dataIn,
+                                         std::uint8_t* data, std::uint32_t length) {
+  if ((cdb[1] & 0x1F) != 0x05 || cdb[2] != 0x01) return Fail(kInvalidField);
+  const std::uint32_t offset = Be24(cdb + 3);
+  const std::uint32_t count = Be24(cdb + 6);
+  switch (cdb[9]) {
+  case 0x00:
+  case 0x7F: {
+    if (cdb[9] == 0x7F && count == 0) { // no data: enter the critical (flash) phase
+      critical_ = true;
+      return Good();
+    }
+    if (dataIn || length < count || offset > kDriveMemorySize || count > kDriveMemorySize - offset)
+      return Fail(kInvalidField);
+    std::memcpy(memory_.data() + offset, data, count);
+    if (cdb[9] == 0x00 && offset < kImageAreaSize)
+      imageExtent_ = std::max(imageExtent_, std::min(offset + count, kImageAreaSize));
+    return Good(count);
+  }
+  case 0x80:
+  case 0xA0: {
+    if (config_.FailCommit) return Fail(*config_.FailCommit);
+    if (imageExtent_ == 0) return Fail(kSequenceError);
+    flash_.assign(memory_.begin(), memory_.begin() + imageExtent_);
+    if (flash_.size() >= kImageRevisionOffset + kImageRevisionLength)
+      revision_.assign(reinterpret_cast<const char*>(flash_.data() + kImageRevisionOffset),
+                       kImageRevisionLength);
+    ++commits_;
+    critical_ = false;
+    if (dataIn && length != 0) std::memset(data, 0, length);
+    return Good(dataIn ? length : 0);
+  }
+  default:
+    return Fail(kInvalidField);
+  }
+}
+
+CommandResult EmulatedDrive::ReadBuffer(const std::uint8_t (&cdb)[12], std::uint8_t* data,
+                                        std::uint32_t length) {
+  if (cdb[1] != 0x01 || cdb[2] != 0x01) return Fail(kInvalidField);
+  const std::uint32_t offset = Be24(cdb + 3);
+  const std::uint32_t count = Be24(cdb + 6);
+  if (length < count || offset > kDriveMemorySize || count > kDriveMemorySize - offset)
+    return Fail(kInvalidField);
+  std::memcpy(data, memory_.data() + offset, count);
+  if (config_.CorruptReadAt && *config_.CorruptReadAt >= offset &&
+      *config_.CorruptReadAt - offset < count)
+    data[*config_.CorruptReadAt - offset] ^= 0xFF;
+  return Good(count);
+}
+
+CommandResult EmulatedDrive::Vendor(const std::uint8_t (&cdb)[12], std::uint8_t* data,
+                                    std::uint32_t length) {
+  switch (cdb[1]) {
+  case 0x0A: // one EEPROM byte: address in bytes 7-8, value in byte 9
+    eeprom_[(std::size_t{cdb[7]} << 8) | cdb[8]] = cdb[9];
+    return Good();
+  case 0x11: { // flash chip ID: 4 bytes, the rest of the 128 zero
+    const std::uint32_t copied = std::min<std::uint32_t>(length, 128);
+    if (copied != 0) std::memset(data, 0, copied);
+    std::memcpy(data, config_.FlashId, std::min<std::uint32_t>(copied, 4));
+    return Good(copied);
+  }
+  default:
+    return Fail(kInvalidField);
+  }
+}
+
+std::vector<std::string> EmulatedDrive::Log() const {
+  std::lock_guard lock(mutex_);
+  return log_;
+}
+
+std::vector<std::uint8_t> EmulatedDrive::Memory() const {
+  std::lock_guard lock(mutex_);
+  return memory_;
+}
+
+std::vector<std::uint8_t> EmulatedDrive::Flash() const {
+  std::lock_guard lock(mutex_);
+  return flash_;
+}
+
+std::vector<std::uint8_t> EmulatedDrive::Eeprom() const {
+  std::lock_guard lock(mutex_);
+  return eeprom_;
+}
+
+std::string EmulatedDrive::Revision() const {
+  std::lock_guard lock(mutex_);
+  return revision_;
+}
+
+unsigned EmulatedDrive::CommitCount() const {
+  std::lock_guard lock(mutex_);
+  return commits_;
+}
+
+bool EmulatedDrive::InCriticalPhase() const {
+  std::lock_guard lock(mutex_);
+  return critical_;
+}
+
+std::uint64_t EmulatedDrive::ModelledMicroseconds() const {
+  std::lock_guard lock(mutex_);
+  return modelledMicroseconds_;
+}
+
+SimMachine::SimMachine(const SimConfig& config) {
+  for (const DriveConfig& drive : config) drives_.push_back(std::make_unique<EmulatedDrive>(drive));
+}
+
+std::shared_ptr<SimMachine> SimMachine::FromIni(const std::string& text) {
+  SimConfig config;
+  std::string error;
+  if (!ParseSimConfig(text, config, error)) throw std::runtime_error(error);
+  return std::make_shared<SimMachine>(config);
+}
+
+std::shared_ptr<SimMachine> SimMachine::FromFile(const std::string& path) {
+  SimConfig config;
+  std::string error;
+  if (!LoadSimConfig(path, config, error)) throw std::runtime_error(error);
+  return std::make_shared<SimMachine>(config);
+}
+
+} // namespace sim

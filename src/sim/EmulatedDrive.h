@@ -1,0 +1,113 @@
+#pragma once
+// The emulated drive: a software model of an optical drive that speaks the standard commands the
+// utility uses and the vendor firmware-update command set, with fault injection and a command log.
+// It is a plain object with no OS calls beyond the log file and the modelled latency, so it
+// serves both the in-process emulated transport and the stand-in ASPI library.
+
+#include <array>
+#include <cstdint>
+#include <cstdio>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "sim/SimConfig.h"
+
+namespace sim {
+
+// Drive memory: the image from offset 0 (up to 512 KiB), then the profile area at 0x80000.
+inline constexpr std::uint32_t kImageAreaSize = 0x80000;
+inline constexpr std::uint32_t kProfileOffset = 0x80000;
+inline constexpr std::uint32_t kDriveMemorySize = 0x90000;
+inline constexpr std::size_t kEepromSize = 0x10000;
+inline constexpr std::size_t kSenseLength = 18;
+inline constexpr std::size_t kInquiryLength = 36;
+
+// The outcome of one command, as a drive and its transport report it.
+struct CommandResult {
+  bool Delivered = true;     // false: the transport failed, there is no status and no sense
+  std::uint8_t Status = 0;   // SCSI status: 0 GOOD, 2 CHECK CONDITION
+  std::array<std::uint8_t, kSenseLength> SenseData{}; // fixed-format sense when Status is 2
+  std::uint32_t Transferred = 0;
+};
+
+class EmulatedDrive {
+public:
+  explicit EmulatedDrive(DriveConfig config);
+  ~EmulatedDrive();
+  EmulatedDrive(const EmulatedDrive&) = delete;
+  EmulatedDrive& operator=(const EmulatedDrive&) = delete;
+
+  // Runs one command. dataIn: data flows to the host; data points to length bytes (may be null
+  // when length is 0). Thread-safe: the stand-in ASPI library runs commands on a worker thread.
+  CommandResult Execute(const std::uint8_t (&cdb)[12], bool dataIn, std::uint8_t* data,
+                        std::uint32_t length);
+
+  const DriveConfig& Config() const { return config_; }
+  // Every command received, one line each: the 12 CDB bytes in hex, "in"/"out", the length.
+  std::vector<std::string> Log() const;
+  // Drive memory (kDriveMemorySize bytes) and the committed flash contents.
+  std::vector<std::uint8_t> Memory() const;
+  std::vector<std::uint8_t> Flash() const;
+  std::vector<std::uint8_t> Eeprom() const;
+  // The revision INQUIRY reports now (the configured one until an image is committed).
+  std::string Revision() const;
+  unsigned CommitCount() const;
+  bool InCriticalPhase() const;
+  // Total modelled latency and bus time so far, in microseconds.
+  std::uint64_t ModelledMicroseconds() const;
+
+  // The log line for one command.
+  static std::string LogLine(const std::uint8_t (&cdb)[12], bool dataIn, std::uint32_t length);
+
+private:
+  CommandResult Run(const std::uint8_t (&cdb)[12], bool dataIn, std::uint8_t* data,
+                    std::uint32_t length);
+  CommandResult MediumCommand();
+  CommandResult WriteBuffer(const std::uint8_t (&cdb)[12], bool dataIn, std::uint8_t* data,
+                            std::uint32_t length);
+  CommandResult ReadBuffer(const std::uint8_t (&cdb)[12], std::uint8_t* data, std::uint32_t length);
+  CommandResult Vendor(const std::uint8_t (&cdb)[12], std::uint8_t* data, std::uint32_t length);
+  CommandResult Inquiry(std::uint8_t* data, std::uint32_t length);
+  const CommandFault* DueFault(std::uint8_t opcode);
+  void ModelTime(std::uint32_t length);
+
+  DriveConfig config_;
+  mutable std::mutex mutex_;
+  std::vector<std::string> log_;
+  std::FILE* logFile_ = nullptr;
+  std::vector<std::uint8_t> memory_;
+  std::vector<std::uint8_t> flash_;
+  std::vector<std::uint8_t> eeprom_;
+  std::uint32_t imageExtent_ = 0; // end of the highest image chunk written
+  std::string revision_;
+  unsigned commits_ = 0;
+  bool critical_ = false;
+  unsigned becomingReadyLeft_ = 0;  // TEST UNIT READY polls still answered "becoming ready"
+  bool becomingReady_ = false;      // the last poll reported "becoming ready"
+  unsigned commandCount_ = 0;
+  std::map<std::uint8_t, unsigned> opcodeCounts_;
+  std::uint64_t modelledMicroseconds_ = 0;
+};
+
+// A set of emulated drives, in configuration order.
+class SimMachine {
+public:
+  explicit SimMachine(const SimConfig& config);
+  // Builds from INI text or a file; throws std::runtime_error with the parse error.
+  static std::shared_ptr<SimMachine> FromIni(const std::string& text);
+  static std::shared_ptr<SimMachine> FromFile(const std::string& path);
+
+  std::size_t Count() const { return drives_.size(); }
+  EmulatedDrive& Drive(std::size_t index) { return *drives_.at(index); }
+
+private:
+  std::vector<std::unique_ptr<EmulatedDrive>> drives_;
+};
+
+// Fixed-format sense data for a key, ASC and ASCQ.
+std::array<std::uint8_t, kSenseLength> MakeSense(const Sense& sense);
+
+} // namespace sim
