@@ -1,0 +1,383 @@
+#include "app/TFlashForm.h"
+
+#include <algorithm>
+#include <exception>
+
+#include "builder/FlasherWriter.h"
+#include "builder/ImageKind.h"
+#include "drive/Cddrive.h"
+#include "drive/Cddrives.h"
+#include "flash/Eligibility.h"
+#include "flash/FlashProcedure.h"
+#include "sys/Directory.h"
+#include "sys/Files.h"
+
+namespace app {
+namespace {
+
+constexpr const char* kBuilderCaptionSuffix = " [Buiding]";
+constexpr const char* kFlashingLabel = "Select the brevant drive you want to update:";
+constexpr const char* kBuilderLabel = "Select Model: ";
+constexpr const char* kCloseRefused =
+    "A firmware update is in progress.\n"
+    "Closing the window now could leave the drive without working firmware.\n"
+    "Please wait until the update has finished.";
+
+std::string ConfirmationText(const builder::PayloadTexts& texts) {
+  std::string text = "\nWARNING:\n";
+  if (texts.AnyFirmware) {
+    text += "\nThis flash utility only supports " + texts.VendorName + " " + texts.ModelName + " drive. " +
+            "\nWe recommend you close all applications in order to run this update!" +
+            "\nDon't turn off the system while flash is in progress! " + "\n\nDo you wish to continue?\n";
+  } else {
+    text += "\nThis flash utility only supports " + texts.VendorName + " " + texts.ModelName +
+            " drive with firmware:" + texts.FirmwareRange +
+            "\nWe recommend you close all applications in order to run this update! " +
+            "\nDon't turn off the system while the flash is in progress!" + "\n\nDo you wish to continue?\n";
+  }
+  return text;
+}
+
+// The start of the report shown when no drive fits; the drives found are appended to it.
+std::string ErrorReportStart(const builder::PayloadTexts& texts) {
+  std::string text = "\nERROR:\n";
+  if (texts.AnyFirmware) {
+    text += "\nCan't found " + texts.ModelName + " drive !\n" + "\nThis flash utility only supports " +
+            texts.ModelName + "\n";
+  } else {
+    text += "\nCan't found " + texts.ModelName + " firmware: " + texts.FirmwareRange + " drive !\n" +
+            "\nThis flash utility only supports " + texts.ModelName + " firmware: " + texts.FirmwareRange + "\n";
+  }
+  return text;
+}
+
+// The build's progress and messages, on the window.
+class FormBuildSink final : public builder::BuildSink {
+public:
+  explicit FormBuildSink(FormView& view) : view_(view) {}
+  void SetGroupCaption(const std::string& caption) override { view_.SetGroupCaption(caption); }
+  void SetupProgress(std::uint64_t maximum, std::uint32_t step) override {
+    maximum_ = maximum;
+    step_ = step;
+    view_.SetProgressRange(0, static_cast<int>(maximum));
+    SetProgressPosition(0);
+  }
+  void StepProgress(std::uint64_t steps) override { SetProgressPosition(position_ + steps * step_); }
+  void SetProgressPosition(std::uint64_t position) override {
+    // A progress bar stops at its maximum.
+    position_ = std::min(position, maximum_);
+    view_.SetProgressPosition(static_cast<int>(position_));
+  }
+  void ShowMessage(const std::string& text) override {
+    view_.Show(text, sys::MessageKind::Plain, sys::MessageButtons::Ok);
+  }
+
+private:
+  FormView& view_;
+  std::uint64_t maximum_ = 0, position_ = 0;
+  std::uint32_t step_ = 0;
+};
+
+} // namespace
+
+// The flash procedure's captions, progress and questions, on the window. It may be called
+// from the worker thread that runs the procedure; the view brings every call to its own thread.
+class FormFlashSink final : public flash::FlashSink {
+public:
+  explicit FormFlashSink(FormView& view) : view_(view) {}
+  // The ComboBox entry of the drive being flashed, replaced by its fresh identity at the end.
+  void SetDriveEntry(int entry) { driveEntry_ = entry; }
+
+  void SetStatus(const std::string& text) override {
+    status_ = text;
+    view_.SetGroupCaption(status_);
+  }
+  void AppendStatus(const std::string& suffix) override {
+    status_ += suffix;
+    view_.SetGroupCaption(status_);
+  }
+  void SetProgressRange(std::uint32_t minimum, std::uint32_t maximum, std::uint32_t) override {
+    view_.SetProgressRange(static_cast<int>(minimum), static_cast<int>(maximum));
+  }
+  void SetProgressPosition(std::uint32_t position) override { view_.SetProgressPosition(static_cast<int>(position)); }
+  void ShowMessage(const std::string& text, sys::MessageKind kind) override {
+    view_.Show(text, kind, sys::MessageButtons::Ok);
+  }
+  bool Ask(const std::string& text, sys::MessageKind kind) override {
+    return view_.Show(text, kind, sys::MessageButtons::YesNo) == sys::MessageAnswer::Yes;
+  }
+  void SetBusy(bool busy) override { view_.SetCursor(busy ? Cursor::Hourglass : Cursor::Default); }
+  void DriveRefreshed(const std::string& identity) override {
+    if (driveEntry_ < 0) return;
+    view_.InsertEntry(driveEntry_, identity);
+    view_.DeleteEntry(driveEntry_ + 1);
+    view_.SelectEntry(driveEntry_);
+  }
+
+private:
+  FormView& view_;
+  std::string status_;
+  int driveEntry_ = -1;
+};
+
+TFlashForm::TFlashForm(FormView& view, FormEnvironment environment)
+    : view_(view), environment_(std::move(environment)),
+      payload_(environment_.payload ? *environment_.payload : builder::OwnPayloadBlock()) {}
+
+TFlashForm::~TFlashForm() = default;
+
+template <typename Handler> void TFlashForm::Guarded(Handler handler) {
+  try {
+    handler();
+  } catch (const std::exception& failure) {
+    view_.Show(failure.what(), sys::MessageKind::Error, sys::MessageButtons::Ok);
+  } catch (...) {
+    view_.Show("Unexpected error.", sys::MessageKind::Error, sys::MessageButtons::Ok);
+  }
+}
+
+void TFlashForm::FormCreate() {
+  Guarded([this] { DoFormCreate(); });
+}
+
+void TFlashForm::DoFormCreate() {
+  cdRwNewFormat_ = dvdRom_ = false;
+  transferBuffer_.reset();
+  flashSink_ = std::make_unique<FormFlashSink>(view_);
+  procedure_ = std::make_unique<flash::FlashProcedure>(
+      *flashSink_, environment_.sleeper ? *environment_.sleeper : sys::SystemSleeper(),
+      environment_.restarter ? *environment_.restarter : sys::SystemRestarter());
+  view_.SetCaption(kTitleText);
+  if (payload_.HasBuilderTag()) {
+    builderRole_ = 1;
+    StartBuilderRole();
+  } else {
+    builderRole_ = 0;
+    StartFlashingRole();
+  }
+}
+
+void TFlashForm::EndStartUp(bool closeWindow) {
+  view_.RequestQuit(0);
+  if (closeWindow) view_.Close();
+}
+
+void TFlashForm::StartBuilderRole() {
+  const std::string directory =
+      environment_.currentDirectory.empty() ? sys::CurrentDirectory() : environment_.currentDirectory;
+  // The file list's directory has room for 255 characters; a longer one is refused rather
+  // than cut, since a cut path would name another directory.
+  if (directory.size() >= kBuildDirectorySize) {
+    view_.Show("The current directory is too long for the firmware file list (at most " +
+                   std::to_string(kBuildDirectorySize - 1) + " characters):\n" + directory,
+               sys::MessageKind::Error, sys::MessageButtons::Ok);
+    EndStartUp(false);
+    return;
+  }
+  buildDirectory_ = directory;
+  if (!RetriveINI()) return;
+  view_.SetFileListVisible(true);
+  view_.SetLabel(kBuilderLabel);
+  view_.SetButtonCaption("Build");
+  view_.SetButtonEnabled(false);
+}
+
+void TFlashForm::StartFlashingRole() {
+  texts_ = builder::MakePayloadTexts(payload_);
+  view_.SetLabel(kFlashingLabel);
+  if (view_.Show(ConfirmationText(texts_), sys::MessageKind::Warning, sys::MessageButtons::YesNo) !=
+      sys::MessageAnswer::Yes) {
+    EndStartUp(true);
+    return;
+  }
+  view_.SetFileListVisible(false);
+  view_.SetCaption(texts_.VendorName + kTitleText + texts_.ModelName);
+
+  std::string report = ErrorReportStart(texts_);
+  driveList_ = std::make_unique<drive::CDDrives>();
+  if (driveList_->Count() == 0) {
+    report += "\nCan't find ATAPI Drive !\n";
+    view_.SelectEntry(-1);
+    view_.Show(report, sys::MessageKind::Error, sys::MessageButtons::Ok);
+    EndStartUp(true);
+    return;
+  }
+  report += "\nDetected drives:\n" + std::string(59, '-') + "\n";
+  for (int i = 0; i < driveList_->Count(); ++i) {
+    driveList_->Select(i);
+    const bool accepted = CheckCondition();
+    const std::string identity = driveList_->Current()->GetIdentity();
+    if (!accepted) {
+      report += identity + "\n";
+    } else if (driveIndex_.size() < kDriveIndexSize) {
+      view_.AddEntry(identity);
+      driveIndex_.push_back(i);
+    }
+  }
+  if (driveIndex_.empty()) {
+    view_.Show(report, sys::MessageKind::Error, sys::MessageButtons::Ok);
+    EndStartUp(true);
+    return;
+  }
+  view_.SelectEntry(0);
+  driveList_->Select(driveIndex_.front());
+  transferBuffer_ = std::make_unique<std::uint8_t[]>(kTransferBufferSize);
+  driveList_->Current()->SetBuffer(transferBuffer_.get(), kTransferBufferSize);
+  CheckNewFormatBIN();
+  SelectDriveOfEntry();
+}
+
+void TFlashForm::CheckNewFormatBIN() {
+  imageLength_ = payload_.ImageLength();
+  const builder::ImageKind kind = builder::CheckNewFormatBIN(payload_.ImageRegion());
+  cdRwNewFormat_ = kind == builder::ImageKind::CdRwNewFormat;
+  dvdRom_ = kind == builder::ImageKind::DvdRom;
+}
+
+bool TFlashForm::CheckCondition() {
+  if (!driveList_ || !driveList_->Current()) return false;
+  const drive::CDDrive& current = *driveList_->Current();
+  return flash::DriveIsEligible(texts_, current.VendorProductText(), current.RevisionText());
+}
+
+void TFlashForm::FormDestroy() {
+  Guarded([this] {
+    modelTable_ = {};
+    selectedDrive_ = nullptr;
+    driveList_.reset();
+    // The drive layer must not keep a pointer into the freed block.
+    if (transferBuffer_ && drive::CDDrive::GetBuffer() == transferBuffer_.get()) drive::CDDrive::SetBuffer(nullptr, 0);
+    transferBuffer_.reset();
+    procedure_.reset();
+    flashSink_.reset();
+  });
+}
+
+void TFlashForm::ComboBoxChange() {
+  Guarded([this] {
+    if (builderRole_ == 1)
+      SelectModelOfEntry();
+    else
+      SelectDriveOfEntry();
+  });
+}
+
+void TFlashForm::SelectDriveOfEntry() {
+  // Text typed into the editable box selects no entry: the selection stays as it was.
+  const int entry = view_.SelectedEntry();
+  if (!driveList_ || entry < 0 || entry >= static_cast<int>(driveIndex_.size())) return;
+  driveList_->Select(driveIndex_[static_cast<std::size_t>(entry)]);
+  selectedDrive_ = driveList_->Current();
+}
+
+void TFlashForm::SelectModelOfEntry() {
+  const int entry = view_.SelectedEntry();
+  if (entry < 0 || entry >= static_cast<int>(modelTable_.Count())) return;
+  const auto i = static_cast<std::size_t>(entry);
+  view_.SetFiles(sys::ListFiles(buildDirectory_, modelTable_.BINMask[i]));
+  view_.SetCaption(texts_.VendorName + kTitleText + modelTable_.FirmwareRange[i] + kBuilderCaptionSuffix);
+  view_.SetButtonEnabled(false);
+}
+
+std::string TFlashForm::ProgramPath() const {
+  return environment_.programPath.empty() ? sys::ModulePath() : environment_.programPath;
+}
+
+bool TFlashForm::RetriveINI() {
+  modelTable_ = {};
+  builder::ModelTableLoad load = builder::LoadModelTable(builder::ModelFileName(ProgramPath()));
+  if (!load.Loaded) {
+    view_.Show(load.Message, sys::MessageKind::Plain, sys::MessageButtons::Ok);
+    view_.RequestQuit(0);
+    return false;
+  }
+  modelTable_ = std::move(load.Table);
+  for (const auto& item : modelTable_.Items) view_.AddEntry(item);
+  view_.SelectEntry(0);
+  SelectModelOfEntry();
+  return true;
+}
+
+void TFlashForm::FileListBox1Click() {
+  Guarded([this] {
+    const std::string file = view_.SelectedFile();
+    if (file.empty()) return;
+    selectedFileName_ = sys::FileNameOf(file);
+    view_.SetButtonEnabled(true);
+  });
+}
+
+void TFlashForm::FlashButtonClick() {
+  Guarded([this] {
+    if (flashInProgress_) return;
+    if (builderRole_ == 1)
+      BuildFlasher();
+    else
+      FlashSelectedDrive();
+  });
+}
+
+void TFlashForm::BuildFlasher() {
+  builder::BuildRequest request;
+  request.ProgramPath = ProgramPath();
+  request.FirmwarePath = sys::JoinPath(buildDirectory_, selectedFileName_);
+  request.SelectedFileName = selectedFileName_;
+  request.OutputDirectory = buildDirectory_;
+  const int entry = view_.SelectedEntry();
+  if (entry >= 0 && entry < static_cast<int>(modelTable_.Count())) {
+    const auto i = static_cast<std::size_t>(entry);
+    request.Model = builder::ModelEntry{modelTable_.Model[i], modelTable_.Inquiry[i], modelTable_.FirmwareRange[i],
+                                        modelTable_.Vendor[i], modelTable_.Note[i]};
+  }
+  FormBuildSink sink(view_);
+  view_.SetCursor(Cursor::Hourglass);
+  try {
+    builder::NewBuildFlashProgram(request, sink);
+  } catch (...) {
+    view_.SetCursor(Cursor::Default);
+    throw;
+  }
+  view_.SetCursor(Cursor::Default);
+}
+
+void TFlashForm::FlashSelectedDrive() {
+  if (!selectedDrive_ || !driveList_ || !procedure_) return;
+  // The entry to refresh is the selected drive's, whatever text was typed into the box.
+  const auto shown = std::find(driveIndex_.begin(), driveIndex_.end(), driveList_->CurrentIndex());
+  flashSink_->SetDriveEntry(shown == driveIndex_.end() ? -1 : static_cast<int>(shown - driveIndex_.begin()));
+  flash::FlashRequest request = flash::MakeFlashRequest(payload_);
+  request.kind = cdRwNewFormat_ ? builder::ImageKind::CdRwNewFormat
+                 : dvdRom_      ? builder::ImageKind::DvdRom
+                                : builder::ImageKind::Plain;
+  request.image = request.image.first(std::min<std::size_t>(request.image.size(), imageLength_));
+
+  // The run goes on a worker while the window keeps painting; until it ends the inputs are
+  // off and the window refuses to close.
+  flashInProgress_ = true;
+  view_.SetInputEnabled(false);
+  drive::CDDrive& drive = *selectedDrive_;
+  try {
+    view_.RunLongOperation([&] { procedure_->Run(drive, request); });
+  } catch (...) {
+    flashInProgress_ = false;
+    view_.SetInputEnabled(true);
+    throw;
+  }
+  flashInProgress_ = false;
+  view_.SetInputEnabled(true);
+}
+
+bool TFlashForm::CheckDisc() {
+  if (!selectedDrive_ || !driveList_ || !driveList_->Current()) return false;
+  // PLAY AUDIO(10) from block 75 for 0x6000 blocks.
+  selectedDrive_->Execute(0x45, 0x00, 0x00, 0x00, 0x00, 0x4B, 0x00, 0x60, 0x00, 0x00, 0x00, 0x00, 1, 8);
+  return !driveList_->Current()->SenseMatches(0, 0, 0);
+}
+
+bool TFlashForm::FormCloseQuery() {
+  if (!flashInProgress_) return true;
+  view_.Show(kCloseRefused, sys::MessageKind::Warning, sys::MessageButtons::Ok);
+  return false;
+}
+
+} // namespace app

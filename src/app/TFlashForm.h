@@ -1,0 +1,126 @@
+#pragma once
+// The main window's presenter: start-up and the choice of role, drive and model selection, the
+// file list and the button, over a toolkit-neutral FormView. Front-ends forward the window's
+// events to the handlers here and hold no logic of their own.
+
+#include <array>
+#include <atomic>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "app/FormView.h"
+#include "builder/ModelTable.h"
+#include "builder/PayloadBlock.h"
+#include "builder/PayloadTexts.h"
+
+namespace drive {
+class CDDrive;
+class CDDrives;
+} // namespace drive
+
+namespace flash {
+class FlashProcedure;
+} // namespace flash
+
+namespace sys {
+class Sleeper;
+class Restarter;
+} // namespace sys
+
+namespace app {
+
+// The text window captions are built around.
+inline constexpr const char* kTitleText = " Flash Utility V1.0A for ";
+inline constexpr std::size_t kDriveIndexSize = 20;
+inline constexpr std::size_t kBuildDirectorySize = 256; // characters, terminator included
+inline constexpr std::size_t kTransferBufferSize = 16384;
+
+// What the window works with besides its view: the payload it carries, where the program
+// lies and the directory it starts in. Front-ends take the defaults; tests pass their own.
+struct FormEnvironment {
+  const builder::PayloadBlock* payload = nullptr; // null: the program's own block
+  std::string programPath;                        // empty: the running program's file
+  std::string currentDirectory;                   // empty: the process's current directory
+  sys::Sleeper* sleeper = nullptr;                // null: the real one
+  sys::Restarter* restarter = nullptr;            // null: the system's
+};
+
+class FormFlashSink;
+
+class TFlashForm {
+public:
+  TFlashForm(FormView& view, FormEnvironment environment = {});
+  ~TFlashForm();
+  TFlashForm(const TFlashForm&) = delete;
+  TFlashForm& operator=(const TFlashForm&) = delete;
+
+  // Event handlers. An exception escaping one is reported in an error box and the window
+  // goes on.
+  void FormCreate();
+  void FormDestroy();
+  void ComboBoxChange();
+  void FileListBox1Click();
+  void FlashButtonClick();
+  // Whether the window may close now: not while a flash runs (the user is told why).
+  bool FormCloseQuery();
+  bool FlashInProgress() const { return flashInProgress_; }
+
+  // Operations of the window.
+  bool CheckCondition();
+  bool CheckDisc();
+
+  // State, for the front-ends and tests.
+  bool BuilderRole() const { return builderRole_ == 1; }
+  const builder::PayloadTexts& PayloadTexts() const { return texts_; }
+  const builder::ModelTable& ModelTable() const { return modelTable_; }
+  const std::vector<int>& DriveIndex() const { return driveIndex_; }
+  drive::CDDrive* SelectedDrive() const { return selectedDrive_; }
+  drive::CDDrives* DriveList() const { return driveList_.get(); }
+  const std::string& BuildDirectory() const { return buildDirectory_; }
+  const std::string& SelectedFileName() const { return selectedFileName_; }
+  bool CdRwNewFormatImage() const { return cdRwNewFormat_; }
+  bool DvdRomImage() const { return dvdRom_; }
+  std::uint32_t ImageLength() const { return imageLength_; }
+  // The flash procedure of the latest run (null before the first FormCreate).
+  const flash::FlashProcedure* Procedure() const { return procedure_.get(); }
+
+private:
+  template <typename Handler> void Guarded(Handler handler);
+  void DoFormCreate();
+  void StartBuilderRole();
+  void StartFlashingRole();
+  // Ends start-up: quit request with exit code 0, and the window closed when asked.
+  void EndStartUp(bool closeWindow);
+  void SelectDriveOfEntry();
+  void SelectModelOfEntry();
+  void BuildFlasher();
+  void FlashSelectedDrive();
+  bool RetriveINI();
+  void CheckNewFormatBIN();
+  std::string ProgramPath() const;
+
+  FormView& view_;
+  FormEnvironment environment_;
+  const builder::PayloadBlock& payload_;
+
+  builder::ModelTable modelTable_;
+
+  builder::PayloadTexts texts_;
+  std::string selectedFileName_;
+  std::uint8_t builderRole_ = 0;
+  bool cdRwNewFormat_ = false, dvdRom_ = false;
+  std::uint32_t imageLength_ = 0;
+  std::vector<int> driveIndex_; // at most kDriveIndexSize entries
+  std::string buildDirectory_;
+  drive::CDDrive* selectedDrive_ = nullptr;
+  std::unique_ptr<drive::CDDrives> driveList_;
+  std::unique_ptr<std::uint8_t[]> transferBuffer_;
+  // The flash procedure keeps its chunk buffer and profile copy from run to run.
+  std::unique_ptr<FormFlashSink> flashSink_;
+  std::unique_ptr<flash::FlashProcedure> procedure_;
+  std::atomic<bool> flashInProgress_{false};
+};
+
+} // namespace app

@@ -1,0 +1,449 @@
+#include "gui/win32/Win32FormView.h"
+
+#include <commctrl.h>
+
+#include <exception>
+#include <future>
+#include <thread>
+
+#include "app/TFlashForm.h"
+
+namespace sys {
+// The platform's own message box (sys/MessagesWin32.cpp): kinds, titles and icons in one place.
+MessagePresenter& PlatformMessages();
+} // namespace sys
+
+namespace gui {
+namespace {
+
+constexpr const char* kWindowClass = "TFlashForm";
+constexpr const char* kPanelClass = "TPanel";
+constexpr UINT kRunAction = WM_APP + 1; // lParam: a std::function<void()>* to run and delete
+constexpr int kComboDropDownHeight = 200;
+
+const app::ControlLayout& LayoutOf(app::Control control) {
+  for (const auto& layout : app::kFormLayout) {
+    if (layout.control == control) return layout;
+  }
+  return app::kFormLayout.front();
+}
+
+// The panel and the group box parent other controls: they pass their children's notifications
+// on to the main window, which dispatches them.
+LRESULT CALLBACK PanelProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+  switch (message) {
+  case WM_COMMAND:
+  case WM_CTLCOLORSTATIC:
+  case WM_CTLCOLORBTN:
+    return SendMessageA(GetAncestor(window, GA_ROOT), message, wParam, lParam);
+  case WM_PAINT: {
+    PAINTSTRUCT paint;
+    HDC dc = BeginPaint(window, &paint);
+    RECT area;
+    GetClientRect(window, &area);
+    FillRect(dc, &area, GetSysColorBrush(COLOR_BTNFACE));
+    DrawEdge(dc, &area, BDR_RAISEDINNER, BF_RECT);
+    EndPaint(window, &paint);
+    return 0;
+  }
+  default:
+    return DefWindowProcA(window, message, wParam, lParam);
+  }
+}
+
+WNDPROC groupBoxProc = nullptr;
+LRESULT CALLBACK GroupBoxProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+  if (message == WM_COMMAND || message == WM_CTLCOLORSTATIC || message == WM_CTLCOLORBTN)
+    return SendMessageA(GetAncestor(window, GA_ROOT), message, wParam, lParam);
+  return CallWindowProcA(groupBoxProc, window, message, wParam, lParam);
+}
+
+} // namespace
+
+Win32FormView::Win32FormView(HINSTANCE instance) : windowThread_(GetCurrentThreadId()) {
+  INITCOMMONCONTROLSEX controls{sizeof(controls), ICC_PROGRESS_CLASS | ICC_STANDARD_CLASSES};
+  InitCommonControlsEx(&controls);
+
+  WNDCLASSA windowClass{};
+  windowClass.lpfnWndProc = WindowProc;
+  windowClass.hInstance = instance;
+  windowClass.hCursor = LoadCursor(nullptr, IDC_ARROW);
+  windowClass.hIcon = LoadIcon(nullptr, IDI_APPLICATION);
+  windowClass.hbrBackground = GetSysColorBrush(COLOR_BTNFACE);
+  windowClass.lpszClassName = kWindowClass;
+  RegisterClassA(&windowClass);
+  WNDCLASSA panelClass{};
+  panelClass.lpfnWndProc = PanelProc;
+  panelClass.hInstance = instance;
+  panelClass.hCursor = LoadCursor(nullptr, IDC_ARROW);
+  panelClass.lpszClassName = kPanelClass;
+  RegisterClassA(&panelClass);
+
+  // The window sizes itself to its contents: its client area is exactly Panel1.
+  const auto& form = LayoutOf(app::Control::FlashForm);
+  const auto& panel = LayoutOf(app::Control::Panel1);
+  const DWORD style = WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX | WS_CLIPCHILDREN;
+  RECT frame{0, 0, panel.width, panel.height};
+  AdjustWindowRect(&frame, style, FALSE);
+  window_ = CreateWindowExA(0, kWindowClass, "", style, form.left, form.top, frame.right - frame.left,
+                            frame.bottom - frame.top, nullptr, nullptr, instance, this);
+  font_ = CreateFontA(app::kFontHeight, 0, 0, 0, app::kFontBold ? FW_BOLD : FW_NORMAL, FALSE, FALSE, FALSE,
+                      app::kFontCharset, OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY,
+                      DEFAULT_PITCH | FF_DONTCARE, app::kFontName);
+  CreateControls(instance);
+}
+
+Win32FormView::~Win32FormView() {
+  if (IsWindow(window_)) DestroyWindow(window_);
+  if (font_) DeleteObject(font_);
+}
+
+void Win32FormView::CreateControls(HINSTANCE instance) {
+  auto create = [&](app::Control control, const char* windowClass, const char* text, DWORD style, HWND parent) {
+    const auto& layout = LayoutOf(control);
+    const int height = control == app::Control::ComboBox ? kComboDropDownHeight : layout.height;
+    HWND child = CreateWindowExA(0, windowClass, text, WS_CHILD | WS_VISIBLE | style, layout.left, layout.top,
+                                 layout.width, height, parent, nullptr, instance, nullptr);
+    SendMessageA(child, WM_SETFONT, reinterpret_cast<WPARAM>(font_), FALSE);
+    return child;
+  };
+  panel_ = create(app::Control::Panel1, kPanelClass, "", WS_CLIPCHILDREN, window_);
+  label_ = create(app::Control::SelectDriveLabel, "STATIC", "", SS_LEFT, panel_);
+  comboBox_ = create(app::Control::ComboBox, "COMBOBOX", "", CBS_DROPDOWN | CBS_AUTOHSCROLL | WS_VSCROLL | WS_TABSTOP, panel_);
+  SendMessageA(comboBox_, CB_SETITEMHEIGHT, 0, app::kItemHeight);
+  fileList_ = create(app::Control::FileListBox1, "LISTBOX", "",
+                     LBS_NOTIFY | LBS_NOINTEGRALHEIGHT | WS_VSCROLL | WS_BORDER | WS_TABSTOP, panel_);
+  SendMessageA(fileList_, LB_SETITEMHEIGHT, 0, app::kItemHeight);
+  groupBox_ = create(app::Control::GroupBox2, "BUTTON", "", BS_GROUPBOX | WS_CLIPSIBLINGS, panel_);
+  groupBoxProc = reinterpret_cast<WNDPROC>(
+      SetWindowLongPtrA(groupBox_, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(GroupBoxProc)));
+  progressBar_ = create(app::Control::ProgressBar, PROGRESS_CLASSA, "", PBS_SMOOTH, groupBox_);
+  SendMessageA(progressBar_, PBM_SETRANGE32, 0, app::kProgressMaximum);
+  button_ = create(app::Control::FlashButton, "BUTTON", "FLASH", BS_PUSHBUTTON | WS_TABSTOP, groupBox_);
+}
+
+int Win32FormView::Run() {
+  if (!closed_) {
+    ShowWindow(window_, SW_SHOW);
+    UpdateWindow(window_);
+  }
+  MSG message;
+  while (GetMessageA(&message, nullptr, 0, 0) > 0) {
+    if (!IsDialogMessageA(window_, &message)) {
+      TranslateMessage(&message);
+      DispatchMessageA(&message);
+    }
+  }
+  if (IsWindow(window_)) DestroyWindow(window_);
+  return static_cast<int>(message.wParam);
+}
+
+LRESULT CALLBACK Win32FormView::WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+  if (message == WM_NCCREATE) {
+    auto* view = static_cast<Win32FormView*>(reinterpret_cast<CREATESTRUCTA*>(lParam)->lpCreateParams);
+    SetWindowLongPtrA(window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(view));
+    view->window_ = window;
+  }
+  auto* view = reinterpret_cast<Win32FormView*>(GetWindowLongPtrA(window, GWLP_USERDATA));
+  return view ? view->HandleMessage(message, wParam, lParam) : DefWindowProcA(window, message, wParam, lParam);
+}
+
+LRESULT Win32FormView::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) {
+  switch (message) {
+  case kRunAction: {
+    auto* action = reinterpret_cast<std::function<void()>*>(lParam);
+    (*action)();
+    delete action;
+    return 0;
+  }
+  case WM_COMMAND:
+    OnCommand(reinterpret_cast<HWND>(lParam), HIWORD(wParam));
+    return 0;
+  case WM_SETCURSOR:
+    if (cursor_ == app::Cursor::Hourglass) {
+      ::SetCursor(LoadCursor(nullptr, IDC_WAIT));
+      return TRUE;
+    }
+    break;
+  case WM_CLOSE:
+    // A flash must not be cut off: the presenter may refuse.
+    try {
+      if (form_ && !form_->FormCloseQuery()) return 0;
+    } catch (...) {
+    }
+    DestroyWindow(window_);
+    return 0;
+  case WM_QUERYENDSESSION:
+    return form_ && form_->FlashInProgress() ? FALSE : TRUE;
+  case WM_DESTROY:
+    Dispatch(&app::TFlashForm::FormDestroy);
+    PostQuitMessage(0);
+    return 0;
+  default:
+    break;
+  }
+  return DefWindowProcA(window_, message, wParam, lParam);
+}
+
+void Win32FormView::OnCommand(HWND control, WORD notification) {
+  if (control == comboBox_ && (notification == CBN_SELCHANGE || notification == CBN_EDITCHANGE)) {
+    Dispatch(&app::TFlashForm::ComboBoxChange);
+  } else if (control == fileList_ && notification == LBN_SELCHANGE) {
+    Dispatch(&app::TFlashForm::FileListBox1Click);
+  } else if (control == button_ && notification == BN_CLICKED) {
+    Dispatch(&app::TFlashForm::FlashButtonClick);
+  }
+}
+
+void Win32FormView::Dispatch(void (app::TFlashForm::*handler)()) {
+  if (!form_) return;
+  try {
+    (form_->*handler)();
+  } catch (const std::exception& failure) {
+    sys::PlatformMessages().Show(failure.what(), sys::MessageKind::Error, sys::MessageButtons::Ok);
+  } catch (...) {
+    sys::PlatformMessages().Show("Unexpected error.", sys::MessageKind::Error, sys::MessageButtons::Ok);
+  }
+}
+
+void Win32FormView::OnWindowThread(std::function<void()> action, bool wait) const {
+  if (GetCurrentThreadId() == windowThread_) {
+    action();
+    return;
+  }
+  if (!wait) {
+    PostMessageA(window_, kRunAction, 0, reinterpret_cast<LPARAM>(new std::function<void()>(std::move(action))));
+    return;
+  }
+  std::promise<void> done;
+  auto finished = done.get_future();
+  PostMessageA(window_, kRunAction, 0, reinterpret_cast<LPARAM>(new std::function<void()>([&] {
+                 action();
+                 done.set_value();
+               })));
+  finished.wait();
+}
+
+std::string Win32FormView::WindowText(HWND window) {
+  std::string text(static_cast<std::size_t>(GetWindowTextLengthA(window)) + 1, '\0');
+  text.resize(static_cast<std::size_t>(GetWindowTextA(window, text.data(), static_cast<int>(text.size()))));
+  return text;
+}
+
+sys::MessageAnswer Win32FormView::Show(const std::string& text, sys::MessageKind kind, sys::MessageButtons buttons) {
+  sys::MessageAnswer answer = sys::MessageAnswer::Closed;
+  OnWindowThread([&] { answer = sys::PlatformMessages().Show(text, kind, buttons); }, true);
+  return answer;
+}
+
+void Win32FormView::SetCaption(const std::string& text) {
+  OnWindowThread([this, text] { SetWindowTextA(window_, text.c_str()); }, false);
+}
+
+void Win32FormView::SetLabel(const std::string& text) {
+  OnWindowThread([this, text] { SetWindowTextA(label_, text.c_str()); }, false);
+}
+
+void Win32FormView::AddEntry(const std::string& text) {
+  OnWindowThread([this, text] { SendMessageA(comboBox_, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(text.c_str())); },
+                 false);
+}
+
+void Win32FormView::InsertEntry(int index, const std::string& text) {
+  OnWindowThread(
+      [this, index, text] {
+        SendMessageA(comboBox_, CB_INSERTSTRING, static_cast<WPARAM>(index), reinterpret_cast<LPARAM>(text.c_str()));
+      },
+      false);
+}
+
+void Win32FormView::DeleteEntry(int index) {
+  OnWindowThread([this, index] { SendMessageA(comboBox_, CB_DELETESTRING, static_cast<WPARAM>(index), 0); }, false);
+}
+
+int Win32FormView::EntryCount() const {
+  int count = 0;
+  OnWindowThread([&] { count = static_cast<int>(SendMessageA(comboBox_, CB_GETCOUNT, 0, 0)); }, true);
+  return count;
+}
+
+std::string Win32FormView::Entry(int index) const {
+  std::string text;
+  OnWindowThread(
+      [&] {
+        const LRESULT length = SendMessageA(comboBox_, CB_GETLBTEXTLEN, static_cast<WPARAM>(index), 0);
+        if (length == CB_ERR) return;
+        text.assign(static_cast<std::size_t>(length) + 1, '\0');
+        SendMessageA(comboBox_, CB_GETLBTEXT, static_cast<WPARAM>(index), reinterpret_cast<LPARAM>(text.data()));
+        text.resize(static_cast<std::size_t>(length));
+      },
+      true);
+  return text;
+}
+
+int Win32FormView::SelectedEntry() const {
+  int selected = -1;
+  OnWindowThread(
+      [&] {
+        selected = static_cast<int>(SendMessageA(comboBox_, CB_GETCURSEL, 0, 0));
+        if (selected < 0) {
+          selected = -1;
+          return;
+        }
+        // Text typed into the editable box leaves no entry selected, even though the list
+        // still marks the last one.
+        const LRESULT length = SendMessageA(comboBox_, CB_GETLBTEXTLEN, static_cast<WPARAM>(selected), 0);
+        std::string entry(static_cast<std::size_t>(length) + 1, '\0');
+        SendMessageA(comboBox_, CB_GETLBTEXT, static_cast<WPARAM>(selected), reinterpret_cast<LPARAM>(entry.data()));
+        entry.resize(static_cast<std::size_t>(length));
+        if (WindowText(comboBox_) != entry) selected = -1;
+      },
+      true);
+  return selected;
+}
+
+void Win32FormView::SelectEntry(int index) {
+  OnWindowThread([this, index] { SendMessageA(comboBox_, CB_SETCURSEL, static_cast<WPARAM>(index), 0); }, false);
+}
+
+void Win32FormView::SetFileListVisible(bool visible) {
+  OnWindowThread([this, visible] { ShowWindow(fileList_, visible ? SW_SHOW : SW_HIDE); }, false);
+}
+
+void Win32FormView::SetFiles(const std::vector<std::string>& names) {
+  OnWindowThread(
+      [this, names] {
+        SendMessageA(fileList_, LB_RESETCONTENT, 0, 0);
+        for (const auto& name : names) SendMessageA(fileList_, LB_ADDSTRING, 0, reinterpret_cast<LPARAM>(name.c_str()));
+      },
+      false);
+}
+
+std::string Win32FormView::SelectedFile() const {
+  std::string name;
+  OnWindowThread(
+      [&] {
+        const LRESULT selected = SendMessageA(fileList_, LB_GETCURSEL, 0, 0);
+        if (selected == LB_ERR) return;
+        const LRESULT length = SendMessageA(fileList_, LB_GETTEXTLEN, static_cast<WPARAM>(selected), 0);
+        name.assign(static_cast<std::size_t>(length) + 1, '\0');
+        SendMessageA(fileList_, LB_GETTEXT, static_cast<WPARAM>(selected), reinterpret_cast<LPARAM>(name.data()));
+        name.resize(static_cast<std::size_t>(length));
+      },
+      true);
+  return name;
+}
+
+void Win32FormView::SetGroupCaption(const std::string& text) {
+  OnWindowThread(
+      [this, text] {
+        SetWindowTextA(groupBox_, text.c_str());
+        // The caption must be seen before the next drive command, not at the next idle paint.
+        RedrawWindow(groupBox_, nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_UPDATENOW | RDW_ALLCHILDREN);
+      },
+      false);
+}
+
+void Win32FormView::SetProgressRange(int minimum, int maximum) {
+  OnWindowThread([this, minimum, maximum] { SendMessageA(progressBar_, PBM_SETRANGE32, minimum, maximum); }, false);
+}
+
+void Win32FormView::SetProgressPosition(int position) {
+  OnWindowThread(
+      [this, position] {
+        SendMessageA(progressBar_, PBM_SETPOS, static_cast<WPARAM>(position), 0);
+        UpdateWindow(progressBar_);
+      },
+      false);
+}
+
+void Win32FormView::SetButtonCaption(const std::string& text) {
+  OnWindowThread([this, text] { SetWindowTextA(button_, text.c_str()); }, false);
+}
+
+void Win32FormView::SetButtonEnabled(bool enabled) {
+  OnWindowThread(
+      [this, enabled] {
+        buttonEnabled_ = enabled;
+        EnableWindow(button_, enabled && inputEnabled_);
+      },
+      false);
+}
+
+void Win32FormView::SetInputEnabled(bool enabled) {
+  OnWindowThread(
+      [this, enabled] {
+        inputEnabled_ = enabled;
+        EnableWindow(comboBox_, enabled);
+        EnableWindow(fileList_, enabled);
+        EnableWindow(button_, enabled && buttonEnabled_);
+      },
+      false);
+}
+
+void Win32FormView::SetCursor(app::Cursor cursor) {
+  OnWindowThread(
+      [this, cursor] {
+        cursor_ = cursor;
+        ::SetCursor(LoadCursor(nullptr, cursor == app::Cursor::Hourglass ? IDC_WAIT : IDC_ARROW));
+      },
+      false);
+}
+
+void Win32FormView::RequestQuit(int exitCode) {
+  OnWindowThread([exitCode] { PostQuitMessage(exitCode); }, false);
+}
+
+void Win32FormView::Close() {
+  OnWindowThread(
+      [this] {
+        closed_ = true;
+        ShowWindow(window_, SW_HIDE);
+      },
+      false);
+}
+
+void Win32FormView::RunLongOperation(const std::function<void()>& work) {
+  // Keep the machine awake: a sleep in the middle of a flash would leave the drive half-written.
+  SetThreadExecutionState(ES_CONTINUOUS | ES_SYSTEM_REQUIRED);
+  HANDLE finished = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+  std::exception_ptr failure;
+  std::thread worker([&] {
+    try {
+      work();
+    } catch (...) {
+      failure = std::current_exception();
+    }
+    SetEvent(finished);
+  });
+
+  // The window's own loop goes on meanwhile: it paints, answers the worker's posted calls and
+  // refuses to close. A quit request is kept for the outer loop.
+  bool quit = false;
+  WPARAM quitCode = 0;
+  MSG message;
+  for (;;) {
+    const DWORD woken = MsgWaitForMultipleObjects(1, &finished, FALSE, INFINITE, QS_ALLINPUT);
+    while (PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE)) {
+      if (message.message == WM_QUIT) {
+        quit = true;
+        quitCode = message.wParam;
+        continue;
+      }
+      if (!IsDialogMessageA(window_, &message)) {
+        TranslateMessage(&message);
+        DispatchMessageA(&message);
+      }
+    }
+    if (woken == WAIT_OBJECT_0) break;
+  }
+  worker.join();
+  CloseHandle(finished);
+  // Whatever the worker posted last is shown before the handler goes on.
+  while (PeekMessageA(&message, window_, kRunAction, kRunAction, PM_REMOVE)) DispatchMessageA(&message);
+  if (quit) PostQuitMessage(static_cast<int>(quitCode));
+  SetThreadExecutionState(ES_CONTINUOUS);
+  if (failure) std::rethrow_exception(failure);
+}
+
+} // namespace gui
