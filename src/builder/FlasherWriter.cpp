@@ -1,0 +1,203 @@
+#include "builder/FlasherWriter.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <memory>
+#include <vector>
+
+#include "builder/MarkerSearch.h"
+#include "builder/PayloadBlock.h"
+#include "builder/PayloadTexts.h"
+#include "sys/Directory.h"
+#include "sys/Files.h"
+
+namespace builder {
+namespace {
+
+constexpr std::size_t kCopyChunk = 64 * 1024;
+
+
+std::string Format4(const char* format, const std::string& name) {
+  char text[64];
+  std::snprintf(text, sizeof text, format, name.c_str());
+  return text;
+}
+
+// Length by seeking to the end and back; -1 when the stream cannot seek.
+long long StreamLength(std::FILE* file) {
+  if (std::fseek(file, 0, SEEK_END) != 0) return -1;
+  const long long length = std::ftell(file);
+  std::rewind(file);
+  return length;
+}
+
+// How many byte indexes j in [first, last] are multiples of the progress step: the byte-wise
+// copy advances the progress bar at each of them.
+std::uint64_t StepsIn(std::uint64_t first, std::uint64_t last) {
+  if (last < first) return 0;
+  const std::uint64_t upTo = last / kProgressStep + 1;
+  const std::uint64_t below = first == 0 ? 0 : (first - 1) / kProgressStep + 1;
+  return upTo - below;
+}
+
+bool IsOwnInput(const BuildRequest& request, const std::string& outputPath) {
+  return sys::SameFile(outputPath, request.ProgramPath) ||
+         sys::SameFile(outputPath, request.FirmwarePath) ||
+         sys::SameFile(outputPath, sys::ModulePath());
+}
+
+} // namespace
+
+std::string FlasherFileName(const std::string& selectedFileName) {
+  return Format4("%4.4s.EXE", selectedFileName);
+}
+
+std::array<std::uint8_t, kHeaderLength> MakePayloadHeader(const ModelEntry& model,
+                                                          const std::string& selectedFileName,
+                                                          std::uint32_t firmwareLength) {
+  std::array<std::uint8_t, kHeaderLength> header{};
+  auto put = [&](std::size_t offset, const std::string& text) {
+    for (std::size_t i = 0; i < text.size() && i < kTextFieldMaxChars; ++i)
+      header[offset + i] = static_cast<std::uint8_t>(text[i]);
+  };
+  put(kModelOffset, model.Model);
+  put(kInquiryOffset, model.Inquiry);
+  put(kFirmwareRangeOffset, model.FirmwareRange);
+  put(kVendorOffset, model.Vendor);
+  put(kNoteOffset, model.Note);
+  const std::string revision = UpperCase(selectedFileName.substr(0, kNewRevisionLength));
+  for (std::size_t i = 0; i < revision.size(); ++i)
+    header[kNewRevisionOffset + i] = static_cast<std::uint8_t>(revision[i]);
+  for (std::size_t i = 0; i < 4; ++i)
+    header[kImageLengthOffset + i] = static_cast<std::uint8_t>(firmwareLength >> (8 * i));
+  return header;
+}
+
+bool NewBuildFlashProgram(const BuildRequest& request, BuildSink& sink) {
+  const std::string& name = request.SelectedFileName;
+  const std::string programName = sys::FileNameOf(request.ProgramPath);
+  if (!request.Model) {
+    sink.ShowMessage("No model selected: choose a model before building.");
+    return false;
+  }
+  sink.SetGroupCaption("Building " + name + "  Please wait... ");
+
+  sys::FileHandle firmwareFile = sys::OpenForReading(request.FirmwarePath);
+  const long long firmwareLength = firmwareFile ? StreamLength(firmwareFile.get()) : -1;
+  if (firmwareLength < 0) {
+    sink.ShowMessage("Open " + name + " fail!");
+    return false;
+  }
+  // Refused before anything is written: a longer image would overwrite what follows the
+  // image region, an empty one (or one starting with the builder tag) would build a builder.
+  if (firmwareLength > static_cast<long long>(kImageCapacity)) {
+    sink.ShowMessage("Firmware " + name + " is " + std::to_string(firmwareLength) +
+                     " bytes; a flasher carries at most " + std::to_string(kImageCapacity) +
+                     " bytes.");
+    return false;
+  }
+  if (firmwareLength == 0) {
+    sink.ShowMessage("Firmware " + name + " is empty (0 bytes): there is nothing to flash.");
+    return false;
+  }
+  std::vector<std::uint8_t> image(static_cast<std::size_t>(firmwareLength));
+  if (std::fread(image.data(), 1, image.size(), firmwareFile.get()) != image.size()) {
+    sink.ShowMessage("Open " + name + " fail!");
+    return false;
+  }
+  firmwareFile.reset();
+  if (image.size() >= kBuilderTagLength &&
+      std::equal(image.begin(), image.begin() + kBuilderTagLength, kBuilderTag)) {
+    sink.ShowMessage("Firmware " + name + " starts with the builder tag " + kBuilderTag +
+                     ": the flasher would start as a builder.");
+    return false;
+  }
+
+  sys::FileHandle program = sys::OpenForReading(request.ProgramPath);
+  const long long sourceLength = program ? StreamLength(program.get()) : -1;
+  if (sourceLength < 0) {
+    sink.ShowMessage("Open " + request.ProgramPath + " fail!");
+    return false;
+  }
+  sink.SetupProgress(static_cast<std::uint64_t>(sourceLength), kProgressStep);
+
+  const std::string outputName = FlasherFileName(name);
+  const std::string outputPath = sys::JoinPath(request.OutputDirectory, outputName);
+  if (IsOwnInput(request, outputPath)) {
+    sink.ShowMessage("Create " + outputName + " Fail: it is a file this build reads.");
+    return false;
+  }
+  sys::PendingFile output;
+  if (!output.Create(outputPath, true)) {
+    sink.ShowMessage(Format4("Create %4.4s.EXE Fail", name));
+    return false;
+  }
+  const std::string writeFailure = "Building fail: cannot write " + outputPath;
+
+  // Copy up to and including the marker's last byte.
+  MarkerSearch search(OwnPayloadBlock().Marker());
+  std::vector<std::uint8_t> buffer(kCopyChunk);
+  std::uint64_t copied = 0;
+  while (!search.Found()) {
+    const std::size_t got = std::fread(buffer.data(), 1, buffer.size(), program.get());
+    if (got == 0) break;
+    const std::size_t used = search.Feed(buffer.data(), got);
+    if (!output.Write(buffer.data(), used)) {
+      sink.ShowMessage(writeFailure);
+      return false;
+    }
+    sink.StepProgress(StepsIn(copied, copied + used - 1));
+    copied += used;
+  }
+  if (!search.Found()) {
+    sink.ShowMessage("Building fail: not found key-word in " + programName);
+    return false;
+  }
+
+  // The builder's own header and the whole image region must follow the marker; a program
+  // file cut short there cannot be a working flasher.
+  const std::uint64_t afterMarker = static_cast<std::uint64_t>(sourceLength) - copied;
+  if (afterMarker < kHeaderLength + kImageCapacity) {
+    sink.ShowMessage("Building fail: some problem in " + programName);
+    return false;
+  }
+  const auto header = MakePayloadHeader(*request.Model, name, static_cast<std::uint32_t>(image.size()));
+  if (!output.Write(header.data(), header.size()) || !output.Write(image.data(), image.size())) {
+    sink.ShowMessage(writeFailure);
+    return false;
+  }
+  sink.StepProgress(image.size() / kProgressStep);
+
+  // The rest of the program file, unchanged. Byte indexes continue as the byte-wise copy
+  // counts them: the marker's last byte was copied - 1.
+  std::uint64_t j = copied - 1 + kHeaderLength + image.size();
+  if (std::fseek(program.get(), static_cast<long>(j + 1), SEEK_SET) != 0) {
+    sink.ShowMessage("Building fail: some problem in " + programName);
+    return false;
+  }
+  while (j < static_cast<std::uint64_t>(sourceLength) - 1) {
+    const std::size_t got = std::fread(buffer.data(), 1, buffer.size(), program.get());
+    if (got == 0) break;
+    if (!output.Write(buffer.data(), got)) {
+      sink.ShowMessage(writeFailure);
+      return false;
+    }
+    sink.StepProgress(StepsIn(j, j + got - 1));
+    j += got;
+  }
+  program.reset();
+
+  if (j + 1 != static_cast<std::uint64_t>(sourceLength)) {
+    sink.ShowMessage("Building fail: some problem in " + programName);
+    return false;
+  }
+  if (!output.Commit(outputPath)) {
+    sink.ShowMessage(Format4("Create %4.4s.EXE Fail", name));
+    return false;
+  }
+  sink.SetGroupCaption(Format4("Build %4.4s.EXE complete!", name));
+  sink.SetProgressPosition(0);
+  return true;
+}
+
+} // namespace builder

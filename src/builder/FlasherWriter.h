@@ -1,0 +1,61 @@
+#pragma once
+// Writing a flasher executable: a copy of a program file carrying the payload block, in which
+// the payload header and the image are replaced by a model's texts and a firmware file.
+
+#include <array>
+#include <cstdint>
+#include <optional>
+#include <string>
+
+#include "builder/PayloadLayout.h"
+
+namespace builder {
+
+// What a build shows while it runs. The window and the command line each implement it.
+class BuildSink {
+public:
+  virtual ~BuildSink() = default;
+  // The group box caption; shown at once.
+  virtual void SetGroupCaption(const std::string& caption) = 0;
+  // Progress bar: minimum 0, the given maximum, position 0, the given step.
+  virtual void SetupProgress(std::uint64_t maximum, std::uint32_t step) = 0;
+  // Advances the progress bar by steps steps (as that many step-its would).
+  virtual void StepProgress(std::uint64_t steps) = 0;
+  virtual void SetProgressPosition(std::uint64_t position) = 0;
+  // A message box with an OK button.
+  virtual void ShowMessage(const std::string& text) = 0;
+};
+
+// A model's entries as stored in the model table (already cut to 24 characters).
+struct ModelEntry {
+  std::string Model;
+  std::string Inquiry;
+  std::string FirmwareRange;
+  std::string Vendor;
+  std::string Note;
+};
+
+struct BuildRequest {
+  std::string ProgramPath;       // the program file copied: the running builder, or a template
+  std::string FirmwarePath;      // full path of the firmware file
+  std::string SelectedFileName;  // the firmware file's name without directory
+  std::string OutputDirectory;   // where "%4.4s.EXE" is written
+  std::optional<ModelEntry> Model;  // empty when no model is selected
+};
+
+inline constexpr std::uint32_t kProgressStep = 1024;
+
+// "%4.4s.EXE" of the selected file name.
+std::string FlasherFileName(const std::string& selectedFileName);
+
+// The 137-byte payload header for a model, a selected file name and a firmware length.
+std::array<std::uint8_t, kHeaderLength> MakePayloadHeader(const ModelEntry& model,
+                                                          const std::string& selectedFileName,
+                                                          std::uint32_t firmwareLength);
+
+// Builds the flasher; true when it was written completely. Every failure has been shown through
+// sink.ShowMessage. The output is written to a temporary file beside it and moved into place
+// only when complete, so a failed build leaves any earlier file of that name as it was.
+bool NewBuildFlashProgram(const BuildRequest& request, BuildSink& sink);
+
+} // namespace builder

@@ -1,0 +1,72 @@
+#include "builder/ModelTable.h"
+
+#include <cstdio>
+#include <memory>
+
+#include "builder/PayloadTexts.h"
+#include "sys/Files.h"
+#include "sys/IniFile.h"
+
+namespace builder {
+namespace {
+
+constexpr const char* kMissing = "FAIL";
+
+std::string SectionName(int number) {
+  char name[16];
+  std::snprintf(name, sizeof name, "%5.5s%02d", "MODEL", number);
+  return name;
+}
+
+std::string Cut24(const std::string& value) { return value.substr(0, 24); }
+
+} // namespace
+
+std::string ModelFileName(const std::string& programPath) {
+  const std::string name = sys::FileNameOf(programPath);
+  const std::size_t dot = name.rfind('.');
+  const std::string stem =
+      dot == std::string::npos ? programPath : programPath.substr(0, programPath.size() - name.size() + dot);
+  return stem + ".INI";
+}
+
+ModelTableLoad LoadModelTable(const std::string& iniPath) {
+  ModelTableLoad load;
+  if (!sys::FileExists(iniPath)) {
+    load.Message = "Can't load " + iniPath;
+    return load;
+  }
+  const std::unique_ptr<sys::IniFile> ini = sys::OpenIniFile(iniPath);
+  ModelTable& table = load.Table;
+  for (int number = 0; number < kMaxModels; ++number) {
+    const std::string section = SectionName(number);
+    auto read = [&](const char* key) { return ini->ReadString(section, key, kMissing); };
+    const std::string model = read("Model");
+    const std::string inquiry = read("Inquiry");
+    const std::string range = read("FW-Range");
+    const std::string mask = read("BINMask");
+    const std::string vendor = read("Vendor");
+    const std::string note = read("Note");
+    const bool rejected = model == kMissing ? number == 0
+                                            : inquiry == kMissing || range == kMissing ||
+                                                  mask == kMissing || vendor == kMissing ||
+                                                  note == kMissing;
+    if (rejected) {
+      load.Table = {};
+      load.Message = iniPath + " > Session " + section + " error!";
+      return load;
+    }
+    if (model == kMissing) break;
+    table.Items.push_back(range + " " + inquiry);
+    table.Model.push_back(Cut24(model));
+    table.Inquiry.push_back(FormatLeftAligned(inquiry, 24));
+    table.FirmwareRange.push_back(Cut24(range));
+    table.BINMask.push_back(mask);
+    table.Vendor.push_back(Cut24(vendor));
+    table.Note.push_back(Cut24(note));
+  }
+  load.Loaded = true;
+  return load;
+}
+
+} // namespace builder

@@ -1,0 +1,41 @@
+#pragma once
+// The model configuration file beside a builder: sections MODEL00 to MODEL99, each giving the
+// texts of one drive model for a flasher's payload header and the mask of its firmware files.
+
+#include <cstddef>
+#include <string>
+#include <vector>
+
+namespace builder {
+
+// Six parallel lists, entry i of each belonging to section MODELii, plus the model box items.
+struct ModelTable {
+  std::vector<std::string> Model;          // cut to 24 characters
+  std::vector<std::string> Inquiry;        // cut or blank-padded to exactly 24 characters
+  std::vector<std::string> FirmwareRange;  // key "FW-Range", cut to 24 characters
+  std::vector<std::string> BINMask;        // as read
+  std::vector<std::string> Vendor;         // cut to 24 characters
+  std::vector<std::string> Note;           // cut to 24 characters
+  std::vector<std::string> Items;          // FW-Range, a blank, Inquiry, both as read
+
+  std::size_t Count() const { return Model.size(); }
+};
+
+struct ModelTableLoad {
+  bool Loaded = false;
+  ModelTable Table;
+  // On failure, the text to show: "Can't load <file>" or "<file> > Session <section> error!".
+  std::string Message;
+};
+
+inline constexpr int kMaxModels = 100;
+
+// The model file of a program: its full path with the extension replaced by ".INI".
+std::string ModelFileName(const std::string& programPath);
+
+// Reads the model file through the platform's INI reader. Reading stops at the first section
+// without a Model key; a file without MODEL00, or a section with Model but another key missing
+// (or literally "FAIL"), is rejected as a whole.
+ModelTableLoad LoadModelTable(const std::string& iniPath);
+
+} // namespace builder

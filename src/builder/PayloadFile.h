@@ -1,0 +1,27 @@
+#pragma once
+// Finding and reading the payload block inside any file (a flasher or a builder), for the
+// command line: the same marker search the builder uses, then the header and the image.
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "builder/PayloadBlock.h"
+
+namespace builder {
+
+struct PayloadFile {
+  std::uint64_t MarkerOffset = 0;   // file offset of the block's first byte
+  std::vector<std::uint8_t> Block;  // marker, header and image region as far as the file holds them
+
+  PayloadBlock View() const { return PayloadBlock(Block.data(), Block.size()); }
+};
+
+// Reads the first payload block of the file. On failure returns nothing and sets error to a
+// one-line reason: the file cannot be read, holds no block, is cut short inside the header, or
+// announces an image longer than the image region or than the bytes present. A builder's
+// block (builder tag in the region) is returned whatever its header holds.
+std::optional<PayloadFile> ReadPayloadFromFile(const std::string& path, std::string& error);
+
+} // namespace builder

@@ -1,0 +1,108 @@
+// odflash build: writes a flasher from a model file, a model number and a firmware file,
+// exactly as the window's Build does, without a window.
+
+#include <CLI/CLI.hpp>
+
+#include <cstdio>
+
+#include "builder/FlasherWriter.h"
+#include "builder/ModelTable.h"
+#include "cli/Command.h"
+#include "sys/Directory.h"
+#include "sys/Files.h"
+
+namespace cli {
+namespace {
+
+#ifdef _WIN32
+constexpr const char* kDefaultTemplate = "odflash-gui.exe";
+#else
+constexpr const char* kDefaultTemplate = "odflash-gui";
+#endif
+
+// Captions and progress go nowhere; the first message is the command's error.
+class CommandLineSink final : public builder::BuildSink {
+public:
+  void SetGroupCaption(const std::string& caption) override { lastCaption = caption; }
+  void SetupProgress(std::uint64_t, std::uint32_t) override {}
+  void StepProgress(std::uint64_t) override {}
+  void SetProgressPosition(std::uint64_t) override {}
+  void ShowMessage(const std::string& text) override {
+    if (message.empty()) message = text;
+  }
+  std::string lastCaption;
+  std::string message;
+};
+
+std::string DirectoryOf(const std::string& path) {
+  return path.substr(0, path.size() - sys::FileNameOf(path).size());
+}
+
+struct BuildOptions {
+  std::string ini;
+  int model = 0;
+  std::string firmware;
+  std::string templatePath;
+  std::string outputDirectory;
+};
+
+int RunBuild(const BuildOptions& options) {
+  const builder::ModelTableLoad load = builder::LoadModelTable(options.ini);
+  if (!load.Loaded) {
+    PrintError(load.Message);
+    return kExitFailure;
+  }
+  const builder::ModelTable& table = load.Table;
+  if (options.model < 0 || static_cast<std::size_t>(options.model) >= table.Count()) {
+    PrintError("no model " + std::to_string(options.model) + " in " + options.ini + " (it lists " +
+               std::to_string(table.Count()) + ", numbered from 0)");
+    return kExitFailure;
+  }
+  const auto i = static_cast<std::size_t>(options.model);
+  builder::BuildRequest request;
+  request.ProgramPath = options.templatePath.empty()
+                            ? sys::JoinPath(DirectoryOf(sys::ModulePath()), kDefaultTemplate)
+                            : options.templatePath;
+  if (!sys::FileExists(request.ProgramPath)) {
+    PrintError("template " + request.ProgramPath + " not found; name one with --template");
+    return kExitFailure;
+  }
+  request.FirmwarePath = options.firmware;
+  request.SelectedFileName = sys::FileNameOf(options.firmware);
+  request.OutputDirectory =
+      options.outputDirectory.empty() ? sys::CurrentDirectory() : options.outputDirectory;
+  request.Model = builder::ModelEntry{table.Model[i], table.Inquiry[i], table.FirmwareRange[i],
+                                     table.Vendor[i], table.Note[i]};
+  CommandLineSink sink;
+  if (!builder::NewBuildFlashProgram(request, sink)) {
+    PrintError(sink.message);
+    return kExitFailure;
+  }
+  std::printf("%s\n%s\n", sink.lastCaption.c_str(),
+              sys::JoinPath(request.OutputDirectory,
+                            builder::FlasherFileName(request.SelectedFileName))
+                  .c_str());
+  return kExitSuccess;
+}
+
+const bool registered = RegisterCommand(
+    40, "build", "Build a flasher executable from a model file and a firmware file",
+    [](CLI::App& command) -> std::function<int()> {
+      auto options = std::make_shared<BuildOptions>();
+      command.add_option("--ini", options->ini, "Model configuration file")->required();
+      command.add_option("--model", options->model, "Model number N (section MODELnn, from 0)")
+          ->required();
+      command.add_option("--firmware", options->firmware,
+                         "Firmware file; its name gives the flasher's name (\"%4.4s.EXE\") and "
+                         "the new revision")
+          ->required();
+      command.add_option("--template", options->templatePath,
+                         std::string("Program copied into the flasher (default: ") +
+                             kDefaultTemplate + " beside odflash)");
+      command.add_option("--output-dir", options->outputDirectory,
+                         "Folder for the flasher (default: the current directory)");
+      return [options]() { return RunBuild(*options); };
+    });
+
+} // namespace
+} // namespace cli

@@ -1,0 +1,72 @@
+// odflash info FILE [--json]: the payload block a file carries.
+
+#include <CLI/CLI.hpp>
+#include <nlohmann/json.hpp>
+
+#include <cstdio>
+
+#include "builder/ImageKind.h"
+#include "builder/PayloadFile.h"
+#include "cli/Command.h"
+
+namespace cli {
+namespace {
+
+nlohmann::json PayloadJson(const builder::PayloadFile& payload) {
+  const builder::PayloadBlock block = payload.View();
+  if (block.HasBuilderTag())
+    return {{"role", "builder"}, {"markerOffset", payload.MarkerOffset}};
+  return {{"role", "flasher"},
+          {"markerOffset", payload.MarkerOffset},
+          {"model", block.Model()},
+          {"inquiry", block.Inquiry()},
+          {"firmwareRange", block.FirmwareRange()},
+          {"vendor", block.Vendor()},
+          {"note", block.Note()},
+          {"newRevision", block.NewRevision()},
+          {"imageLength", block.ImageLength()},
+          {"imageKind", builder::ImageKindName(builder::CheckNewFormatBIN(block.ImageRegion()))}};
+}
+
+void PrintPayload(const builder::PayloadFile& payload) {
+  const builder::PayloadBlock block = payload.View();
+  std::printf("Role:          %s\n", block.HasBuilderTag() ? "builder" : "flasher");
+  std::printf("Marker offset: %llu\n", static_cast<unsigned long long>(payload.MarkerOffset));
+  if (block.HasBuilderTag()) return;
+  std::printf("Model:         %s\n", block.Model().c_str());
+  std::printf("Inquiry:       %s\n", block.Inquiry().c_str());
+  std::printf("FW-Range:      %s\n", block.FirmwareRange().c_str());
+  std::printf("Vendor:        %s\n", block.Vendor().c_str());
+  std::printf("Note:          %s\n", block.Note().c_str());
+  std::printf("New revision:  %s\n", block.NewRevision().c_str());
+  std::printf("Image length:  %u\n", static_cast<unsigned>(block.ImageLength()));
+  std::printf("Image kind:    %s\n",
+              builder::ImageKindName(builder::CheckNewFormatBIN(block.ImageRegion())));
+}
+
+const bool registered = RegisterCommand(
+    20, "info", "Show the payload a flasher (or builder) file carries",
+    [](CLI::App& command) -> std::function<int()> {
+      auto file = std::make_shared<std::string>();
+      auto json = std::make_shared<bool>(false);
+      command.add_option("FILE", *file, "Flasher or builder executable")->required();
+      command.add_flag("--json", *json, "Print the payload as JSON");
+      return [file, json]() {
+        std::string error;
+        const auto payload = builder::ReadPayloadFromFile(*file, error);
+        if (!payload) {
+          PrintError(error);
+          return int{kExitFailure};
+        }
+        if (*json)
+          std::printf("%s\n", PayloadJson(*payload)
+                                  .dump(2, ' ', false, nlohmann::json::error_handler_t::replace)
+                                  .c_str());
+        else
+          PrintPayload(*payload);
+        return int{kExitSuccess};
+      };
+    });
+
+} // namespace
+} // namespace cli

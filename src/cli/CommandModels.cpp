@@ -1,0 +1,70 @@
+// odflash models INI [--json]: the model table of a model configuration file, as a builder
+// reads it.
+
+#include <CLI/CLI.hpp>
+#include <nlohmann/json.hpp>
+
+#include <cstdio>
+
+#include "builder/ModelTable.h"
+#include "cli/Command.h"
+
+namespace cli {
+namespace {
+
+void PrintTable(const builder::ModelTable& table) {
+  for (std::size_t i = 0; i < table.Count(); ++i) {
+    std::printf("MODEL%02zu\n", i);
+    std::printf("  Model:    %s\n", table.Model[i].c_str());
+    std::printf("  Inquiry:  %s\n", table.Inquiry[i].c_str());
+    std::printf("  FW-Range: %s\n", table.FirmwareRange[i].c_str());
+    std::printf("  BINMask:  %s\n", table.BINMask[i].c_str());
+    std::printf("  Vendor:   %s\n", table.Vendor[i].c_str());
+    std::printf("  Note:     %s\n", table.Note[i].c_str());
+    std::printf("  Item:     %s\n", table.Items[i].c_str());
+  }
+}
+
+nlohmann::json TableJson(const builder::ModelTable& table) {
+  nlohmann::json models = nlohmann::json::array();
+  for (std::size_t i = 0; i < table.Count(); ++i) {
+    char section[32];
+    std::snprintf(section, sizeof section, "MODEL%02zu", i);
+    models.push_back({{"section", section},
+                      {"Model", table.Model[i]},
+                      {"Inquiry", table.Inquiry[i]},
+                      {"FW-Range", table.FirmwareRange[i]},
+                      {"BINMask", table.BINMask[i]},
+                      {"Vendor", table.Vendor[i]},
+                      {"Note", table.Note[i]},
+                      {"item", table.Items[i]}});
+  }
+  return models;
+}
+
+const bool registered = RegisterCommand(
+    10, "models", "Show the model table of a model configuration file (INI)",
+    [](CLI::App& command) -> std::function<int()> {
+      auto ini = std::make_shared<std::string>();
+      auto json = std::make_shared<bool>(false);
+      command.add_option("INI", *ini, "Model configuration file (sections MODEL00 to MODEL99)")
+          ->required();
+      command.add_flag("--json", *json, "Print the table as JSON");
+      return [ini, json]() {
+        const builder::ModelTableLoad load = builder::LoadModelTable(*ini);
+        if (!load.Loaded) {
+          PrintError(load.Message);
+          return int{kExitFailure};
+        }
+        if (*json)
+          std::printf("%s\n", TableJson(load.Table)
+                                  .dump(2, ' ', false, nlohmann::json::error_handler_t::replace)
+                                  .c_str());
+        else
+          PrintTable(load.Table);
+        return int{kExitSuccess};
+      };
+    });
+
+} // namespace
+} // namespace cli
