@@ -1,0 +1,58 @@
+#pragma once
+// The ASPI layer's interface as WNASPI32.DLL publishes it: the two entry points, the execute
+// request and its status codes. Shared by the ASPI transport and the stand-in library.
+
+#include <cstdint>
+
+namespace drive::aspi {
+
+inline constexpr const char* kLibraryName = "WNASPI32.DLL";
+inline constexpr const char* kSupportInfoName = "GetASPI32SupportInfo";
+inline constexpr const char* kSendCommandName = "SendASPI32Command";
+
+inline constexpr std::uint8_t kScExecScsiCmd = 0x02;
+inline constexpr std::uint8_t kSrbDirIn = 0x08;
+inline constexpr std::uint8_t kSrbDirOut = 0x10;
+inline constexpr std::uint8_t kSrbEventNotify = 0x40;
+
+inline constexpr std::uint8_t kSsPending = 0x00;
+inline constexpr std::uint8_t kSsComp = 0x01;
+inline constexpr std::uint8_t kSsAborted = 0x02;
+inline constexpr std::uint8_t kSsErr = 0x04;
+inline constexpr std::uint8_t kSsInvalidHa = 0x81;
+inline constexpr std::uint8_t kSsNoDevice = 0x82;
+inline constexpr std::uint8_t kSsInvalidSrb = 0xE0;
+inline constexpr std::uint8_t kSsNoAspi = 0xE8;
+
+inline constexpr std::uint8_t kSenseLength = 14;
+
+#pragma pack(push, 1)
+struct SrbExecScsiCmd {
+  std::uint8_t SRB_Cmd;
+  std::uint8_t SRB_Status;
+  std::uint8_t SRB_HaId;
+  std::uint8_t SRB_Flags;
+  std::uint32_t SRB_Hdr_Rsvd;
+  std::uint8_t SRB_Target;
+  std::uint8_t SRB_Lun;
+  std::uint16_t SRB_Rsvd1;
+  std::uint32_t SRB_BufLen;
+  std::uint8_t* SRB_BufPointer;
+  std::uint8_t SRB_SenseLen;
+  std::uint8_t SRB_CDBLen;
+  std::uint8_t SRB_HaStat;
+  std::uint8_t SRB_TargStat;
+  void* SRB_PostProc; // the event handle with kSrbEventNotify
+  std::uint8_t SRB_Rsvd2[20];
+  std::uint8_t CDBByte[16];
+  std::uint8_t SenseArea[kSenseLength + 2];
+};
+#pragma pack(pop)
+
+static_assert(sizeof(void*) != 4 || sizeof(SrbExecScsiCmd) == 80, "the 32-bit request is 80 bytes");
+
+// The entry points, __cdecl.
+using GetSupportInfoFunction = std::uint32_t (*)();
+using SendCommandFunction = std::uint32_t (*)(void* request);
+
+} // namespace drive::aspi

@@ -1,0 +1,285 @@
+#include <algorithm>
+#include <cstddef>
+#include <cstring>
+#include <vector>
+
+#include "drive/DriveMessages.h"
+#include "drive/Platform.h"
+#include "drive/Win32Calls.h"
+#include "drive/Win32Transport.h"
+
+namespace drive {
+namespace {
+
+constexpr std::uint8_t kAspiPositions = 20; // host adapters 0 to 19, targets 0 and 1
+constexpr DWORD kMinimumModuleHandle = 32;
+
+// GetProcAddress returns a generic function pointer; go through void (*)() to the real type.
+template <typename Function>
+Function EntryPoint(HMODULE library, const char* name) {
+  return reinterpret_cast<Function>(reinterpret_cast<void (*)()>(Win32().GetProcAddress(library, name)));
+}
+
+std::string DevicePathOf(char letter) {
+  std::string path = "\\\\.\\?:";
+  path[4] = letter;
+  return path;
+}
+
+// One drive opened by letter; each command is one synchronous DeviceIoControl.
+class PassThroughChannel : public DeviceChannel {
+public:
+  PassThroughChannel(Win32Transport& transport, HANDLE handle, const DriveAddress& address)
+      : transport_(transport), Handle(handle), address_(address) {}
+  ~PassThroughChannel() override { Win32().CloseHandle(Handle); }
+
+  // Success: the call worked and the sense key byte is 0; the SCSI status is not tested.
+  CommandOutcome Send(const CommandBlock& command) override {
+    std::memset(&Block, 0, sizeof Block);
+    SCSI_PASS_THROUGH_DIRECT& request = Block.Request;
+    request.Length = sizeof(SCSI_PASS_THROUGH_DIRECT);
+    request.PathId = address_.Adapter;
+    request.TargetId = address_.Target;
+    request.Lun = address_.Lun;
+    request.CdbLength = kCdbLength;
+    request.SenseInfoLength = kPassThroughSenseLength;
+    request.DataIn = command.DataIn ? SCSI_IOCTL_DATA_IN : SCSI_IOCTL_DATA_OUT;
+    request.DataTransferLength = command.Length;
+    request.TimeOutValue = command.TimeoutSeconds;
+    request.DataBuffer = command.Data;
+    request.SenseInfoOffset = offsetof(PassThroughBlock, SenseBuffer);
+    std::memcpy(request.Cdb, command.Cdb.data(), kCdbLength);
+    IoctlBufferSize = sizeof(PassThroughBlock);
+    IoctlOk = Win32().DeviceIoControl(Handle, IOCTL_SCSI_PASS_THROUGH_DIRECT, &Block, IoctlBufferSize,
+                                      &Block, IoctlBufferSize, &BytesReturned, nullptr) != FALSE;
+    transport_.CaptureLastError();
+
+    CommandOutcome outcome;
+    outcome.Status = request.ScsiStatus;
+    outcome.SenseKey = Block.SenseBuffer[2];
+    outcome.Asc = Block.SenseBuffer[12];
+    outcome.Ascq = Block.SenseBuffer[13];
+    outcome.Success = IoctlOk && outcome.SenseKey == 0;
+    outcome.Result = outcome.Success ? 1 : 0;
+    return outcome;
+  }
+
+  Win32Transport& transport_;
+  HANDLE Handle;
+  PassThroughBlock Block{};
+  DWORD BytesReturned = 0;
+  DWORD IoctlBufferSize = sizeof(PassThroughBlock);
+  bool IoctlOk = false;
+
+private:
+  DriveAddress address_;
+};
+
+// One ASPI request in flight: the request block, its event and its own data buffer. A request
+// that outlives its time-out may still be completed by the ASPI layer, which then writes into
+// all three; such a request is parked and never freed while it is pending.
+struct AspiRequest {
+  aspi::SrbExecScsiCmd Srb{};
+  HANDLE Event = nullptr;
+  std::vector<std::uint8_t> Data;
+};
+
+// Requests that timed out, kept alive for the ASPI layer until the process ends or they finish.
+std::vector<AspiRequest*>& ParkedRequests() {
+  static auto* parked = new std::vector<AspiRequest*>; // never destroyed: see AspiRequest
+  return *parked;
+}
+
+class AspiChannel : public DeviceChannel {
+public:
+  AspiChannel(Win32Transport& transport, const DriveAddress& address)
+      : transport_(transport), address_(address), request_(new AspiRequest) {}
+  ~AspiChannel() override {
+    if (stalled_ == nullptr) delete request_;
+  }
+
+  // Success: SRB_Status is SS_COMP and the sense key byte is 0; returns the transfer length.
+  CommandOutcome Send(const CommandBlock& command) override {
+    CommandOutcome outcome;
+    if (stalled_ != nullptr) {
+      // The drive still owes the answer to a request that timed out: send nothing new until
+      // that request is finished, so two requests never share the drive.
+      if (stalled_->Srb.SRB_Status == aspi::kSsPending) {
+        transport_.SetLastError(ERROR_BUSY);
+        return outcome;
+      }
+      ReleaseStalled();
+    }
+
+    AspiRequest& request = *request_;
+    request.Event = Win32().CreateEventA(nullptr, FALSE, FALSE, nullptr);
+    // The request works on its own buffer: a late completion must never land in the caller's.
+    if (request.Data.size() < command.Length) request.Data.resize(command.Length);
+    if (!command.DataIn && command.Length != 0)
+      std::memcpy(request.Data.data(), command.Data, command.Length);
+
+    aspi::SrbExecScsiCmd& srb = request.Srb;
+    std::memset(&srb, 0, sizeof srb);
+    srb.SRB_Cmd = aspi::kScExecScsiCmd;
+    srb.SRB_HaId = address_.Adapter;
+    srb.SRB_Target = address_.Target;
+    srb.SRB_Lun = 0;
+    srb.SRB_Flags = (command.DataIn ? aspi::kSrbDirIn : aspi::kSrbDirOut) | aspi::kSrbEventNotify;
+    srb.SRB_BufLen = command.Length;
+    srb.SRB_BufPointer = request.Data.data();
+    srb.SRB_SenseLen = aspi::kSenseLength;
+    srb.SRB_CDBLen = kCdbLength;
+    srb.SRB_PostProc = request.Event;
+    std::memcpy(srb.CDBByte, command.Cdb.data(), kCdbLength);
+
+    transport_.SendCommand()(&srb);
+    if (srb.SRB_Status == aspi::kSsPending) {
+      if (Win32().WaitForSingleObject(request.Event, DWORD{command.TimeoutSeconds} * 1000u) ==
+          WAIT_OBJECT_0)
+        Win32().ResetEvent(request.Event);
+    }
+    transport_.CaptureLastError();
+
+    if (srb.SRB_Status == aspi::kSsPending) {
+      // Timed out: the layer may still complete it. Park the request with its event and buffer.
+      stalled_ = request_;
+      ParkedRequests().push_back(request_);
+      request_ = new AspiRequest;
+      return outcome; // Status 0 (SS_PENDING), no sense
+    }
+    Win32().CloseHandle(request.Event);
+    request.Event = nullptr;
+    if (command.DataIn && command.Length != 0)
+      std::memcpy(command.Data, request.Data.data(), command.Length);
+
+    outcome.Status = srb.SRB_Status;
+    outcome.SenseKey = srb.SenseArea[2];
+    outcome.Asc = srb.SenseArea[12];
+    outcome.Ascq = srb.SenseArea[13];
+    outcome.Success = outcome.Status == aspi::kSsComp && outcome.SenseKey == 0;
+    outcome.Result = outcome.Success ? static_cast<int>(command.Length) : 0;
+    return outcome;
+  }
+
+private:
+  void ReleaseStalled() {
+    auto& parked = ParkedRequests();
+    parked.erase(std::remove(parked.begin(), parked.end(), stalled_), parked.end());
+    Win32().CloseHandle(stalled_->Event);
+    delete stalled_;
+    stalled_ = nullptr;
+  }
+
+  Win32Transport& transport_;
+  DriveAddress address_;
+  AspiRequest* request_;
+  AspiRequest* stalled_ = nullptr; // parked, owned by ParkedRequests
+};
+
+} // namespace
+
+Win32Transport::Win32Transport() = default;
+
+TransportKind Win32Transport::Kind() const {
+  return usePassThrough_ ? TransportKind::PassThrough : TransportKind::Aspi;
+}
+
+bool Win32Transport::QueryPassThrough() {
+  OSVERSIONINFOA version{};
+  version.dwOSVersionInfoSize = sizeof version; // 148
+  Win32().GetVersionExA(&version);
+  usePassThrough_ = version.dwPlatformId == VER_PLATFORM_WIN32_NT;
+  return usePassThrough_;
+}
+
+std::uint8_t Win32Transport::SetUp() {
+  if (QueryPassThrough()) return kResultOpened;
+
+  HMODULE library = Win32().LoadLibraryA(aspi::kLibraryName);
+  if (reinterpret_cast<std::uintptr_t>(library) < kMinimumModuleHandle) {
+    aspiLibrary_ = nullptr;
+    sendCommand_ = nullptr;
+    ShowAspiLibraryMissing();
+    return kResultAspiNotLoaded;
+  }
+  auto fail = [&](std::uint8_t code) {
+    Win32().FreeLibrary(library);
+    aspiLibrary_ = nullptr;
+    sendCommand_ = nullptr;
+    return code;
+  };
+  auto supportInfo = EntryPoint<aspi::GetSupportInfoFunction>(library, aspi::kSupportInfoName);
+  if (supportInfo == nullptr) return fail(kResultAspiNoEntry);
+  if (((supportInfo() >> 8) & 0xFF) != aspi::kSsComp) return fail(kResultAspiNotReady);
+  auto sendCommand = EntryPoint<aspi::SendCommandFunction>(library, aspi::kSendCommandName);
+  if (sendCommand == nullptr) return fail(kResultAspiNoEntry);
+  aspiLibrary_ = library;
+  sendCommand_ = sendCommand;
+  return kResultOpened;
+}
+
+std::unique_ptr<DeviceChannel> Win32Transport::Open(const DriveAddress& address) {
+  if (!usePassThrough_) return std::make_unique<AspiChannel>(*this, address);
+  const std::string path = DevicePathOf(address.Letter);
+  HANDLE handle = Win32().CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ,
+                                      nullptr, OPEN_EXISTING, 0, nullptr);
+  CaptureLastError();
+  if (handle == INVALID_HANDLE_VALUE) {
+    ShowOpenFailure(static_cast<std::int32_t>(lastError_), path);
+    return nullptr;
+  }
+  return std::make_unique<PassThroughChannel>(*this, handle, address);
+}
+
+std::vector<DriveAddress> Win32Transport::Candidates() {
+  std::vector<DriveAddress> candidates;
+  if (!QueryPassThrough()) {
+    for (std::uint8_t adapter = 0; adapter < kAspiPositions; ++adapter) {
+      for (std::uint8_t target = 0; target < 2; ++target) {
+        DriveAddress address;
+        address.Adapter = adapter;
+        address.Target = target;
+        address.DevicePath = "aspi:" + std::to_string(adapter) + "-" + std::to_string(target);
+        candidates.push_back(address);
+      }
+    }
+    return candidates;
+  }
+  // The root strings, each ended by a zero byte, then an empty string. When they do not fit,
+  // the call returns the size they need: ask again with that size.
+  std::vector<char> roots(80);
+  for (;;) {
+    const DWORD needed = Win32().GetLogicalDriveStringsA(static_cast<DWORD>(roots.size()), roots.data());
+    if (needed == 0) return candidates;
+    if (needed < roots.size()) break;
+    roots.assign(needed + 1, '\0');
+  }
+  for (const char* root = roots.data(); *root != '\0'; root += std::strlen(root) + 1) {
+    if (Win32().GetDriveTypeA(root) != DRIVE_CDROM) continue;
+    DriveAddress address;
+    address.Letter = root[0];
+    address.DevicePath = DevicePathOf(root[0]);
+    candidates.push_back(address);
+  }
+  return candidates;
+}
+
+void Win32Transport::CaptureLastError() { lastError_ = Win32().GetLastError(); }
+
+std::optional<std::string> Win32Transport::SystemErrorText(std::uint32_t code) {
+  return PlatformErrorText(code);
+}
+
+std::unique_ptr<Transport> MakePlatformTransport() { return std::make_unique<Win32Transport>(); }
+
+std::optional<std::string> PlatformErrorText(std::uint32_t code) {
+  char text[kErrorTextBufferSize];
+  const DWORD length = Win32().FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM, nullptr, code, 0, text,
+                                              sizeof text, nullptr);
+  if (length == 0) return std::nullopt;
+  return std::string(text, length);
+}
+
+std::uint32_t PlatformIoErrorCode() { return ERROR_IO_DEVICE; }
+
+} // namespace drive
