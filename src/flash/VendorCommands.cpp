@@ -1,0 +1,93 @@
+#include "flash/VendorCommands.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <string>
+
+#include "drive/Cddrive.h"
+
+namespace flash {
+namespace {
+
+// SRB_Status of a completed ASPI request. The ASPI path returns the transfer length on
+// success, so a command without data succeeds with 0; its status tells it from a failure.
+constexpr std::uint8_t kAspiCompleted = 0x01;
+
+} // namespace
+
+bool VendorCommands::Issue(const CommandBlock& block, std::string_view label) {
+  const int result = drive_.Execute(block.cdb, block.direction, block.transferLength);
+  const bool delivered =
+      result != 0 ||
+      (drive::CurrentTransport().Kind() == drive::TransportKind::Aspi && drive_.Status == kAspiCompleted);
+  if (delivered && drive_.SenseMatches(0, 0, 0)) return true;
+  ShowFailure(label);
+  return false;
+}
+
+void VendorCommands::ShowFailure(std::string_view label) {
+  sink_.ShowMessage(std::string(label) + drive_.SenseText(), sys::MessageKind::Plain);
+}
+
+bool VendorCommands::FitsBuffer(std::uint32_t length, std::string_view label) {
+  if (drive::CDDrive::GetBuffer() != nullptr && length <= drive::CDDrive::IoBufferLength()) return true;
+  char text[160];
+  std::snprintf(text, sizeof text, "%.*stransfer of %lu bytes does not fit the %lu-byte data buffer",
+                static_cast<int>(label.size()), label.data(), static_cast<unsigned long>(length),
+                static_cast<unsigned long>(drive::CDDrive::IoBufferLength()));
+  sink_.ShowMessage(text, sys::MessageKind::Error);
+  return false;
+}
+
+bool VendorCommands::WriteE2(const std::uint8_t* data, std::uint16_t address, std::uint8_t count) {
+  for (std::uint8_t i = 0; i < count; ++i, ++address) {
+    if (!Issue(WriteE2Block(address, data[i]), kLabelWriteE2)) return false;
+  }
+  return true;
+}
+
+bool VendorCommands::WriteBuffer(std::uint32_t offset, const std::uint8_t* data,
+                                 std::uint32_t length, BufferControl control) {
+  if (control == BufferControl::Flash || control == BufferControl::FlashAll) {
+    if (!FitsBuffer(kFlashDataLength, kLabelWriteBuffer)) return false;
+    return Issue(FlashBlock(control == BufferControl::FlashAll, offset, length), kLabelWriteBuffer);
+  }
+  if (!FitsBuffer(length, kLabelWriteBuffer)) return false;
+  std::copy_n(data, length, drive::CDDrive::GetBuffer());
+  return Issue(WriteBufferBlock(offset, length, control), kLabelWriteBuffer);
+}
+
+bool VendorCommands::ReadBuffer(std::uint32_t offset, std::uint8_t* dest, std::uint32_t length) {
+  if (!FitsBuffer(length, kLabelReadBuffer)) return false;
+  if (!Issue(ReadBufferBlock(offset, length), kLabelReadBuffer)) return false;
+  std::copy_n(drive::CDDrive::GetBuffer(), length, dest);
+  return true;
+}
+
+bool VendorCommands::EntryCritical() { return Issue(EntryCriticalBlock(), kLabelEntryCritical); }
+
+bool VendorCommands::SetupFlashProfile(ImageKind kind, std::span<std::uint8_t> buildArea,
+                                       ProfileState& state) {
+  if (!FitsBuffer(std::max<std::uint32_t>(kFlashIdLength, kMaxProfileImage), kLabelReadFlashId)) return false;
+  if (!Issue(ReadFlashIdBlock(), kLabelReadFlashId)) return false;
+  FlashId flashId;
+  std::copy_n(drive::CDDrive::GetBuffer(), flashId.size(), flashId.begin());
+  state = BuildProfileImage(kind, flashId, buildArea);
+  std::copy_n(buildArea.begin(), state.length, drive::CDDrive::GetBuffer());
+  return Issue(WriteProfileBlock(static_cast<std::uint16_t>(state.length), kind == ImageKind::DvdRom),
+               kLabelWriteProfile);
+}
+
+bool VendorCommands::ReadVerifyProfile(ImageKind kind, const ProfileState& state,
+                                       std::span<const std::uint8_t> copy) {
+  if (kind == ImageKind::DvdRom) return ProfileCopyMatchesStore(state, copy);
+  if (!Issue(ReadProfileBlock(static_cast<std::uint16_t>(state.length)), kLabelReadProfile)) return false;
+  const std::uint8_t* readBack = drive::CDDrive::GetBuffer();
+  if (copy.size() < state.length || !std::equal(copy.begin(), copy.begin() + state.length, readBack)) {
+    sink_.ShowMessage(std::string(kComparedProfileError), sys::MessageKind::Plain);
+    return false;
+  }
+  return true;
+}
+
+} // namespace flash
