@@ -17,12 +17,6 @@ namespace {
 constexpr std::size_t kCopyChunk = 64 * 1024;
 
 
-std::string Format4(const char* format, const std::string& name) {
-  char text[64];
-  std::snprintf(text, sizeof text, format, name.c_str());
-  return text;
-}
-
 // Length by seeking to the end and back; -1 when the stream cannot seek.
 long long StreamLength(std::FILE* file) {
   if (std::fseek(file, 0, SEEK_END) != 0) return -1;
@@ -49,7 +43,9 @@ bool IsOwnInput(const BuildRequest& request, const std::string& outputPath) {
 } // namespace
 
 std::string FlasherFileName(const std::string& selectedFileName) {
-  return Format4("%4.4s.EXE", selectedFileName);
+  // The first four characters, or the whole name when shorter: no blanks in front of a short
+  // name, which a right-aligned "%4.4s" would put there.
+  return selectedFileName.substr(0, 4) + ".EXE";
 }
 
 std::array<std::uint8_t, kHeaderLength> MakePayloadHeader(const ModelEntry& model,
@@ -129,7 +125,7 @@ bool NewBuildFlashProgram(const BuildRequest& request, BuildSink& sink) {
   }
   sys::PendingFile output;
   if (!output.Create(outputPath, true)) {
-    sink.ShowMessage(Format4("Create %4.4s.EXE Fail", name));
+    sink.ShowMessage("Create " + outputName + " Fail");
     return false;
   }
   const std::string writeFailure = "Building fail: cannot write " + outputPath;
@@ -192,10 +188,10 @@ bool NewBuildFlashProgram(const BuildRequest& request, BuildSink& sink) {
     return false;
   }
   if (!output.Commit(outputPath)) {
-    sink.ShowMessage(Format4("Create %4.4s.EXE Fail", name));
+    sink.ShowMessage("Create " + outputName + " Fail");
     return false;
   }
-  sink.SetGroupCaption(Format4("Build %4.4s.EXE complete!", name));
+  sink.SetGroupCaption("Build " + outputName + " complete!");
   sink.SetProgressPosition(0);
   return true;
 }

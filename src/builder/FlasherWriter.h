@@ -45,7 +45,8 @@ struct BuildRequest {
 
 inline constexpr std::uint32_t kProgressStep = 1024;
 
-// "%4.4s.EXE" of the selected file name.
+// The flasher's name: the selected file name's first four characters (all of it when
+// shorter) and ".EXE"; not upper-cased.
 std::string FlasherFileName(const std::string& selectedFileName);
 
 // The 137-byte payload header for a model, a selected file name and a firmware length.
