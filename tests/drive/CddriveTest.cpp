@@ -3,10 +3,10 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
-#include <cerrno>
-#include <cstring>
+#include <cstdio>
 
 #include "DriveTestSupport.h"
+#include "drive/Platform.h"
 
 namespace {
 
@@ -125,14 +125,19 @@ TEST_F(CddriveTest, SenseMessageOnceReportingIsOn) {
   // A transport failure: no sense at all, the system's I/O error code.
   EXPECT_EQ(drive.Execute(0x3B, 0x05, 0x01, 0, 0, 0, 0, 0, 0, 0x7F, 0, 0, 1, 0), 0);
   EXPECT_TRUE(drive.SenseMatches(0, 0, 0));
-  EXPECT_EQ(drive.OsError, static_cast<std::uint32_t>(EIO));
-  EXPECT_EQ(drive.SenseText(), "00 00 00. 00, 0005");
-  const std::string ok = std::string(std::strerror(0)) + "\n";
-  const std::string io = std::string(std::strerror(EIO)) + "\n";
+  // The emulated transport fails the way the platform's device I/O fails.
+  const std::uint32_t ioError = drive::PlatformIoErrorCode();
+  EXPECT_EQ(drive.OsError, ioError);
+  char senseText[32];
+  std::snprintf(senseText, sizeof senseText, "00 00 00. 00, %04X", static_cast<unsigned>(ioError));
+  EXPECT_EQ(drive.SenseText(), senseText);
+  const std::string ok = drive::PlatformErrorText(0).value_or("");
+  const std::string io = drive::PlatformErrorText(ioError).value_or("");
   EXPECT_EQ(messages_.Shown,
             (std::vector<RecordedMessage>{
                 {"SenseCode: 05 20 00, 02, Error: 0, " + ok, sys::MessageKind::Plain},
-                {"SenseCode: 00 00 00, 00, Error: 5, " + io, sys::MessageKind::Plain}}));
+                {"SenseCode: 00 00 00, 00, Error: " + std::to_string(ioError) + ", " + io,
+                 sys::MessageKind::Plain}}));
 }
 
 TEST_F(CddriveTest, SenseKeyByteIsUnmaskedAndOnlyTheKeyDecidesExecute) {

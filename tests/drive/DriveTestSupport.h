@@ -18,6 +18,9 @@ struct RecordedMessage {
   std::string Text;
   sys::MessageKind Kind;
   bool operator==(const RecordedMessage&) const = default;
+  friend void PrintTo(const RecordedMessage& message, std::ostream* out) {
+    *out << ::testing::PrintToString(message.Text) << " (kind " << static_cast<int>(message.Kind) << ")";
+  }
 };
 
 class RecordingMessages final : public sys::MessagePresenter {

@@ -1,0 +1,158 @@
+// The stand-in ASPI layer. Requests are completed on a worker thread, as the real layer does:
+// SendASPI32Command returns SS_PENDING at once, and the worker fills in status and sense and
+// then signals the request's event. Configuration errors are written to standard error and make
+// GetASPI32SupportInfo report SS_NO_ASPI.
+
+#include <windows.h>
+
+#include <algorithm>
+#include <condition_variable>
+#include <cstdio>
+#include <cstring>
+#include <deque>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+
+#include "drive/AspiInterface.h"
+#include "sim/EmulatedDrive.h"
+
+namespace {
+
+namespace aspi = drive::aspi;
+
+// Wine runs Windows programs with Unix paths at drive Z:.
+std::string WindowsPath(const std::string& path) {
+  if (path.empty() || path[0] != '/') return path;
+  std::string converted = "Z:" + path;
+  for (char& c : converted)
+    if (c == '/') c = '\\';
+  return converted;
+}
+
+class StandIn {
+public:
+  static StandIn& Instance() {
+    static auto* instance = new StandIn; // lives as long as the pinned module
+    return *instance;
+  }
+
+  // Loads the configuration once; false when ODFLASH_SIM is unset or its file is bad.
+  bool Ready() {
+    std::lock_guard lock(mutex_);
+    if (!loaded_) {
+      loaded_ = true;
+      char path[MAX_PATH * 2];
+      const DWORD length = GetEnvironmentVariableA("ODFLASH_SIM", path, sizeof path);
+      sim::SimConfig config;
+      std::string error = "ODFLASH_SIM is not set";
+      if (length > 0 && length < sizeof path && sim::LoadSimConfig(WindowsPath(path), config, error)) {
+        for (sim::DriveConfig& drive : config) drive.LogPath = WindowsPath(drive.LogPath);
+        try {
+          machine_ = std::make_shared<sim::SimMachine>(config);
+        } catch (const std::exception& e) {
+          error = e.what();
+        }
+      }
+      if (!machine_) std::fprintf(stderr, "WNASPI32.DLL: %s\n", error.c_str());
+    }
+    return machine_ != nullptr;
+  }
+
+  std::uint32_t AdapterCount() {
+    return Ready() ? static_cast<std::uint32_t>((machine_->Count() + 1) / 2) : 0;
+  }
+
+  std::uint32_t Send(aspi::SrbExecScsiCmd* srb) {
+    if (srb == nullptr || srb->SRB_Cmd != aspi::kScExecScsiCmd) {
+      if (srb != nullptr) srb->SRB_Status = aspi::kSsInvalidSrb;
+      return aspi::kSsInvalidSrb;
+    }
+    if (!Ready()) return srb->SRB_Status = aspi::kSsNoAspi;
+    srb->SRB_Status = aspi::kSsPending;
+    {
+      std::lock_guard lock(mutex_);
+      queue_.push_back(srb);
+      if (!workerStarted_) {
+        workerStarted_ = true;
+        PinModule();
+        std::thread([this] { Work(); }).detach();
+      }
+    }
+    wake_.notify_one();
+    return aspi::kSsPending;
+  }
+
+private:
+  // Once the worker runs, the module must stay loaded until the process ends.
+  static void PinModule() {
+    HMODULE self = nullptr;
+    GetModuleHandleExA(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_PIN,
+                       reinterpret_cast<LPCSTR>(&StandIn::Instance), &self);
+  }
+
+  void Work() {
+    for (;;) {
+      aspi::SrbExecScsiCmd* srb = nullptr;
+      {
+        std::unique_lock lock(mutex_);
+        wake_.wait(lock, [this] { return !queue_.empty(); });
+        srb = queue_.front();
+        queue_.pop_front();
+      }
+      Complete(*srb);
+    }
+  }
+
+  void Complete(aspi::SrbExecScsiCmd& srb) {
+    const std::size_t index = std::size_t{srb.SRB_HaId} * 2 + srb.SRB_Target;
+    std::uint8_t status = aspi::kSsNoDevice;
+    if (srb.SRB_Target < 2 && srb.SRB_Lun == 0 && index < machine_->Count()) {
+      std::uint8_t cdb[12];
+      std::memcpy(cdb, srb.CDBByte, sizeof cdb);
+      const bool dataIn = (srb.SRB_Flags & aspi::kSrbDirIn) != 0;
+      const sim::CommandResult result =
+          machine_->Drive(index).Execute(cdb, dataIn, srb.SRB_BufPointer, srb.SRB_BufLen);
+      if (!result.Delivered) {
+        status = aspi::kSsErr;
+        srb.SRB_HaStat = 0x11; // selection time-out: nothing answered
+      } else {
+        srb.SRB_TargStat = result.Status;
+        if (result.Status != 0) {
+          const std::size_t senseLength =
+              std::min({std::size_t{srb.SRB_SenseLen}, sizeof srb.SenseArea, result.SenseData.size()});
+          std::memcpy(srb.SenseArea, result.SenseData.data(), senseLength);
+        }
+        status = result.Status == 0 ? aspi::kSsComp : aspi::kSsErr;
+      }
+    }
+    HANDLE event = (srb.SRB_Flags & aspi::kSrbEventNotify) != 0 ? srb.SRB_PostProc : nullptr;
+    // The status is the last write to the request: the caller may free it as soon as it sees it.
+    reinterpret_cast<volatile std::uint8_t&>(srb.SRB_Status) = status;
+    if (event != nullptr) SetEvent(event);
+  }
+
+  std::mutex mutex_;
+  std::condition_variable wake_;
+  std::deque<aspi::SrbExecScsiCmd*> queue_;
+  bool workerStarted_ = false;
+  bool loaded_ = false;
+  std::shared_ptr<sim::SimMachine> machine_;
+};
+
+} // namespace
+
+extern "C" {
+
+__declspec(dllexport) DWORD GetASPI32SupportInfo() {
+  StandIn& standIn = StandIn::Instance();
+  if (!standIn.Ready()) return DWORD{aspi::kSsNoAspi} << 8;
+  return (DWORD{aspi::kSsComp} << 8) | (standIn.AdapterCount() & 0xFF);
+}
+
+__declspec(dllexport) DWORD SendASPI32Command(void* request) {
+  return StandIn::Instance().Send(static_cast<aspi::SrbExecScsiCmd*>(request));
+}
+
+} // extern "C"
