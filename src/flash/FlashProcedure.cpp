@@ -34,6 +34,7 @@ FlashOutcome FlashProcedure::Run(drive::CDDrive& drive, const FlashRequest& requ
   profile_ = ProfileState{};
   flashAll_ = false;
   mismatch_ = Mismatch{};
+  failedChunkOffset_ = 0;
 
   // An empty image would commit nothing to the drive's flash and report success.
   if (request.image.empty()) {
@@ -126,7 +127,8 @@ FlashOutcome FlashProcedure::Transfer(drive::CDDrive& drive, const FlashRequest&
   sink_.EnterPhase(FlashPhase::Verify);
   sink_.SetStatus(Text(kStatusVerify));
   if (profile_.found && !commands.ReadVerifyProfile(request.kind, profile_, profileCopy_)) {
-    return Fail(kSuffixProfileCheckFail, FlashOutcome::ProfileCheckFailed);
+    return Fail(kSuffixProfileCheckFail, commands.ProfileDiffered() ? FlashOutcome::ProfileMismatch
+                                                                    : FlashOutcome::ProfileCheckFailed);
   }
   const FlashOutcome verified = VerifyImage(commands, request.image);
   if (verified != FlashOutcome::Verified || request.stopBeforeFlash) return verified;
@@ -141,7 +143,10 @@ bool FlashProcedure::UploadImage(VendorCommands& commands, std::span<const std::
     // A last chunk shorter than kChunkSize sends only the bytes the image has.
     const std::uint32_t chunk = std::min(kChunkSize, length - position);
     std::copy_n(image.begin() + position, chunk, chunkBuffer_.begin());
-    if (!commands.WriteBuffer(position, chunkBuffer_.data(), chunk, BufferControl::Data)) return false;
+    if (!commands.WriteBuffer(position, chunkBuffer_.data(), chunk, BufferControl::Data)) {
+      failedChunkOffset_ = position;
+      return false;
+    }
   }
   sink_.SetProgressPosition(length);
   return true;
@@ -153,6 +158,7 @@ FlashOutcome FlashProcedure::VerifyImage(VendorCommands& commands, std::span<con
     sink_.SetProgressPosition(position);
     const std::uint32_t chunk = std::min(kChunkSize, length - position);
     if (!commands.ReadBuffer(position, chunkBuffer_.data(), chunk)) {
+      failedChunkOffset_ = position;
       return Fail(kSuffixReadFail, FlashOutcome::ReadBackFailed);
     }
     const auto expected = image.subspan(position, chunk);

@@ -69,7 +69,8 @@ enum class FlashOutcome {
   ProfileFailed,      // Read Flash ID or Write Profile
   UploadFailed,       // a Write Buffer of the image
   EntryCriticalFailed,
-  ProfileCheckFailed, // Read Profile failed or the profile differs
+  ProfileCheckFailed, // the Read Profile command failed
+  ProfileMismatch,    // the profile read back (or its local copy) differs
   ReadBackFailed,     // a Read Buffer of the image
   CompareFailed,      // the image read back differs from the one sent
   FlashFailed,        // the Flash command
@@ -96,6 +97,8 @@ public:
   const ProfileState& Profile() const { return profile_; }
   bool FlashAll() const { return flashAll_; }
   const Mismatch& LastMismatch() const { return mismatch_; }
+  // The drive-memory offset of the chunk whose Write Buffer or Read Buffer failed.
+  std::uint32_t FailedChunkOffset() const { return failedChunkOffset_; }
 
 private:
   bool WaitUntilReady(drive::CDDrive& drive);
@@ -116,6 +119,7 @@ private:
   ProfileState profile_;
   bool flashAll_ = false;
   Mismatch mismatch_;
+  std::uint32_t failedChunkOffset_ = 0;
 };
 
 } // namespace flash

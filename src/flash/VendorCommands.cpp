@@ -80,10 +80,15 @@ bool VendorCommands::SetupFlashProfile(ImageKind kind, std::span<std::uint8_t> b
 
 bool VendorCommands::ReadVerifyProfile(ImageKind kind, const ProfileState& state,
                                        std::span<const std::uint8_t> copy) {
-  if (kind == ImageKind::DvdRom) return ProfileCopyMatchesStore(state, copy);
+  profileDiffered_ = false;
+  if (kind == ImageKind::DvdRom) {
+    profileDiffered_ = !ProfileCopyMatchesStore(state, copy);
+    return !profileDiffered_;
+  }
   if (!Issue(ReadProfileBlock(static_cast<std::uint16_t>(state.length)), kLabelReadProfile)) return false;
   const std::uint8_t* readBack = drive::CDDrive::GetBuffer();
   if (copy.size() < state.length || !std::equal(copy.begin(), copy.begin() + state.length, readBack)) {
+    profileDiffered_ = true;
     sink_.ShowMessage(std::string(kComparedProfileError), sys::MessageKind::Plain);
     return false;
   }

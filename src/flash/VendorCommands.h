@@ -48,6 +48,9 @@ public:
   // new-format image, a local comparison with the store for a DVD-ROM image.
   bool ReadVerifyProfile(ImageKind kind, const ProfileState& state,
                          std::span<const std::uint8_t> copy);
+  // After a failed ReadVerifyProfile: true when the profile differed, false when the Read
+  // Profile command itself failed.
+  bool ProfileDiffered() const { return profileDiffered_; }
 
 private:
   // Sends one block and judges it. A command that the transport failed without any sense
@@ -59,6 +62,7 @@ private:
 
   drive::CDDrive& drive_;
   FlashSink& sink_;
+  bool profileDiffered_ = false;
 };
 
 } // namespace flash

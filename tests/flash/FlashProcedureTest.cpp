@@ -232,6 +232,7 @@ struct FaultCase {
   const char* caption;       // status caption at the end
   const char* message;       // the label (sense text follows)
   std::size_t commandsSent;  // after the ready wait
+  std::uint32_t failedChunkOffset = 0;
 };
 
 class FaultMatrix : public EmulatedDriveTest, public testing::WithParamInterface<FaultCase> {};
@@ -268,6 +269,7 @@ TEST_P(FaultMatrix, EndsTheRunAtTheFailureWithItsCaptionAndMessage) {
   EXPECT_EQ(sink.position, 0u);
   EXPECT_EQ(sink.events.back(), "idle");
   EXPECT_EQ(restarter.requests, 0);
+  EXPECT_EQ(procedure.FailedChunkOffset(), c.failedChunkOffset);
 }
 
 constexpr const char* kProfileFail = "Write profile to drive's DRAM... , Fail! ";
@@ -280,13 +282,13 @@ std::vector<FaultCase> FaultCases() {
         {"ReadFlashId", 0xDF, 1, dropped, FlashOutcome::ProfileFailed, kProfileFail, "Read Flash ID> ", 1},
         {"WriteProfile", 0x3B, 1, dropped, FlashOutcome::ProfileFailed, kProfileFail, "Write Profile> ", 2},
         {"FirstChunk", 0x3B, 2, dropped, FlashOutcome::UploadFailed, kUploadFail, "Write Buffer> ", 3},
-        {"LastChunk", 0x3B, 5, dropped, FlashOutcome::UploadFailed, kUploadFail, "Write Buffer> ", 6},
+        {"LastChunk", 0x3B, 5, dropped, FlashOutcome::UploadFailed, kUploadFail, "Write Buffer> ", 6, 0xC000},
         {"EntryCritical", 0x3B, 6, dropped, FlashOutcome::EntryCriticalFailed,
          "Drive entry critical... , Fail! ", "Entry critical> ", 7},
         {"ReadProfile", 0x3C, 1, dropped, FlashOutcome::ProfileCheckFailed,
          "Read back and Verify drive's DRAM... , Valid Profile Fail!", "Read Profile> ", 8},
         {"ReadBackChunk", 0x3C, 3, dropped, FlashOutcome::ReadBackFailed,
-         "Read back and Verify drive's DRAM... , Read Fail! ", "Read Buffer> ", 10},
+         "Read back and Verify drive's DRAM... , Read Fail! ", "Read Buffer> ", 10, 0x4000},
         {"Flash", 0x3B, 7, dropped, FlashOutcome::FlashFailed, "Flash Fail.", "Write Buffer> ", 13},
     };
     for (FaultCase c : each) {
@@ -325,6 +327,23 @@ TEST_F(EmulatedDriveTest, MismatchInThirdChunkStopsAfterThreeReadsWithoutFlash) 
   EXPECT_EQ(mismatch.expected, image[mismatch.offset]);
   EXPECT_EQ(mismatch.found, static_cast<std::uint8_t>(~image[mismatch.offset]));
   EXPECT_EQ(mismatch.differingBytes, 1u);
+}
+
+TEST_F(EmulatedDriveTest, CorruptedProfileReadBackStopsBeforeTheImageReadBack) {
+  sim::DriveConfig config = DefaultDrive();
+  config.FlashId[0] = 0xBF;
+  config.FlashId[1] = 0xD6;
+  config.CorruptReadAt = 0x80000 + 700;
+  StartDrive(config);
+  const auto image = MakeImage(ImageKind::CdRwNewFormat, 2 * flash::kChunkSize);
+  RecordingSink sink;
+  sink.answers = {true};
+  CountingSleeper sleeper;
+  flash::FlashProcedure procedure(sink, sleeper);
+  EXPECT_EQ(procedure.Run(Drive(), Request(image, ImageKind::CdRwNewFormat)), FlashOutcome::ProfileMismatch);
+  EXPECT_EQ(sink.status, "Read back and Verify drive's DRAM... , Valid Profile Fail!");
+  EXPECT_EQ(sink.messages, std::vector<std::string>{"Compared profile error!"});
+  EXPECT_EQ(Commands().back(), Line(flash::ReadProfileBlock(1284)));
 }
 
 // A commit refused with sense: "Flash Fail." and the time-out stays raised.
