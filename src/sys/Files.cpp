@@ -61,7 +61,7 @@ bool PendingFile::Commit(const std::string& finalPath) {
   if (file_ == nullptr) return false;
   const bool closed = std::fclose(file_) == 0;
   file_ = nullptr;
-  committed_ = closed && ReplaceFile(temporaryPath_, finalPath);
+  committed_ = closed && RenameOnto(temporaryPath_, finalPath);
   return committed_;
 }
 

@@ -30,7 +30,7 @@ bool SameFile(const std::string& a, const std::string& b);
 std::FILE* CreateNewFile(const std::string& path, bool executable);
 
 // Moves from onto to, replacing an existing file in one step. False on failure.
-bool ReplaceFile(const std::string& from, const std::string& to);
+bool RenameOnto(const std::string& from, const std::string& to);
 
 // Removes a file; false when it could not be removed.
 bool RemoveFile(const std::string& path);

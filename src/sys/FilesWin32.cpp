@@ -17,7 +17,7 @@ std::FILE* CreateNewFile(const std::string& path, bool /*executable*/) {
   return file;
 }
 
-bool ReplaceFile(const std::string& from, const std::string& to) {
+bool RenameOnto(const std::string& from, const std::string& to) {
   return MoveFileExA(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING) != 0;
 }
 

@@ -70,7 +70,7 @@ TEST(LoadModelTable, MissingFileNamesTheFullFileName) {
 TEST(LoadModelTable, ReadsAllHundredSectionsAndNoMore) {
   ScratchDir dir;
   std::string text;
-  for (int i = 0; i < 100; ++i) text += Section(i, "M" + std::to_string(i));
+  for (int i = 0; i < 100; ++i) text += Section(i, std::to_string(i).insert(0, 1, 'M'));
   text += "[MODEL100]\nModel=X\n";
   WriteText(dir.Path("BUILD.INI"), text);
   const builder::ModelTableLoad load = builder::LoadModelTable(dir.Path("BUILD.INI"));

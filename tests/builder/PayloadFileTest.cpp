@@ -10,10 +10,10 @@ using buildertest::MakeProgram;
 using buildertest::ScratchDir;
 
 void SetLength(Bytes& file, std::size_t markerOffset, std::uint32_t length) {
+  std::uint8_t* header = file.data() + markerOffset + builder::kMarkerLength;
   for (int i = 0; i < 4; ++i)
-    file[markerOffset + builder::kMarkerLength + builder::kImageLengthOffset + i] =
-        static_cast<std::uint8_t>(length >> (8 * i));
-  file[markerOffset + builder::kMarkerLength + builder::kHeaderLength] = 0x02;  // not a builder
+    header[builder::kImageLengthOffset + i] = static_cast<std::uint8_t>(length >> (8 * i));
+  header[builder::kHeaderLength] = 0x02;  // not a builder
 }
 
 TEST(ReadPayloadFromFile, RefusesFilesItCannotTrust) {

@@ -1,0 +1,206 @@
+#!/usr/bin/env bash
+# odflash models / info / extract / build end to end, and the flasher a build writes started
+# as a program: it must come up in the flashing role with the patched fields.
+# Arguments: ODFLASH PROBE SAMPLE_GENERATOR MODELS_INI [EMULATOR] [GUI]
+set -uo pipefail
+odflash=$1 probe=$2 generator=$3 models=$4 emulator=${5:-} gui=${6:-}
+
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+cd "$work" || exit 1
+failures=0
+
+# Runs a program (through the emulator when there is one); stdout, stderr and the exit code land
+# in $out, $err and $rc, with Windows line ends and separators made Unix-like.
+run() {
+  local prog=$1
+  shift
+  $emulator "$prog" "$@" >stdout.txt 2>stderr.txt
+  rc=$?
+  out=$(tr -d '\r' <stdout.txt | tr '\\' '/')
+  err=$(tr -d '\r' <stderr.txt | tr '\\' '/')
+}
+
+check() { # label expected actual
+  if [ "$2" != "$3" ]; then
+    echo "FAIL: $1"
+    diff <(printf '%s\n' "$2") <(printf '%s\n' "$3") | sed 's/^/    /'
+    failures=$((failures + 1))
+  fi
+}
+
+cp "$models" models.ini
+cp "$probe" builder.exe
+run "$generator" .
+check "sample generator" "0" "$rc"
+mkdir out
+
+# --- models
+run "$odflash" models models.ini
+check "models exit" 0 "$rc"
+check "models text" "MODEL00
+  Model:    CDRW 48X24
+  Inquiry:  ODSIM   CDRW 48X24      
+  FW-Range: 1.00-1.99
+  BINMask:  1.*.BIN
+  Vendor:   ODSim
+  Note:     CD-RW new-format image
+  Item:     1.00-1.99 ODSIM   CDRW 48X24
+MODEL01
+  Model:    DVD-ROM 16X
+  Inquiry:  ODSIM   DVD-ROM 16X     
+  FW-Range: 2.00-2.99
+  BINMask:  2.*.BIN;*.DVD
+  Vendor:   ODSim
+  Note:     FLASH-ALL
+  Item:     2.00-2.99 ODSIM   DVD-ROM 16X
+MODEL02
+  Model:    MX77004150Q
+  Inquiry:  --any drive--           
+  FW-Range: K4P1-K4PZ
+  BINMask:  K4*.BIN
+  Vendor:   hbq
+  Note:     
+  Item:     K4P1-K4PZ --any drive--
+MODEL03
+  Model:    MX77004150Q
+  Inquiry:  HBQ     MX77004150Q     
+  FW-Range: ---------
+  BINMask:  *.BIN
+  Vendor:   HBQ
+  Note:     any revision
+  Item:     --------- HBQ     MX77004150Q" "$out"
+
+run "$odflash" models --json models.ini
+check "models --json names the first section" '    "section": "MODEL00"' "$(grep -m1 '"section"' <<<"$out")"
+
+run "$odflash" models missing.ini
+check "models on a missing file" "1|odflash: Can't load missing.ini" "$rc|$err"
+
+printf '[MODEL00]\nModel=A\nInquiry=B\nFW-Range=C\nBINMask=D\nVendor=E\nNote=F\n[MODEL01]\nModel=A\n' >bad.ini
+run "$odflash" models bad.ini
+check "models on a section with a missing key" "1|odflash: bad.ini > Session MODEL01 error!" "$rc|$err"
+
+# --- build, run the flasher, info, extract
+run "$odflash" build --ini models.ini --model 0 --firmware 1.10.BIN --template builder.exe --output-dir out
+check "build" "0|Build 1.10.EXE complete!
+out/1.10.EXE|" "$rc|$out|$err"
+check "flasher has the builder's length" "$(wc -c <builder.exe)" "$(wc -c <out/1.10.EXE)"
+
+run out/1.10.EXE
+check "flasher starts in the flashing role" "0|role: flasher
+model: CDRW 48X24
+inquiry: ODSIM   CDRW 48X24      
+firmware range: 1.00-1.99
+vendor: ODSIM
+note: CD-RW new-format image
+new revision: 1.10
+image length: 524288
+image kind: CD-RW new-format" "$rc|$out"
+
+run "$odflash" info out/1.10.EXE
+offset=$(grep -m1 'Marker offset' <<<"$out" | awk '{print $3}')
+check "info" "0|Role:          flasher
+Marker offset: $offset
+Model:         CDRW 48X24
+Inquiry:       ODSIM   CDRW 48X24      
+FW-Range:      1.00-1.99
+Vendor:        ODSim
+Note:          CD-RW new-format image
+New revision:  1.10
+Image length:  524288
+Image kind:    CD-RW new-format" "$rc|$out"
+
+run "$odflash" info --json out/1.10.EXE
+check "info --json" '0|  "imageKind": "CD-RW new-format",|  "role": "flasher",' \
+  "$rc|$(grep imageKind <<<"$out")|$(grep '"role"' <<<"$out")"
+
+run "$odflash" extract out/1.10.EXE -o image.bin
+check "extract" "0|524288 bytes written to image.bin" "$rc|$out"
+cmp -s image.bin 1.10.BIN || { echo "FAIL: extracted image differs from the firmware"; failures=$((failures + 1)); }
+
+for kind in "2.20.BIN|1|DVD-ROM" "2.30.DVD|1|DVD-ROM" "K4P5.BIN|2|plain"; do
+  IFS='|' read -r file model expected <<<"$kind"
+  run "$odflash" build --ini models.ini --model "$model" --firmware "$file" --template builder.exe --output-dir out
+  run "$odflash" info out/"${file:0:4}".EXE
+  check "image kind of $file" "Image kind:    $expected" "$(grep 'Image kind' <<<"$out")"
+done
+
+run "$odflash" extract builder.exe -o image2.bin
+check "extract from a builder" "1|odflash: builder.exe is a builder: it carries no firmware image" "$rc|$err"
+
+# --- names: short and lower-case firmware names
+cp K4P5.BIN AB.BIN
+cp K4P5.BIN k4p5.bin
+run "$odflash" build --ini models.ini --model 2 --firmware AB.BIN --template builder.exe --output-dir out
+check "short name" "0|Build AB.B.EXE complete!" "$rc|$(head -1 <<<"$out")"
+run "$odflash" info out/AB.B.EXE
+check "short name revision" "New revision:  AB.B" "$(grep 'New revision' <<<"$out")"
+run "$odflash" build --ini models.ini --model 2 --firmware k4p5.bin --template builder.exe --output-dir out
+run "$odflash" info out/k4p5.EXE
+check "lower-case name" "0|New revision:  K4P5" "$rc|$(grep 'New revision' <<<"$out")"
+
+# --- refused builds: one line on stderr, exit 1, the earlier flasher untouched
+cp out/1.10.EXE before.exe
+head -c 524289 /dev/urandom >1.10.BIN.big && printf '\002' | dd of=1.10.BIN.big conv=notrunc 2>/dev/null
+mv 1.10.BIN.big 1.10.BIN.tmp
+refuse() { # label expected-stderr build-arguments...
+  local label=$1 expected=$2
+  shift 2
+  run "$odflash" build --ini models.ini "$@"
+  check "$label" "1|odflash: $expected" "$rc|$err"
+  cmp -s before.exe out/1.10.EXE || { echo "FAIL: $label changed the earlier flasher"; failures=$((failures + 1)); }
+}
+mkdir big empty
+cp 1.10.BIN.tmp big/1.10.BIN
+: >empty/1.10.BIN
+head -c 600000 /dev/zero >nomarker.exe
+head -c "$((offset + 15 + 200))" builder.exe >short.exe
+refuse "firmware of 524289 bytes" "Firmware 1.10.BIN is 524289 bytes; a flasher carries at most 524288 bytes." \
+  --model 0 --firmware big/1.10.BIN --template builder.exe --output-dir out
+refuse "empty firmware" "Firmware 1.10.BIN is empty (0 bytes): there is nothing to flash." \
+  --model 0 --firmware empty/1.10.BIN --template builder.exe --output-dir out
+refuse "template without the marker" "Building fail: not found key-word in nomarker.exe" \
+  --model 0 --firmware 1.10.BIN --template nomarker.exe --output-dir out
+refuse "template cut short" "Building fail: some problem in short.exe" \
+  --model 0 --firmware 1.10.BIN --template short.exe --output-dir out
+refuse "model number out of range" "no model 9 in models.ini (it lists 4, numbered from 0)" \
+  --model 9 --firmware 1.10.BIN --template builder.exe --output-dir out
+refuse "output folder missing" "Create 1.10.EXE Fail" \
+  --model 0 --firmware 1.10.BIN --template builder.exe --output-dir no/such/folder
+check "no partial files" "1.10.EXE 2.20.EXE 2.30.EXE AB.B.EXE K4P5.EXE k4p5.EXE" "$(ls out | sort | tr '\n' ' ' | sed 's/ $//')"
+cp builder.exe BUIL.EXE
+cp 1.10.BIN BUIL.BIN
+run "$odflash" build --ini models.ini --model 0 --firmware BUIL.BIN --template BUIL.EXE --output-dir .
+check "output onto the template" "1|odflash: Create BUIL.EXE Fail: it is a file this build reads." "$rc|$err"
+cmp -s builder.exe BUIL.EXE || { echo "FAIL: the template was changed"; failures=$((failures + 1)); }
+
+run "$odflash" build --model 0 --firmware 1.10.BIN
+check "missing --ini is a usage error" "2" "$rc"
+for command in models info extract build; do
+  run "$odflash" "$command" --help
+  check "$command --help" "0" "$rc"
+done
+
+# --- a damaged flasher: image length beyond the region
+cp out/1.10.EXE damaged.exe
+printf '\001\000\010\000' | dd of=damaged.exe bs=1 seek=$((offset + 15 + 133)) conv=notrunc 2>/dev/null
+run "$odflash" info damaged.exe
+check "info on a damaged flasher" "1|odflash: damaged payload in damaged.exe: image length 524289 exceeds the image region of 524288 bytes" "$rc|$err"
+run ./damaged.exe
+check "damaged flasher refuses to start" "1|damaged payload: image length 524289 exceeds the image region of 524288 bytes" "$rc|$err"
+
+# --- every program carrying the block: the first run of marker bytes is the block itself
+for program in "$probe" "$odflash" $gui; do
+  run "$odflash" info "$program"
+  at=$(grep -m1 'Marker offset' <<<"$out" | awk '{print $3}')
+  marker=$(dd if="$program" bs=1 skip="$at" count=14 2>/dev/null)
+  first=$(grep -boaF -m1 -- "$marker" "$program" | head -1 | cut -d: -f1)
+  check "first marker is the block in $(basename "$program")" "Role:          builder|$at" "$(head -1 <<<"$out")|$first"
+done
+
+if [ "$failures" -ne 0 ]; then
+  echo "$failures check(s) failed"
+  exit 1
+fi
+echo "all builder end-to-end checks passed"
