@@ -1,0 +1,81 @@
+// odflash-gui for Linux: the application title, the main window from its layout, start-up
+// before the window is first shown, then the event loop. The flashing role talks to the
+// machine's drives over SG_IO, or to the emulated drives of the file named by ODFLASH_SIM.
+
+#include <QApplication>
+
+#include <cstdio>
+#include <cstring>
+#include <exception>
+#include <string>
+
+#include "app/TFlashForm.h"
+#include "drive/Transport.h"
+#include "gui/qt/QtFormView.h"
+#include "gui/qt/QtMessageBox.h"
+
+namespace {
+
+constexpr int kExitBadEnvironment = 2;
+
+constexpr const char* kUsage =
+    "Usage: %s\n"
+    "\n"
+    "Firmware update utility for optical drives, as a window.\n"
+    "\n"
+    "Started as built, it is the builder: it reads the model file beside it (its own path with\n"
+    "\".INI\" appended) and writes a flasher for the chosen model and firmware file of the\n"
+    "current directory. A flasher lists the drives its firmware fits and updates one on FLASH.\n"
+    "\n"
+    "Environment:\n"
+    "  ODFLASH_SIM=FILE  use the emulated drives described in FILE instead of the machine's\n"
+    "                    drives (opening a real drive needs the cdrom group or root)\n";
+
+bool AskedForHelp(int argc, char** argv) {
+  for (int i = 1; i < argc; ++i) {
+    if (std::strcmp(argv[i], "--help") == 0 || std::strcmp(argv[i], "-h") == 0) return true;
+  }
+  return false;
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+  if (AskedForHelp(argc, argv)) {
+    std::printf(kUsage, argc > 0 ? argv[0] : "odflash-gui");
+    return 0;
+  }
+  sys::SetApplicationTitle(app::kApplicationTitle);
+  QApplication application(argc, argv);
+  // The name only; a display name would be appended to every window caption.
+  QApplication::setApplicationName(QString::fromLatin1(app::kApplicationTitle));
+  QApplication::setQuitOnLastWindowClosed(false);
+
+  const std::string simFile = drive::SimFileFromEnvironment();
+  if (!simFile.empty()) {
+    std::string error;
+    if (!drive::UseEmulatedDrivesFromFile(simFile, error)) {
+      gui::ShowMessageBox(nullptr, "ODFLASH_SIM names an unusable drive file:\n" + simFile + "\n" + error,
+                          sys::MessageKind::Error, sys::MessageButtons::Ok);
+      return kExitBadEnvironment;
+    }
+  }
+
+  int exitCode = 0;
+  try {
+    gui::QtFormView view;
+    // Every box of the drive layer, the builder and the flash procedure goes through the
+    // window, which brings boxes asked for by the flash worker to its own thread.
+    sys::SetMessages(&view);
+    app::TFlashForm form(view);
+    view.Attach(&form);
+    form.FormCreate();
+    exitCode = view.Run();
+    view.Attach(nullptr);
+    sys::SetMessages(nullptr);
+  } catch (const std::exception& failure) {
+    sys::SetMessages(nullptr);
+    gui::ShowMessageBox(nullptr, failure.what(), sys::MessageKind::Error, sys::MessageButtons::Ok);
+  }
+  return exitCode;
+}
