@@ -10,6 +10,8 @@ packages=(
   libcli11-dev nlohmann-json3-dev
   # Windows builds (MinGW-w64) and their tests under Wine, driven under Xvfb
   g++-mingw-w64-x86-64 g++-mingw-w64-i686 wine64 xvfb xdotool imagemagick x11-utils
+  # the window's Big5 font under Wine needs a font that covers that character set
+  fonts-arphic-uming
   # Linux window
   qt6-base-dev fonts-dejavu-core
   # A real kernel for the SG_IO transport test

@@ -18,6 +18,7 @@
 #include "drive/Transport.h"
 #include "sim/EmulatedDrive.h"
 #include "sim/ImageRevision.h"
+#include "sys/Directory.h"
 #include "sys/Restart.h"
 #include "sys/Sleeper.h"
 
@@ -490,9 +491,7 @@ TEST_F(BuilderFormTest, StartUpEndsWhenTheModelFileOrDirectoryIsUnusable) {
 TEST_F(BuilderFormTest, BuildWritesTheFlasherUnderTheHourglass) {
   Write("BUILDER.INI", kModels);
   // The test program itself carries a payload block: it serves as the builder's file.
-  const std::string self = std::filesystem::read_symlink("/proc/self/exe").string();
-  std::filesystem::copy_file(self, Program());
-  Write("BUILDER.INI", kModels);
+  std::filesystem::copy_file(sys::ModulePath(), Program());
   TestPayload payload = TestPayload::Builder();
   app::TFlashForm& form = Form(payload.Block(), Program(), directory_.string());
   form.FormCreate();

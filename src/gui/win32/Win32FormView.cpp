@@ -55,6 +55,13 @@ WNDPROC groupBoxProc = nullptr;
 LRESULT CALLBACK GroupBoxProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
   if (message == WM_COMMAND || message == WM_CTLCOLORSTATIC || message == WM_CTLCOLORBTN)
     return SendMessageA(GetAncestor(window, GA_ROOT), message, wParam, lParam);
+  if (message == WM_ERASEBKGND) {
+    // A group box paints only its frame and caption; as a parent it must fill its inside.
+    RECT area;
+    GetClientRect(window, &area);
+    FillRect(reinterpret_cast<HDC>(wParam), &area, GetSysColorBrush(COLOR_BTNFACE));
+    return TRUE;
+  }
   return CallWindowProcA(groupBoxProc, window, message, wParam, lParam);
 }
 
@@ -102,7 +109,9 @@ void Win32FormView::CreateControls(HINSTANCE instance) {
   auto create = [&](app::Control control, const char* windowClass, const char* text, DWORD style, HWND parent) {
     const auto& layout = LayoutOf(control);
     const int height = control == app::Control::ComboBox ? kComboDropDownHeight : layout.height;
-    HWND child = CreateWindowExA(0, windowClass, text, WS_CHILD | WS_VISIBLE | style, layout.left, layout.top,
+    // Containers let Tab move through their children.
+    const DWORD extended = parent == window_ || control == app::Control::GroupBox2 ? WS_EX_CONTROLPARENT : 0;
+    HWND child = CreateWindowExA(extended, windowClass, text, WS_CHILD | WS_VISIBLE | style, layout.left, layout.top,
                                  layout.width, height, parent, nullptr, instance, nullptr);
     SendMessageA(child, WM_SETFONT, reinterpret_cast<WPARAM>(font_), FALSE);
     return child;
@@ -126,6 +135,8 @@ int Win32FormView::Run() {
   if (!closed_) {
     ShowWindow(window_, SW_SHOW);
     UpdateWindow(window_);
+    // The first control in tab order has the focus, as in a dialog.
+    SetFocus(comboBox_);
   }
   MSG message;
   while (GetMessageA(&message, nullptr, 0, 0) > 0) {
@@ -159,6 +170,11 @@ LRESULT Win32FormView::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam)
   case WM_COMMAND:
     OnCommand(reinterpret_cast<HWND>(lParam), HIWORD(wParam));
     return 0;
+  case WM_CTLCOLORSTATIC:
+  case WM_CTLCOLORBTN:
+    // Labels and the group box on the button face, like the window.
+    SetBkColor(reinterpret_cast<HDC>(wParam), GetSysColor(COLOR_BTNFACE));
+    return reinterpret_cast<LRESULT>(GetSysColorBrush(COLOR_BTNFACE));
   case WM_SETCURSOR:
     if (cursor_ == app::Cursor::Hourglass) {
       ::SetCursor(LoadCursor(nullptr, IDC_WAIT));
@@ -187,6 +203,9 @@ LRESULT Win32FormView::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam)
 
 void Win32FormView::OnCommand(HWND control, WORD notification) {
   if (control == comboBox_ && (notification == CBN_SELCHANGE || notification == CBN_EDITCHANGE)) {
+    // During CBN_SELCHANGE the edit field still shows the old text; the list's selection is
+    // what counts. An edit leaves no entry selected.
+    typedText_ = notification == CBN_EDITCHANGE;
     Dispatch(&app::TFlashForm::ComboBoxChange);
   } else if (control == fileList_ && notification == LBN_SELCHANGE) {
     Dispatch(&app::TFlashForm::FileListBox1Click);
@@ -285,25 +304,23 @@ int Win32FormView::SelectedEntry() const {
   int selected = -1;
   OnWindowThread(
       [&] {
-        selected = static_cast<int>(SendMessageA(comboBox_, CB_GETCURSEL, 0, 0));
-        if (selected < 0) {
-          selected = -1;
-          return;
-        }
         // Text typed into the editable box leaves no entry selected, even though the list
         // still marks the last one.
-        const LRESULT length = SendMessageA(comboBox_, CB_GETLBTEXTLEN, static_cast<WPARAM>(selected), 0);
-        std::string entry(static_cast<std::size_t>(length) + 1, '\0');
-        SendMessageA(comboBox_, CB_GETLBTEXT, static_cast<WPARAM>(selected), reinterpret_cast<LPARAM>(entry.data()));
-        entry.resize(static_cast<std::size_t>(length));
-        if (WindowText(comboBox_) != entry) selected = -1;
+        if (typedText_) return;
+        selected = static_cast<int>(SendMessageA(comboBox_, CB_GETCURSEL, 0, 0));
+        if (selected < 0) selected = -1;
       },
       true);
   return selected;
 }
 
 void Win32FormView::SelectEntry(int index) {
-  OnWindowThread([this, index] { SendMessageA(comboBox_, CB_SETCURSEL, static_cast<WPARAM>(index), 0); }, false);
+  OnWindowThread(
+      [this, index] {
+        typedText_ = false;
+        SendMessageA(comboBox_, CB_SETCURSEL, static_cast<WPARAM>(index), 0);
+      },
+      false);
 }
 
 void Win32FormView::SetFileListVisible(bool visible) {

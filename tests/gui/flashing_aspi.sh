@@ -1,0 +1,84 @@
+#!/usr/bin/env bash
+# The flashing role on the ASPI path: Wine reports Windows 98 to the flasher, which loads the
+# stand-in WNASPI32.DLL beside it; the DLL serves emulated drives. Confirm, the drive box lists
+# the fitting drive, FLASH, Yes; the run completes and the restart question is answered No. The
+# emulated drive's command log must show the whole sequence.
+# Usage: flashing_aspi.sh SOURCE_DIR ODFLASH_GUI_EXE ODFLASH_EXE WNASPI32_DLL
+set -euo pipefail
+source "$(dirname "$0")/lib.sh"
+e2e_setup "$1"
+gui=$2
+cli=$3
+aspi=$4
+
+cp "$gui" "$WORK/odflash-gui.exe"
+cp "$aspi" "$WORK/WNASPI32.DLL"
+cp "$1/data/models.ini" "$WORK/models.ini"
+# A 64 KiB plain image for the ODSIM CDRW 48X24 (MODEL00: revisions 1.00 to 1.99).
+e2e_image "$WORK/1.50.BIN" 65536 1.50
+(cd "$WORK" && "$WINE" "$cli" build --ini models.ini --model 0 --firmware 1.50.BIN --template odflash-gui.exe) \
+  >/dev/null 2>&1 || e2e_fail "odflash build failed"
+
+# Two drives: the first fits, the second (another product) does not.
+cat >"$WORK/drives.ini" <<INI
+[Drive0]
+Vendor=ODSIM
+Product=CDRW 48X24
+Revision=1.00
+BecomingReadyPolls=3
+Log=$WORK/drive0.log
+[Drive1]
+Vendor=OTHERCO
+Product=CD-ROM 52X
+Revision=9.99
+Log=$WORK/drive1.log
+INI
+export ODFLASH_SIM=$WORK/drives.ini
+export WINEDLLOVERRIDES="wnaspi32=n;mscoree,mshtml="
+"$WINE" reg add 'HKCU\Software\Wine\AppDefaults\1.50.EXE' /v Version /d win98 /f >/dev/null 2>&1 ||
+  e2e_fail "cannot set the Windows version for 1.50.EXE"
+
+e2e_start 1.50.EXE
+box=$(e2e_window "Warning")
+e2e_keys "$box" Return
+e2e_gone "$box"
+window=$(e2e_window "ODSIM Flash Utility V1.0A for CDRW 48X24")
+e2e_shot flashing-window
+# Tab from the drive box to FLASH (the file list is hidden), press it, answer Yes.
+e2e_keys "$window" Tab space
+box=$(e2e_window "Confirm")
+e2e_keys "$box" Return
+e2e_gone "$box"
+box=$(e2e_window "Confirm")
+e2e_shot flashing-completed
+e2e_keys "$box" n
+e2e_gone "$box"
+e2e_keys "$window" alt+F4
+e2e_expect_exit 0
+"$WINE" reg delete 'HKCU\Software\Wine\AppDefaults\1.50.EXE' /f >/dev/null 2>&1 || true
+e2e_expect_box '\nUpdate Firmware 1.00 to 1.50 ?\n'
+e2e_expect_box 'The system needs to be restarted for the changes to take effect ?'
+
+# The whole sequence, one token per command: INQUIRY at start-up, the ready wait (load, polls
+# of TEST UNIT READY and STOP PLAY/SCAN, stop), 4 chunks written and read back, the Flash
+# command, the fresh INQUIRY.
+log=$WORK/drive0.log
+[ -s "$log" ] || e2e_fail "the emulated drive logged nothing"
+tokens=$(awk '
+                                           { sub(/\r$/, "") }
+  /^12 /                                   { print "INQUIRY"; next }
+  /^1B 00 00 00 03 /                       { print "LOAD"; next }
+  /^1B 00 00 00 00 /                       { print "STOPUNIT"; next }
+  /^00 00 00 00 00 00 /                    { print "TUR"; next }
+  /^4E /                                   { print "STOP"; next }
+  /^3B 05 01 00 00 00 00 00 00 80 00 00 in/ { print "FLASH"; next }
+  /^3B 05 01 .. .. .. 00 40 00 00 00 00 out 16384$/ { print "WRITE"; next }
+  /^3C 01 01 .. .. .. 00 40 00 00 00 00 in 16384$/  { print "READ"; next }
+                                           { print "OTHER(" $0 ")" }
+' "$log" | tr '\n' ' ')
+expected='^(INQUIRY )+LOAD (TUR STOP )+STOP STOPUNIT (WRITE ){4}(READ ){4}FLASH INQUIRY $'
+[[ "$tokens" =~ $expected ]] || e2e_fail "unexpected command sequence: $tokens"
+if [ -s "$WORK/drive1.log" ] && tr -d '\r' <"$WORK/drive1.log" | grep -qv '^12 '; then
+  e2e_fail "the second drive received more than INQUIRY"
+fi
+echo "flashing role, ASPI path: $tokens"

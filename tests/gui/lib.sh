@@ -1,0 +1,124 @@
+# Helpers for the window's end-to-end tests: odflash-gui.exe under wine64 on a private Xvfb
+# display, driven with xdotool. Sourced by the test scripts; each calls e2e_setup first.
+#
+# Environment: WINEPREFIX (default: build/wineprefix of the source tree), ODFLASH_ARTIFACTS
+# (default: artifacts/ of the source tree) for the screenshots.
+
+WINE=/usr/lib/wine/wine64
+export WINEDEBUG=${WINEDEBUG:--all}
+
+e2e_fail() {
+  echo "FAIL: $*" >&2
+  e2e_shot "failure-$(basename "$0" .sh)" || true
+  exit 1
+}
+
+# e2e_setup SOURCE_DIR: a work directory, a display and a Wine prefix; everything is cleaned up
+# when the script ends.
+e2e_setup() {
+  local source=$1
+  export WINEPREFIX=${WINEPREFIX:-$source/build/wineprefix}
+  ARTIFACTS=${ODFLASH_ARTIFACTS:-$source/artifacts}
+  mkdir -p "$ARTIFACTS"
+  WORK=$(mktemp -d)
+  APP_PID=
+  XVFB_PID=
+  trap e2e_cleanup EXIT
+  if [ ! -f "$WINEPREFIX/system.reg" ]; then
+    "$WINE" wineboot -i >/dev/null 2>&1 || true
+  fi
+  local displayFile=$WORK/display
+  Xvfb -displayfd 9 -screen 0 800x600x24 -nolisten tcp 9>"$displayFile" >/dev/null 2>&1 &
+  XVFB_PID=$!
+  for _ in $(seq 100); do
+    [ -s "$displayFile" ] && break
+    sleep 0.1
+  done
+  [ -s "$displayFile" ] || e2e_fail "Xvfb did not start"
+  export DISPLAY=:$(head -n1 "$displayFile")
+}
+
+e2e_cleanup() {
+  [ -n "$APP_PID" ] && kill "$APP_PID" 2>/dev/null
+  [ -n "$XVFB_PID" ] && kill "$XVFB_PID" 2>/dev/null
+  rm -rf "$WORK"
+}
+
+# e2e_start PROGRAM: runs a Windows program of the work directory in the background. Wine
+# traces the text of every message box it shows into program.out.
+e2e_start() {
+  (cd "$WORK" && WINEDEBUG=-all,+msgbox exec "$WINE" "$@") >"$WORK/program.out" 2>&1 &
+  APP_PID=$!
+}
+
+# e2e_expect_box TEXT: a message box showed exactly TEXT (written as Wine traces it: a line
+# feed as \n).
+e2e_expect_box() {
+  grep -qF "MSGBOX_OnInit L\"$1\"" "$WORK/program.out" ||
+    e2e_fail "no box with the text '$1'; boxes: $(grep MSGBOX_OnInit "$WORK/program.out")"
+}
+
+# e2e_expect_exit CODE: waits (up to 30 s) for the program to end with exit code CODE.
+e2e_expect_exit() {
+  for _ in $(seq 300); do
+    kill -0 "$APP_PID" 2>/dev/null || break
+    sleep 0.1
+  done
+  kill -0 "$APP_PID" 2>/dev/null && e2e_fail "the program did not end"
+  local code=0
+  wait "$APP_PID" || code=$?
+  APP_PID=
+  [ "$code" = "$1" ] || e2e_fail "exit code $code, expected $1: $(cat "$WORK/program.out")"
+}
+
+# e2e_window TITLE: waits (up to 60 s) for a visible window whose title is exactly TITLE and
+# prints its id.
+e2e_window() {
+  local pattern
+  pattern="^$(printf '%s' "$1" | sed 's/[][\.*^$()+?{}|]/\\&/g')\$"
+  local id
+  id=$(timeout 60 xdotool search --sync --onlyvisible --name "$pattern" 2>/dev/null | head -n1) ||
+    e2e_fail "no window titled '$1'"
+  [ -n "$id" ] || e2e_fail "no window titled '$1'"
+  echo "$id"
+}
+
+# e2e_gone ID: waits until the window has disappeared.
+e2e_gone() {
+  for _ in $(seq 100); do
+    xdotool getwindowname "$1" >/dev/null 2>&1 || return 0
+    xdotool search --onlyvisible --name '.' 2>/dev/null | grep -qx "$1" || return 0
+    sleep 0.1
+  done
+  e2e_fail "window $1 stayed"
+}
+
+# e2e_keys ID KEY...: gives the window the keyboard focus and types the keys.
+e2e_keys() {
+  local id=$1
+  shift
+  xdotool windowfocus --sync "$id" 2>/dev/null || xdotool windowfocus "$id"
+  sleep 0.3
+  for key in "$@"; do
+    xdotool key "$key"
+    sleep 0.3
+  done
+}
+
+# e2e_shot NAME: a screenshot of the whole display as NAME.png among the artifacts.
+e2e_shot() {
+  sleep 0.5
+  import -window root "$ARTIFACTS/$1.png"
+}
+
+# e2e_image PATH LENGTH REVISION: a plain firmware image (no new-format signature) that names
+# its revision at offset 0x100, where the emulated drive reads it after the commit.
+e2e_image() {
+  perl -e 'my ($path, $length, $revision) = @ARGV;
+    my $image = join "", map { chr(($_ * 7 + 3) & 0xFF) } 0 .. $length - 1;
+    substr($image, 0, 1) = chr(2);
+    substr($image, 0x100, 4) = substr($revision . "    ", 0, 4);
+    open(my $file, ">:raw", $path) or die "$path: $!";
+    print $file $image;
+    close($file) or die "$path: $!";' "$1" "$2" "$3"
+}
