@@ -168,7 +168,8 @@ refuse "model number out of range" "no model 9 in models.ini (it lists 4, number
   --model 9 --firmware 1.10.BIN --template builder.exe --output-dir out
 refuse "output folder missing" "Create 1.10.EXE Fail" \
   --model 0 --firmware 1.10.BIN --template builder.exe --output-dir no/such/folder
-check "no partial files" "1.10.EXE 2.20.EXE 2.30.EXE AB.B.EXE K4P5.EXE k4p5.EXE" "$(ls out | sort | tr '\n' ' ' | sed 's/ $//')"
+# (Windows names ignore case: there k4p5.EXE replaced K4P5.EXE.)
+check "no partial files" "1.10.EXE 2.20.EXE 2.30.EXE AB.B.EXE K4P5.EXE" "$(ls out | sort -f | uniq -i | tr '\n' ' ' | sed 's/ $//')"
 cp builder.exe BUIL.EXE
 cp 1.10.BIN BUIL.BIN
 run "$odflash" build --ini models.ini --model 0 --firmware BUIL.BIN --template BUIL.EXE --output-dir .
@@ -191,11 +192,14 @@ run ./damaged.exe
 check "damaged flasher refuses to start" "1|damaged payload: image length 524289 exceeds the image region of 524288 bytes" "$rc|$err"
 
 # --- every program carrying the block: the first run of marker bytes is the block itself
+# (Copied here: a Windows program would take an absolute Unix path for an option.)
 for program in "$probe" "$odflash" $gui; do
-  run "$odflash" info "$program"
+  rm -f carrier.exe
+  cp "$program" carrier.exe || { echo "FAIL: $program missing"; failures=$((failures + 1)); continue; }
+  run "$odflash" info carrier.exe
   at=$(grep -m1 'Marker offset' <<<"$out" | awk '{print $3}')
-  marker=$(dd if="$program" bs=1 skip="$at" count=14 2>/dev/null)
-  first=$(grep -boaF -m1 -- "$marker" "$program" | head -1 | cut -d: -f1)
+  marker=$(dd if=carrier.exe bs=1 skip="$at" count=14 2>/dev/null)
+  first=$(grep -boaF -m1 -- "$marker" carrier.exe | head -1 | cut -d: -f1)
   check "first marker is the block in $(basename "$program")" "Role:          builder|$at" "$(head -1 <<<"$out")|$first"
 done
 
