@@ -8,6 +8,8 @@ packages=(
   build-essential cmake ninja-build pkg-config git
   libgtest-dev libgmock-dev googletest libbenchmark-dev
   libcli11-dev nlohmann-json3-dev
+  # peak memory figure of the build benchmark (/usr/bin/time)
+  time
   # Windows builds (MinGW-w64) and their tests under Wine, driven under Xvfb
   g++-mingw-w64-x86-64 g++-mingw-w64-i686 wine64 xvfb xdotool imagemagick x11-utils
   # the window's Big5 font under Wine needs a font that covers that character set

@@ -171,15 +171,18 @@ bool NewBuildFlashProgram(const BuildRequest& request, BuildSink& sink) {
     sink.ShowMessage("Building fail: some problem in " + programName);
     return false;
   }
-  while (j < static_cast<std::uint64_t>(sourceLength) - 1) {
-    const std::size_t got = std::fread(buffer.data(), 1, buffer.size(), program.get());
+  // Copied in slices so that the progress bar still moves on a long copy.
+  constexpr std::uint64_t kSlice = 8u << 20;
+  const std::uint64_t last = static_cast<std::uint64_t>(sourceLength) - 1;
+  while (j < last) {
+    const std::uint64_t got = sys::CopyBytes(program.get(), output.Stream(), std::min(kSlice, last - j));
     if (got == 0) break;
-    if (!output.Write(buffer.data(), got)) {
-      sink.ShowMessage(writeFailure);
-      return false;
-    }
     sink.StepProgress(StepsIn(j, j + got - 1));
     j += got;
+  }
+  if (std::ferror(output.Stream())) {
+    sink.ShowMessage(writeFailure);
+    return false;
   }
   program.reset();
 

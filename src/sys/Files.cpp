@@ -1,7 +1,9 @@
 #include "sys/Files.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <filesystem>
+#include <vector>
 #include <system_error>
 
 namespace sys {
@@ -25,6 +27,19 @@ bool FileExists(const std::string& path) {
 bool SameFile(const std::string& a, const std::string& b) {
   std::error_code error;
   return std::filesystem::equivalent(a, b, error) && !error;
+}
+
+// The portable copy loop; FilesPosix.cpp tries the kernel's copy first.
+std::uint64_t CopyBytesBuffered(std::FILE* from, std::FILE* to, std::uint64_t length) {
+  std::vector<char> buffer(64 * 1024);
+  std::uint64_t copied = 0;
+  while (copied < length) {
+    const std::size_t want = static_cast<std::size_t>(std::min<std::uint64_t>(buffer.size(), length - copied));
+    const std::size_t got = std::fread(buffer.data(), 1, want, from);
+    if (got == 0 || std::fwrite(buffer.data(), 1, got, to) != got) break;
+    copied += got;
+  }
+  return copied;
 }
 
 bool RemoveFile(const std::string& path) { return std::remove(path.c_str()) == 0; }

@@ -2,6 +2,7 @@
 // Files as the builder needs them: existence, identity, creating a new file exclusively and
 // moving a finished file into place.
 
+#include <cstdint>
 #include <cstdio>
 #include <memory>
 #include <string>
@@ -32,6 +33,12 @@ std::FILE* CreateNewFile(const std::string& path, bool executable);
 // Moves from onto to, replacing an existing file in one step. False on failure.
 bool RenameOnto(const std::string& from, const std::string& to);
 
+// Copies length bytes from the current position of from to the current position of to, and
+// leaves both positioned after them. On Linux the kernel copies (as cp does), elsewhere a
+// buffered loop. Returns the number of bytes copied: less than length at the end of from or
+// on a write error.
+std::uint64_t CopyBytes(std::FILE* from, std::FILE* to, std::uint64_t length);
+
 // Removes a file; false when it could not be removed.
 bool RemoveFile(const std::string& path);
 
@@ -58,6 +65,8 @@ public:
   // Creates the temporary file for finalPath; false when the folder does not allow it.
   bool Create(const std::string& finalPath, bool executable);
   bool Write(const void* data, std::size_t length);
+  // The open stream, for CopyBytes; nullptr before Create and after Commit.
+  std::FILE* Stream() const { return file_; }
   // Closes the file and moves it onto finalPath, replacing an existing file; false on failure.
   bool Commit(const std::string& finalPath);
 

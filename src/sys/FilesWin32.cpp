@@ -17,6 +17,12 @@ std::FILE* CreateNewFile(const std::string& path, bool /*executable*/) {
   return file;
 }
 
+std::uint64_t CopyBytesBuffered(std::FILE* from, std::FILE* to, std::uint64_t length);
+
+std::uint64_t CopyBytes(std::FILE* from, std::FILE* to, std::uint64_t length) {
+  return CopyBytesBuffered(from, to, length);
+}
+
 bool RenameOnto(const std::string& from, const std::string& to) {
   return MoveFileExA(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING) != 0;
 }
