@@ -97,6 +97,11 @@ void QtFormView::CreateControls() {
   PlaceAt(fileList_, app::Control::FileListBox1);
 
   groupBox_ = new QGroupBox(panel_);
+  // The frame starts half a line down and the status caption sits on its top edge, so that the
+  // progress bar and the button stay inside it at their places in the layout.
+  groupBox_->setStyleSheet(QStringLiteral("QGroupBox { border: 1px solid palette(mid); margin-top: %1px; }"
+                                          "QGroupBox::title { subcontrol-origin: margin; left: 6px; padding: 0 2px; }")
+                               .arg(-app::kFontHeight / 2));
   PlaceAt(groupBox_, app::Control::GroupBox2);
 
   progressBar_ = new QProgressBar(groupBox_);
@@ -108,6 +113,9 @@ void QtFormView::CreateControls() {
   button_ = new QPushButton(QStringLiteral("FLASH"), groupBox_);
   button_->setAutoDefault(false);
   PlaceAt(button_, app::Control::FlashButton);
+  // The group box's style sheet would otherwise hand its children the application font.
+  progressBar_->setFont(font());
+  button_->setFont(font());
 
   // Tab order of the layout: ComboBox, FileListBox1, then the group box's button.
   progressBar_->setFocusPolicy(Qt::NoFocus);
