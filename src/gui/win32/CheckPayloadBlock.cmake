@@ -1,0 +1,60 @@
+# cmake -DPROGRAM=file -P CheckPayloadBlock.cmake
+# Checks, after linking, that a program carries its payload block as the builder will find it:
+# an image region starting with the builder tag "RUSK", 152 bytes after a marker of 14
+# printable characters and a NUL, and no earlier run of those 15 bytes anywhere in the file.
+# This runs for both Windows builds, including the i686 one that cannot be executed here.
+
+cmake_minimum_required(VERSION 3.25)
+file(READ "${PROGRAM}" content HEX)
+set(tag "5255534b") # "RUSK"
+set(regionOffset 152) # marker (15 bytes) and header (137 bytes)
+set(searchFrom 0)
+set(found FALSE)
+string(LENGTH "${content}" length)
+while(NOT found)
+  string(SUBSTRING "${content}" ${searchFrom} -1 rest)
+  string(FIND "${rest}" "${tag}" at)
+  if(at EQUAL -1)
+    break()
+  endif()
+  math(EXPR at "${at} + ${searchFrom}")
+  math(EXPR searchFrom "${at} + 2")
+  # Hex digits come in pairs: only even positions start a byte.
+  math(EXPR odd "${at} % 2")
+  math(EXPR markerAt "${at} - 2 * ${regionOffset}")
+  if(odd OR markerAt LESS 0)
+    continue()
+  endif()
+  string(SUBSTRING "${content}" ${markerAt} 30 marker)
+  # 14 printable characters (0x20 to 0x7e) and a NUL.
+  if(marker MATCHES "^([2-6][0-9a-f]|7[0-9a-e])+00$")
+    set(found TRUE)
+  endif()
+endwhile()
+
+if(NOT found)
+  message(FATAL_ERROR "${PROGRAM}: no payload block (marker, header, builder tag) found")
+endif()
+# The first run of marker bytes at an even position must be the block itself.
+set(first -1)
+set(searchFrom 0)
+while(TRUE)
+  string(SUBSTRING "${content}" ${searchFrom} -1 rest)
+  string(FIND "${rest}" "${marker}" at)
+  if(at EQUAL -1)
+    break()
+  endif()
+  math(EXPR at "${at} + ${searchFrom}")
+  math(EXPR odd "${at} % 2")
+  if(NOT odd)
+    set(first ${at})
+    break()
+  endif()
+  math(EXPR searchFrom "${at} + 1")
+endwhile()
+if(NOT first EQUAL markerAt)
+  math(EXPR firstByte "${first} / 2")
+  message(FATAL_ERROR "${PROGRAM}: the marker occurs at byte ${firstByte}, before the payload block")
+endif()
+math(EXPR markerByte "${markerAt} / 2")
+message(STATUS "${PROGRAM}: payload block at byte ${markerByte}")
