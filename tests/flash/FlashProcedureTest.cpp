@@ -386,7 +386,8 @@ struct AfterFlashCase {
   const char* name;
   std::string imageRevision;  // what the drive will report
   bool restartAnswer;
-  sys::RestartResult restart;
+  bool restartAccepted;
+  const char* refusal;
   std::vector<std::string> messages;
   int restartRequests;
 };
@@ -401,7 +402,8 @@ TEST_P(AfterFlash, ChecksTheNewRevisionAndReportsARefusedRestart) {
   sink.answers = {true, c.restartAnswer};
   CountingSleeper sleeper;
   ScriptedRestarter restarter;
-  restarter.result = c.restart;
+  restarter.result.accepted = c.restartAccepted;
+  restarter.result.refusal = c.refusal;
   flash::FlashProcedure procedure(sink, sleeper, restarter);
   EXPECT_EQ(procedure.Run(Drive(), Request(image, ImageKind::Plain, "1.50")), FlashOutcome::Flashed);
   EXPECT_EQ(sink.messages, c.messages);
@@ -413,12 +415,12 @@ TEST_P(AfterFlash, ChecksTheNewRevisionAndReportsARefusedRestart) {
 INSTANTIATE_TEST_SUITE_P(
     Cases, AfterFlash,
     testing::Values(
-        AfterFlashCase{"RestartAccepted", "1.50", true, {true, ""}, {}, 1},
-        AfterFlashCase{"RestartRefused", "1.50", true, {false, "Access is denied."},
+        AfterFlashCase{"RestartAccepted", "1.50", true, true, "", {}, 1},
+        AfterFlashCase{"RestartRefused", "1.50", true, false, "Access is denied.",
                        {"The system refused to restart: Access is denied.\n"
                         "Restart the computer yourself for the new firmware to take effect."},
                        1},
-        AfterFlashCase{"OtherRevision", "1.49", false, {true, ""},
+        AfterFlashCase{"OtherRevision", "1.49", false, true, "",
                        {"The drive reports firmware revision 1.49 after the update, not 1.50. "
                         "The update may not have taken effect."},
                        0}),
