@@ -13,6 +13,7 @@
 #include <QPushButton>
 
 #include <atomic>
+#include <csignal>
 #include <stdexcept>
 #include <thread>
 
@@ -245,6 +246,23 @@ TEST_F(ViewTest, AFailureOfTheWorkReachesTheHandler) {
   std::atomic<bool> ran{false};
   view_.RunLongOperation([&] { ran = true; });
   EXPECT_TRUE(ran);
+}
+
+TEST_F(ViewTest, TerminationSignalsWaitForTheEndOfTheOperation) {
+  const int heldOff[] = {SIGINT, SIGTERM, SIGHUP, SIGQUIT};
+  for (const int signalNumber : heldOff) {
+    SCOPED_TRACE(signalNumber);
+    gui::QtFormView view;
+    bool workFinished = false;
+    view.RunLongOperation([&] {
+      std::raise(signalNumber);
+      workFinished = true;
+    });
+    EXPECT_TRUE(workFinished);
+    // The program then ends at once, with the shell's code for the signal.
+    EXPECT_EQ(view.Run(), 128 + signalNumber);
+    EXPECT_FALSE(view.isVisible());
+  }
 }
 
 } // namespace

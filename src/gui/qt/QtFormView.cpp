@@ -19,6 +19,7 @@
 #include <thread>
 
 #include "app/TFlashForm.h"
+#include "gui/qt/InterruptGuard.h"
 #include "gui/qt/QtMessageBox.h"
 #include "gui/qt/SleepInhibitor.h"
 
@@ -408,6 +409,8 @@ void QtFormView::Close() {
 void QtFormView::RunLongOperation(const std::function<void()>& work) {
   // Keep the machine awake: a sleep in the middle of a flash would leave the drive half-written.
   const SleepInhibitor inhibitor(kInhibitReason);
+  // Nor may Ctrl+C or a closed terminal end the process half-way.
+  const InterruptGuard interrupts;
   ++longOperations_;
   std::atomic<bool> finished{false};
   std::exception_ptr failure;
@@ -429,6 +432,9 @@ void QtFormView::RunLongOperation(const std::function<void()>& work) {
   // Whatever the worker queued last is shown before the handler goes on.
   QCoreApplication::sendPostedEvents(this, QEvent::MetaCall);
   --longOperations_;
+  // A termination signal held off during the operation ends the program now that it is over,
+  // with the shell's exit code for that signal.
+  if (const int held = InterruptGuard::HeldSignal(); held != 0 && !quitRequested_) EndEventLoop(128 + held);
   if (quitRequested_) EndEventLoop(exitCode_);
   if (failure) std::rethrow_exception(failure);
 }
