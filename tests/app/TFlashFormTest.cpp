@@ -6,6 +6,7 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <memory>
 #include <stdexcept>
 #include <vector>
@@ -100,8 +101,24 @@ protected:
     drive::ResetTransportState();
   }
   void UseDrives(const std::string& ini) {
-    machine_ = sim::SimMachine::FromIni(ini);
+    machine_ = ini.empty() ? std::make_shared<sim::SimMachine>(sim::SimConfig{}) : sim::SimMachine::FromIni(ini);
     drive::UseEmulatedDrives(machine_);
+  }
+  // A flasher carrying fields starts over these drives with the confirmation answered Yes;
+  // check looks at its window, then everything is torn down for the next case.
+  void StartConfirmed(const std::string& drives, const PayloadFields& fields,
+                      const std::function<void(ScriptedView&, app::TFlashForm&)>& check) {
+    UseDrives(drives);
+    ScriptedView view;
+    TestPayload payload(fields);
+    view.Answer({Yes});
+    {
+      app::TFlashForm form(view, {payload.Block()});
+      form.FormCreate();
+      check(view, form);
+      form.FormDestroy();
+    }
+    drive::ResetTransportState();
   }
   app::TFlashForm& Form(const builder::PayloadBlock* payload, std::string programPath = "", std::string directory = "") {
     app::FormEnvironment environment;
@@ -200,18 +217,9 @@ TEST_F(FormTest, StartUpReportsWhenNoDriveFits) {
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
-    if (c.drives.empty())
-      drive::UseEmulatedDrives(std::make_shared<sim::SimMachine>(sim::SimConfig{}));
-    else
-      UseDrives(c.drives);
-    ScriptedView view;
     PayloadFields fields;
     fields.range = c.range;
-    TestPayload payload(fields);
-    view.Answer({Yes});
-    {
-      app::TFlashForm form(view, {payload.Block()});
-      form.FormCreate();
+    StartConfirmed(c.drives, fields, [&](ScriptedView& view, app::TFlashForm&) {
       ASSERT_EQ(view.messages.size(), 2u);
       EXPECT_EQ(view.messages[1], (ShownMessage{c.report, MessageKind::Error, MessageButtons::Ok}));
       EXPECT_EQ(view.caption, "HBQ Flash Utility V1.0A for MX77004150Q");
@@ -219,9 +227,7 @@ TEST_F(FormTest, StartUpReportsWhenNoDriveFits) {
       EXPECT_EQ(view.selectedEntry, -1);
       EXPECT_EQ(view.quitCode, 0);
       EXPECT_TRUE(view.closed);
-      form.FormDestroy();
-    }
-    drive::ResetTransportState();
+    });
   }
 }
 
@@ -278,21 +284,13 @@ TEST_F(FormTest, EligibilityDecidesWhichDrivesAreListed) {
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
-    UseDrives(DriveSection(0, c.product, c.revision));
-    ScriptedView view;
     PayloadFields fields;
     fields.inquiry = c.inquiry;
     fields.range = c.range;
-    TestPayload payload(fields);
-    view.Answer({Yes});
-    {
-      app::TFlashForm form(view, {payload.Block()});
-      form.FormCreate();
+    StartConfirmed(DriveSection(0, c.product, c.revision), fields, [&](ScriptedView& view, app::TFlashForm&) {
       EXPECT_EQ(view.entries.size(), c.listed ? 1u : 0u);
       EXPECT_EQ(view.closed, !c.listed);
-      form.FormDestroy();
-    }
-    drive::ResetTransportState();
+    });
   }
 }
 
@@ -315,18 +313,13 @@ TEST_F(FormTest, ChoosingAnEntrySelectsItsDrive) {
 TEST_F(FormTest, CheckDiscTellsWhetherTheDriveRefusedToPlay) {
   for (bool medium : {true, false}) {
     SCOPED_TRACE(medium ? "disc present" : "no disc");
-    UseDrives("[Drive0]\nVendor=HBQ\nProduct=MX77004150Q\nRevision=K4P5\nMedium=" + std::string(medium ? "1" : "0") + "\n");
-    ScriptedView view;
-    TestPayload payload({});
-    view.Answer({Yes});
-    {
-      app::TFlashForm form(view, {payload.Block()});
-      form.FormCreate();
+    const std::string drives =
+        "[Drive0]\nVendor=HBQ\nProduct=MX77004150Q\nRevision=K4P5\nMedium=" + std::string(medium ? "1" : "0") + "\n";
+    StartConfirmed(drives, {}, [&](ScriptedView&, app::TFlashForm& form) {
       EXPECT_EQ(form.CheckDisc(), !medium);
-      EXPECT_EQ(machine_->Drive(0).Log().back(), sim::EmulatedDrive::LogLine({0x45, 0, 0, 0, 0, 0x4B, 0, 0x60, 0, 0, 0, 0}, true, 8));
-      form.FormDestroy();
-    }
-    drive::ResetTransportState();
+      EXPECT_EQ(machine_->Drive(0).Log().back(),
+                sim::EmulatedDrive::LogLine({0x45, 0, 0, 0, 0, 0x4B, 0, 0x60, 0, 0, 0, 0}, true, 8));
+    });
   }
 }
 
