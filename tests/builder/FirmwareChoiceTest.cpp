@@ -5,7 +5,6 @@
 
 #include "BuilderTestSupport.h"
 #include "builder/FirmwareChoice.h"
-#include "sys/Files.h"
 
 namespace {
 
@@ -29,18 +28,6 @@ TEST(FirmwareFiles, ListsTheFilesOfEveryMask) {
   };
   for (const auto& c : cases)
     EXPECT_THAT(builder::FirmwareFiles(dir.Path(), c.mask), ElementsAreArray(c.names)) << c.mask;
-}
-
-TEST(FirmwareChoice, ClickSelectsAndEnablesAModelChangeOnlyDisables) {
-  builder::FirmwareChoice choice;
-  EXPECT_EQ(choice.SelectedFileName, "");
-  EXPECT_FALSE(choice.BuildEnabled);
-  choice.FileClicked(sys::JoinPath("/work/fw", "K4P5.BIN"));
-  EXPECT_EQ(choice.SelectedFileName, "K4P5.BIN");
-  EXPECT_TRUE(choice.BuildEnabled);
-  choice.ModelChanged();
-  EXPECT_EQ(choice.SelectedFileName, "K4P5.BIN");
-  EXPECT_FALSE(choice.BuildEnabled);
 }
 
 } // namespace

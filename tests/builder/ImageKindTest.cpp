@@ -41,17 +41,6 @@ TEST(CheckNewFormatBIN, FirstSignaturePlaceDecides) {
   }
 }
 
-TEST(CheckNewFormatBIN, ShortRegionsCountAsNotMatching) {
-  std::vector<std::uint8_t> region(0x4012, 0);
-  region[0x4000] = 0x05;
-  region[0x4001] = 0x80;
-  region[0x1100] = 0x05;
-  region[0x1101] = 0x80;
-  EXPECT_EQ(builder::CheckNewFormatBIN(region), ImageKind::Plain);
-  region.resize(0x1101);
-  EXPECT_EQ(builder::CheckNewFormatBIN(region), ImageKind::Plain);
-}
-
 // The generated samples are of the kinds their names promise.
 TEST(CheckNewFormatBIN, SampleImagesHaveTheirKinds) {
   const struct {

@@ -1,7 +1,6 @@
 #include <gtest/gtest.h>
 
 #include "sys/Directory.h"
-#include "sys/Files.h"
 
 namespace {
 
@@ -18,11 +17,6 @@ TEST(MatchesMask, WildcardsIgnoreLetterCase) {
       {"BIN", "*.BIN", false},         {"1.10.BIN", "1.*.BIN", true},   {"2.10.BIN", "1.*.BIN", false},
   };
   for (const auto& c : cases) EXPECT_EQ(sys::MatchesMask(c.name, c.mask), c.matches) << c.name << " " << c.mask;
-}
-
-TEST(ModulePath, NamesThisTestProgram) {
-  const std::string name = sys::FileNameOf(sys::ModulePath());
-  EXPECT_EQ(name.substr(0, 9), "sys_tests");
 }
 
 } // namespace
