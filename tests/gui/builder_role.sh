@@ -17,9 +17,17 @@ e2e_image "$WORK/1.10.BIN" 65536 1.10
 
 e2e_start odflash-gui.exe
 window=$(e2e_window " Flash Utility V1.0A for 1.00-1.99 [Buiding]")
-# The third model (MODEL02) lists K4*.BIN; the caption follows the model.
-e2e_keys "$window" Down Down
-window=$(e2e_window " Flash Utility V1.0A for K4P1-K4PZ [Buiding]")
+# The third model (MODEL02) lists K4*.BIN; the caption follows the model, one step at a time.
+target=" Flash Utility V1.0A for K4P1-K4PZ [Buiding]"
+for _ in $(seq 10); do
+  case "$(e2e_title "$window")" in
+    "$target") break ;;
+    *"1.00-1.99"* | *"2.00-2.99"*) e2e_keys "$window" Down ;;
+    *) e2e_keys "$window" Up ;;
+  esac
+  sleep 0.5
+done
+[ "$(e2e_title "$window")" = "$target" ] || e2e_fail "the third model could not be chosen"
 # Into the file list, the first file, on to Build and press it.
 e2e_keys "$window" Tab Down Tab space
 for _ in $(seq 100); do

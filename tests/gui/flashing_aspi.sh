@@ -40,19 +40,16 @@ export WINEDLLOVERRIDES="wnaspi32=n;mscoree,mshtml="
 
 e2e_start 1.50.EXE
 box=$(e2e_window "Warning")
-e2e_keys "$box" Return
-e2e_gone "$box"
+e2e_answer "$box" Return
 window=$(e2e_window "ODSIM Flash Utility V1.0A for CDRW 48X24")
 e2e_shot flashing-window
 # Tab from the drive box to FLASH (the file list is hidden), press it, answer Yes.
 e2e_keys "$window" Tab space
 box=$(e2e_window "Confirm")
-e2e_keys "$box" Return
-e2e_gone "$box"
+e2e_answer "$box" Return
 box=$(e2e_window "Confirm")
 e2e_shot flashing-completed
-e2e_keys "$box" n
-e2e_gone "$box"
+e2e_answer "$box" n
 e2e_keys "$window" alt+F4
 e2e_expect_exit 0
 "$WINE" reg delete 'HKCU\Software\Wine\AppDefaults\1.50.EXE' /f >/dev/null 2>&1 || true

@@ -83,14 +83,22 @@ e2e_window() {
   echo "$id"
 }
 
-# e2e_gone ID: waits until the window has disappeared.
-e2e_gone() {
-  for _ in $(seq 100); do
-    xdotool getwindowname "$1" >/dev/null 2>&1 || return 0
-    xdotool search --onlyvisible --name '.' 2>/dev/null | grep -qx "$1" || return 0
-    sleep 0.1
+# e2e_answer ID KEY: answers a message box with KEY and waits until it has gone; a key lost
+# while the box was still coming up is typed again.
+e2e_answer() {
+  for _ in 1 2 3 4 5; do
+    e2e_keys "$1" "$2"
+    for _ in $(seq 30); do
+      xdotool search --onlyvisible --name '.' 2>/dev/null | grep -qx "$1" || return 0
+      sleep 0.1
+    done
   done
-  e2e_fail "window $1 stayed"
+  e2e_fail "the box $1 did not take the key $2"
+}
+
+# e2e_title ID: the window's title.
+e2e_title() {
+  xdotool getwindowname "$1" 2>/dev/null || true
 }
 
 # e2e_keys ID KEY...: gives the window the keyboard focus and types the keys.
