@@ -25,13 +25,18 @@ XVFB_PID=
 trap e2e_cleanup EXIT
 export QT_QPA_PLATFORM=xcb
 export XDG_RUNTIME_DIR=$WORK
-# Qt's own libraries keep some allocations until exit; they are not ours to report.
-export ASAN_OPTIONS=${ASAN_OPTIONS:-}:detect_leaks=0
+# Allocations that system libraries under Qt keep until exit are not ours to report.
+export LSAN_OPTIONS=suppressions=$(cd "$(dirname "$0")" && pwd)/lsan.supp
 
-# Answers a message box with a key (Return: the default button, Yes or OK; n: No).
+# Answers a message box with a key (Return: the default button, Yes or OK; n: No) and waits
+# until it has gone, so that the next search cannot find it again.
 answer() {
   e2e_keys "$1" "$2"
-  e2e_gone "$1"
+  for _ in $(seq 100); do
+    xdotool search --onlyvisible --name '.' 2>/dev/null | grep -qx "$1" || return 0
+    sleep 0.1
+  done
+  e2e_fail "the box $1 did not take the key $2"
 }
 
 # Clicks at a point of the main window's client area.
@@ -52,7 +57,7 @@ mkdir "$WORK/builder" "$WORK/cli"
 cp "$gui" "$WORK/builder/odflash-gui"
 cp "$samples/models.ini" "$WORK/builder/odflash-gui.INI"
 cp "$samples/1.10.BIN" "$samples/2.20.BIN" "$WORK/builder/"
-(cd "$WORK/builder" && exec ./odflash-gui) >"$WORK/gui.log" 2>&1 &
+(cd "$WORK/builder" && exec ./odflash-gui) >"$WORK/program.out" 2>&1 &
 APP_PID=$!
 window=$(e2e_window " Flash Utility V1.0A for 1.00-1.99 [Buiding]")
 e2e_shot qt-builder
@@ -79,7 +84,7 @@ echo "ok: the window's flasher equals odflash build's"
 # --- flashing role ------------------------------------------------------------------------
 log="$WORK/drive.log"
 sed "s#^\[Drive0\]\$#[Drive0]\nLog=$log#" "$driveIni" >"$WORK/drives.ini"
-(cd "$WORK/builder" && ODFLASH_SIM="$WORK/drives.ini" exec ./1.10.EXE) >"$WORK/gui.log" 2>&1 &
+(cd "$WORK/builder" && ODFLASH_SIM="$WORK/drives.ini" exec ./1.10.EXE) >"$WORK/program.out" 2>&1 &
 APP_PID=$!
 box=$(e2e_window Warning)
 e2e_shot qt-flasher-confirm
@@ -104,6 +109,29 @@ reads=$(grep -c '^3C .* in 16384$' "$log" || true)
   e2e_fail "expected 32 chunks written and read back, the log has $writes and $reads"
 [ "$(tail -1 "$log" | cut -c1-2)" = 12 ] || e2e_fail "the run did not end with the fresh INQUIRY"
 echo "ok: the window flashed the emulated drive"
+
+# Start-up that ends: declining the update, or no drive that the firmware fits. The program
+# shows no window and ends with exit code 0.
+printf '[Drive0]\nVendor=OTHERCO\nProduct=CD-ROM 52X\nRevision=9.99\n' >"$WORK/unfit.ini"
+start_flasher() {
+  (cd "$WORK/builder" && ODFLASH_SIM="$1" exec ./1.10.EXE) >"$WORK/program.out" 2>&1 &
+  APP_PID=$!
+}
+no_window_left() {
+  ! xdotool search --onlyvisible --name 'Flash Utility' >/dev/null 2>&1 || e2e_fail "$1: a window stayed"
+  echo "ok: $1 ends the flasher without a window"
+}
+start_flasher "$WORK/drives.ini"
+answer "$(e2e_window Warning)" n
+e2e_expect_exit 0
+no_window_left "declining the update"
+start_flasher "$WORK/unfit.ini"
+answer "$(e2e_window Warning)" Return
+box=$(e2e_window Error)
+e2e_shot qt-flasher-no-drive
+answer "$box" Return
+e2e_expect_exit 0
+no_window_left "no fitting drive"
 
 "$odflash" flash --sim "$driveIni" --drive 0 --yes "$WORK/builder/1.10.EXE" >"$WORK/flash.out" 2>&1 ||
   e2e_fail "odflash flash refused the window's flasher: $(cat "$WORK/flash.out")"
