@@ -52,6 +52,8 @@ click_at() {
 firstFileX=40 firstFileY=80
 buttonX=$((16 + 320 + 28)) buttonY=$((128 + 16 + 12))
 
+"$gui" --help | grep -q '^Usage: ' || e2e_fail "odflash-gui --help printed no usage"
+
 # --- builder role -------------------------------------------------------------------------
 mkdir "$WORK/builder" "$WORK/cli"
 cp "$gui" "$WORK/builder/odflash-gui"
@@ -132,6 +134,11 @@ e2e_shot qt-flasher-no-drive
 answer "$box" Return
 e2e_expect_exit 0
 no_window_left "no fitting drive"
+# A drive file that cannot be used is reported, not taken for "no drive".
+start_flasher "$WORK/missing.ini"
+answer "$(e2e_window Error)" Return
+e2e_expect_exit 2
+echo "ok: an unusable ODFLASH_SIM file is reported"
 
 "$odflash" flash --sim "$driveIni" --drive 0 --yes "$WORK/builder/1.10.EXE" >"$WORK/flash.out" 2>&1 ||
   e2e_fail "odflash flash refused the window's flasher: $(cat "$WORK/flash.out")"
