@@ -144,7 +144,7 @@ bool CDDrive::Identify() {
   const int result = Execute(0x12, 0, 0, 0, 0x80, 0, 0, 0, 0, 0, 0, 0, 1, 128);
   state.UseInquiryBuffer = false;
   if (result == 0) {
-    IdentityText = "0";
+    IdentityText.assign(1, '0'); // (assigning the literal trips a false -Wrestrict in GCC 12)
     identityField_.clear();
     return false;
   }

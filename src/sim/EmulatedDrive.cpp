@@ -69,7 +69,7 @@ EmulatedDrive::EmulatedDrive(DriveConfig config)
       eeprom_(kEepromSize, 0xFF),
       revision_(config_.Revision) {
   if (!config_.LogPath.empty()) {
-    logFile_ = std::fopen(config_.LogPath.c_str(), "a");
+    logFile_ = std::fopen(config_.LogPath.c_str(), "ab"); // the same bytes on every platform
     if (logFile_ == nullptr)
       throw std::runtime_error("cannot open emulated drive log " + config_.LogPath);
   }

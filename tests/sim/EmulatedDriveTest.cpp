@@ -1,5 +1,7 @@
 #include "sim/EmulatedDrive.h"
 
+#include <cstdio>
+
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
@@ -190,6 +192,38 @@ TEST(SimConfig, SampleFileParses) {
   std::string error;
   ASSERT_TRUE(sim::LoadSimConfig(ODFLASH_SOURCE_DIR "/data/sim/drives.ini", config, error)) << error;
   EXPECT_EQ(config.size(), 3u);
+}
+
+} // namespace
+
+namespace {
+
+TEST(EmulatedDrive, LogFileGetsOneLinePerCommandAppended) {
+  const std::string path = std::string(ODFLASH_BINARY_DIR) + "/tests/sim/drive-log-test.log";
+  std::remove(path.c_str());
+  std::FILE* existing = std::fopen(path.c_str(), "wb");
+  ASSERT_NE(existing, nullptr);
+  std::fputs("earlier run\n", existing);
+  std::fclose(existing);
+  {
+    sim::DriveConfig config;
+    config.LogPath = path;
+    EmulatedDrive drive(config);
+    const Cdb write = {0x3B, 0x05, 0x01, 0x00, 0x40, 0x00, 0x00, 0x40, 0x00};
+    std::vector<std::uint8_t> data(0x4000);
+    drive.Execute(write, false, data.data(), 0x4000);
+    const Cdb testUnitReady = {0x00};
+    drive.Execute(testUnitReady, true, nullptr, 0);
+  }
+  std::FILE* file = std::fopen(path.c_str(), "rb");
+  ASSERT_NE(file, nullptr);
+  char text[256] = {};
+  const std::size_t read = std::fread(text, 1, sizeof text - 1, file);
+  std::fclose(file);
+  EXPECT_EQ(std::string(text, read), "earlier run\n"
+                                     "3B 05 01 00 40 00 00 40 00 00 00 00 out 16384\n"
+                                     "00 00 00 00 00 00 00 00 00 00 00 00 in 0\n");
+  std::remove(path.c_str());
 }
 
 } // namespace
