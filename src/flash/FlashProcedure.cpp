@@ -66,9 +66,9 @@ FlashOutcome FlashProcedure::Run(drive::CDDrive& drive, const FlashRequest& requ
   chunkBuffer_.resize(kChunkSize);
   sink_.SetBusy(true);
   const FlashOutcome outcome = Transfer(drive, request);
+  sink_.EnterPhase(FlashPhase::Done);
   sink_.SetBusy(false);
   sink_.SetProgressPosition(0);
-  sink_.EnterPhase(FlashPhase::Done);
   return outcome;
 }
 
