@@ -3,6 +3,7 @@
 # stand-in WNASPI32.DLL beside it; the DLL serves emulated drives. Confirm, the drive box lists
 # the fitting drive, FLASH, Yes; the run completes and the restart question is answered No. The
 # emulated drive's command log must show the whole sequence.
+# Closing the window while the drive works is refused with a message.
 # Usage: flashing_aspi.sh SOURCE_DIR ODFLASH_GUI_EXE ODFLASH_EXE WNASPI32_DLL
 set -euo pipefail
 source "$(dirname "$0")/lib.sh"
@@ -19,13 +20,15 @@ e2e_image "$WORK/1.50.BIN" 65536 1.50
 (cd "$WORK" && "$WINE" "$cli" build --ini models.ini --model 0 --firmware 1.50.BIN --template odflash-gui.exe) \
   >/dev/null 2>&1 || e2e_fail "odflash build failed"
 
-# Two drives: the first fits, the second (another product) does not.
+# Two drives: the first fits, the second (another product) does not. The first takes 0.6 s for
+# each command, so that the window can be seen at work and asked to close mid-run.
 cat >"$WORK/drives.ini" <<INI
 [Drive0]
 Vendor=ODSIM
 Product=CDRW 48X24
 Revision=1.00
 BecomingReadyPolls=3
+LatencyMicroseconds=600000
 Log=$WORK/drive0.log
 [Drive1]
 Vendor=OTHERCO
@@ -47,6 +50,16 @@ e2e_shot flashing-window
 e2e_keys "$window" Tab space
 box=$(e2e_window "Confirm")
 e2e_answer "$box" Return
+# Mid-run, once the image upload has begun, the window paints its progress and refuses to close.
+for _ in $(seq 200); do
+  grep -q '^3B 05 01 00 00 00 00 40 00 00 00 00 out' "$WORK/drive0.log" 2>/dev/null && break
+  sleep 0.1
+done
+e2e_shot flashing-progress
+e2e_keys "$window" alt+F4
+box=$(e2e_window "Warning")
+e2e_shot close-refused
+e2e_answer "$box" Return
 box=$(e2e_window "Confirm")
 e2e_shot flashing-completed
 e2e_answer "$box" n
@@ -54,6 +67,7 @@ e2e_keys "$window" alt+F4
 e2e_expect_exit 0
 "$WINE" reg delete 'HKCU\Software\Wine\AppDefaults\1.50.EXE' /f >/dev/null 2>&1 || true
 e2e_expect_box '\nUpdate Firmware 1.00 to 1.50 ?\n'
+e2e_expect_box 'A firmware update is in progress.\nClosing the window now could leave the drive without working firmware.\nPlease wait until the update has finished.'
 e2e_expect_box 'The system needs to be restarted for the changes to take effect ?'
 
 # The whole sequence, one token per command: INQUIRY at start-up, the ready wait (load, polls

@@ -117,7 +117,8 @@ void Win32FormView::CreateControls(HINSTANCE instance) {
     return child;
   };
   panel_ = create(app::Control::Panel1, kPanelClass, "", WS_CLIPCHILDREN, window_);
-  label_ = create(app::Control::SelectDriveLabel, "STATIC", "", SS_LEFT, panel_);
+  // A label that does not fit is cut, not wrapped onto a line the label has no room for.
+  label_ = create(app::Control::SelectDriveLabel, "STATIC", "", SS_LEFTNOWORDWRAP, panel_);
   comboBox_ = create(app::Control::ComboBox, "COMBOBOX", "", CBS_DROPDOWN | CBS_AUTOHSCROLL | WS_VSCROLL | WS_TABSTOP, panel_);
   SendMessageA(comboBox_, CB_SETITEMHEIGHT, 0, app::kItemHeight);
   fileList_ = create(app::Control::FileListBox1, "LISTBOX", "",
