@@ -98,41 +98,6 @@ BecomingReadyPolls=3
 INI
   echo
   echo "== the builder window (odflash-gui beside odflash-gui.INI): pick 1.10.BIN, Build, close"
-  (cd window && ./odflash-gui)
-  # A flasher from the command line when the window built none.
-  [ -x window/1.10.EXE ] ||
-    "$odflash" build --ini window/odflash-gui.INI --model 0 --firmware window/1.10.BIN \
-      --template window/odflash-gui --output-dir window >/dev/null
-  echo
-  echo "== the flasher's window on the emulated drive: ODFLASH_SIM=drives.ini ./1.10.EXE"
-  (cd window && ODFLASH_SIM=drives.ini ./1.10.EXE)
-fi
-
-# --- The window, only when asked: scripts/demo.sh --window ---------------------------------
-# Opens the Linux window twice: as the builder over the sample model file and firmware (pick
-# 1.10.BIN, press Build, close the window), then as the flasher it wrote, on an emulated drive
-# (ODFLASH_SIM). Without the option nothing graphical opens.
-if [ "${1:-}" = "--window" ]; then
-  if [ -z "${DISPLAY:-}${WAYLAND_DISPLAY:-}" ]; then
-    echo "demo: --window needs a display (DISPLAY or WAYLAND_DISPLAY)" >&2
-    exit 1
-  fi
-  gui="$build/src/gui/qt/odflash-gui"
-  [ -x "$gui" ] || cmake --build "$build" -j "$(nproc)" --target odflash-gui
-  mkdir -p window
-  cp "$gui" window/odflash-gui
-  cp "$build/samples/models.ini" window/odflash-gui.INI
-  cp "$build/samples/1.10.BIN" window/
-  cat >window/drives.ini <<INI
-[Drive0]
-Vendor=ODSIM
-Product=CDRW 48X24
-Revision=1.00
-FlashId=BFD60000
-BecomingReadyPolls=3
-INI
-  echo
-  echo "== the builder window (odflash-gui beside odflash-gui.INI): pick 1.10.BIN, Build, close"
   (cd window && ./odflash-gui) || true
   # A flasher from the command line when the window built none.
   [ -x window/1.10.EXE ] ||
