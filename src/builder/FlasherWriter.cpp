@@ -78,7 +78,9 @@ bool NewBuildFlashProgram(const BuildRequest& request, BuildSink& sink) {
   }
   sink.SetGroupCaption("Building " + name + "  Please wait... ");
 
-  sys::FileHandle firmwareFile = sys::OpenForReading(request.FirmwarePath);
+  // Only regular files: a folder opens on some systems but has no meaningful length.
+  sys::FileHandle firmwareFile;
+  if (sys::FileExists(request.FirmwarePath)) firmwareFile = sys::OpenForReading(request.FirmwarePath);
   const long long firmwareLength = firmwareFile ? StreamLength(firmwareFile.get()) : -1;
   if (firmwareLength < 0) {
     sink.ShowMessage("Open " + name + " fail!");
@@ -109,7 +111,8 @@ bool NewBuildFlashProgram(const BuildRequest& request, BuildSink& sink) {
     return false;
   }
 
-  sys::FileHandle program = sys::OpenForReading(request.ProgramPath);
+  sys::FileHandle program;
+  if (sys::FileExists(request.ProgramPath)) program = sys::OpenForReading(request.ProgramPath);
   const long long sourceLength = program ? StreamLength(program.get()) : -1;
   if (sourceLength < 0) {
     sink.ShowMessage("Open " + request.ProgramPath + " fail!");

@@ -149,12 +149,17 @@ TEST_F(FlasherWriterTest, RefusedBuildsLeaveNothingBehind) {
       {"program cut short after the marker", MakeProgram(Pattern(100, 5), 1000), firmware, true,
        "Building fail: some problem in BUILDER.EXE"},
       {"program missing", {}, firmware, true, "Open " + dir.Path("BUILDER.EXE") + " fail!"},
+      {"firmware is a folder", goodProgram, {}, true, "Open K4P5.BIN fail!"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.label);
     std::filesystem::remove(dir.Path("BUILDER.EXE"));
     if (!c.program.empty()) WriteFile(dir.Path("BUILDER.EXE"), c.program);
-    WriteFile(dir.Path("K4P5.BIN"), c.firmwareBytes);
+    std::filesystem::remove(dir.Path("K4P5.BIN"));
+    if (c.label == std::string("firmware is a folder"))
+      std::filesystem::create_directory(dir.Path("K4P5.BIN"));
+    else
+      WriteFile(dir.Path("K4P5.BIN"), c.firmwareBytes);
     WriteFile(dir.Path("K4P5.EXE"), {'o', 'l', 'd'});
     builder::BuildRequest request = Request("K4P5.BIN");
     if (!c.withModel) request.Model.reset();
