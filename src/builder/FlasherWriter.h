@@ -39,7 +39,7 @@ struct BuildRequest {
   std::string ProgramPath;       // the program file copied: the running builder, or a template
   std::string FirmwarePath;      // full path of the firmware file
   std::string SelectedFileName;  // the firmware file's name without directory
-  std::string OutputDirectory;   // where "%4.4s.EXE" is written
+  std::string OutputDirectory;   // where the flasher (FlasherFileName) is written
   std::optional<ModelEntry> Model;  // empty when no model is selected
 };
 
