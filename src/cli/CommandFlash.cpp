@@ -310,6 +310,8 @@ const bool registered = RegisterCommand(
     40, "flash", "Update a drive with the firmware a flasher file carries",
     [](CLI::App& command) -> std::function<int()> {
       auto options = std::make_shared<FlashOptions>();
+      // A path such as /tmp/1.10.EXE (Wine, MSYS) is a file here, never a "/option".
+      command.allow_windows_style_options(false);
       command.add_option("FLASHER", options->flasher, "Flasher executable carrying the firmware")
           ->required();
       command.add_option("--drive", options->drive,

@@ -1,11 +1,19 @@
 #!/usr/bin/env bash
 # odflash flash against emulated drives: a whole update, the dry run, and each exit code.
-#   FlashCommandTest.sh ODFLASH TEMPLATE SAMPLES_DIR
+#   FlashCommandTest.sh ODFLASH TEMPLATE SAMPLES_DIR [SAMPLE_GENERATOR]
+# ODFLASH_RUNNER runs the programs of a cross build (wine64); the generator then makes the
+# sample images first.
 set -u
-odflash=$1 template=$2 samples=$3
+odflash=$1 template=$2 samples=$3 generator=${4:-}
+runner=${ODFLASH_RUNNER:-}
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 failures=0
+
+run() { $runner "$@"; }
+if [ -n "$generator" ]; then
+  run "$generator" "$samples" >/dev/null || { echo "FAIL: cannot make the sample images"; exit 1; }
+fi
 
 fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
 
@@ -13,8 +21,9 @@ fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
 expect() {
   local code=$1 name=$2
   shift 3
-  "$odflash" flash "$@" >"$work/$name.out" 2>"$work/$name.err" </dev/null
+  run "$odflash" flash "$@" >"$work/$name.out" 2>"$work/$name.err" </dev/null
   local got=$?
+  sed -i 's/\r$//' "$work/$name.out" "$work/$name.err" # a Windows program's line ends
   if [ "$got" != "$code" ]; then
     fail "$name: exit $got, expected $code"
     sed 's/^/  | /' "$work/$name.out" "$work/$name.err"
@@ -37,7 +46,7 @@ drives() { # drives FILE [extra keys of Drive0...]
   } >"$file"
 }
 
-"$odflash" build --ini "$samples/models.ini" --model 0 --firmware "$samples/1.10.BIN" \
+run "$odflash" build --ini "$samples/models.ini" --model 0 --firmware "$samples/1.10.BIN" \
   --template "$template" --output-dir "$work" >/dev/null || { echo "FAIL: cannot build the flasher"; exit 1; }
 flasher=$work/1.10.EXE
 flash_command='3B 05 01 00 00 00 00 00 00 (80|A0) 00 00 in 16'
@@ -115,7 +124,7 @@ done
 expect 1 builder -- "$template" --sim "$work/ok.ini" --yes
 expect 1 badsim -- "$flasher" --sim "$work/missing.ini" --yes
 expect 2 usage --
-grep -q '^Exit codes:' <("$odflash" flash --help) || fail "help: no exit codes"
+grep -q '^Exit codes:' <(run "$odflash" flash --help) || fail "help: no exit codes"
 
 [ "$failures" = 0 ] && echo "all odflash flash checks passed"
 exit $((failures != 0))
