@@ -137,7 +137,13 @@ template <typename Handler> void TFlashForm::Guarded(Handler handler) {
 }
 
 void TFlashForm::FormCreate() {
-  Guarded([this] { DoFormCreate(); });
+  bool completed = false;
+  Guarded([&] {
+    DoFormCreate();
+    completed = true;
+  });
+  // A start-up that failed half-way leaves no half-made window behind.
+  if (!completed) EndStartUp(true);
 }
 
 void TFlashForm::DoFormCreate() {

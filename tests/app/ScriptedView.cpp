@@ -54,8 +54,17 @@ void ScriptedView::ClickFile(const std::string& name) {
   selectedFile_ = name;
 }
 
+void ScriptedView::FailIf(const char* call) const {
+  if (failingCall == call) throw std::runtime_error(failingCall + " failed");
+}
+
+void ScriptedView::SetLabel(const std::string& text) {
+  FailIf("SetLabel");
+  label = text;
+}
+
 std::string ScriptedView::SelectedFile() const {
-  if (failSelectedFile) throw std::runtime_error("the list failed");
+  FailIf("SelectedFile");
   return selectedFile_;
 }
 

@@ -41,8 +41,8 @@ public:
   int longOperations = 0;
   // Runs at the start of every long operation, as a user acting while it runs.
   std::function<void()> duringLongOperation;
-  // SelectedFile throws, as a failing toolkit would.
-  bool failSelectedFile = false;
+  // The view's call of this name throws, as a failing toolkit would ("SetLabel failed").
+  std::string failingCall;
 
   // What it showed, in order.
   std::vector<ShownMessage> messages;
@@ -52,7 +52,7 @@ public:
 
   sys::MessageAnswer Show(const std::string& text, sys::MessageKind kind, sys::MessageButtons buttons) override;
   void SetCaption(const std::string& text) override { caption = text; }
-  void SetLabel(const std::string& text) override { label = text; }
+  void SetLabel(const std::string& text) override;
   void AddEntry(const std::string& text) override { entries.push_back(text); }
   void InsertEntry(int index, const std::string& text) override;
   void DeleteEntry(int index) override;
@@ -75,6 +75,8 @@ public:
   void RunLongOperation(const std::function<void()>& work) override;
 
 private:
+  void FailIf(const char* call) const;
+
   std::deque<sys::MessageAnswer> answers_;
   std::string selectedFile_;
 };

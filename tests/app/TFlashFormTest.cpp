@@ -265,35 +265,6 @@ TEST_F(FormTest, OnlyTheFittingThirdDriveIsListedAndSelected) {
   EXPECT_NE(drive::CDDrive::GetBuffer(), nullptr);
 }
 
-TEST_F(FormTest, EligibilityDecidesWhichDrivesAreListed) {
-  struct Case {
-    const char* name;
-    std::string inquiry, range, product, revision;
-    bool listed;
-  };
-  const std::vector<Case> cases = {
-      {"inside the range", "HBQ     MX77004150Q", "K4P1-K4PZ", "MX77004150Q", "K4P5", true},
-      {"lower bound", "HBQ     MX77004150Q", "K4P1-K4PZ", "MX77004150Q", "K4P1", true},
-      {"upper bound", "HBQ     MX77004150Q", "K4P1-K4PZ", "MX77004150Q", "K4PZ", true},
-      {"below", "HBQ     MX77004150Q", "K4P1-K4PZ", "MX77004150Q", "K4P0", false},
-      {"lower-case revision above", "HBQ     MX77004150Q", "K4P1-K4PZ", "MX77004150Q", "K4Pa", false},
-      {"product in lower case", "HBQ     MX77004150Q", "K4P1-K4PZ", "mx77004150q", "K4P5", false},
-      {"any drive", "--", "K4P1-K4P2", "WHATEVER", "ZZZZ", true},
-      {"any firmware", "HBQ     MX77004150Q", "-K4P1-K4P", "MX77004150Q", "0000", true},
-      {"any firmware, other drive", "HBQ     MX77004150Q", "-K4P1-K4P", "OTHER", "K4P5", false},
-  };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.name);
-    PayloadFields fields;
-    fields.inquiry = c.inquiry;
-    fields.range = c.range;
-    StartConfirmed(DriveSection(0, c.product, c.revision), fields, [&](ScriptedView& view, app::TFlashForm&) {
-      EXPECT_EQ(view.entries.size(), c.listed ? 1u : 0u);
-      EXPECT_EQ(view.closed, !c.listed);
-    });
-  }
-}
-
 TEST_F(FormTest, ChoosingAnEntrySelectsItsDrive) {
   UseDrives(DriveSection(0, "MX77004150Q", "K4P5", 'E') + DriveSection(1, "OTHER", "K4P5", 'F') +
             DriveSection(2, "MX77004150Q", "K4P6", 'G'));
@@ -366,13 +337,25 @@ TEST_F(FormTest, AnExceptionInAHandlerIsReportedAndTheWindowGoesOn) {
   view_.Answer({Yes});
   app::TFlashForm& form = Form(payload.Block());
   form.FormCreate();
-  view_.failSelectedFile = true;
+  view_.failingCall = "SelectedFile";
   form.FileListBox1Click();
-  EXPECT_EQ(view_.messages.back(), (ShownMessage{"the list failed", MessageKind::Error, MessageButtons::Ok}));
-  view_.failSelectedFile = false;
+  EXPECT_EQ(view_.messages.back(), (ShownMessage{"SelectedFile failed", MessageKind::Error, MessageButtons::Ok}));
+  view_.failingCall.clear();
   view_.SelectEntry(0);
   form.ComboBoxChange();
   EXPECT_EQ(form.SelectedDrive(), form.DriveList()->Drive(0));
+  EXPECT_EQ(view_.quitCode, -1);
+}
+
+TEST_F(FormTest, AStartUpThatFailsHalfWayEndsTheProgram) {
+  ScriptedView view;
+  view.failingCall = "SetLabel";
+  TestPayload payload({});
+  app::TFlashForm form(view, {payload.Block()});
+  form.FormCreate();
+  EXPECT_EQ(view.messages, (std::vector<ShownMessage>{{"SetLabel failed", MessageKind::Error, MessageButtons::Ok}}));
+  EXPECT_EQ(view.quitCode, 0);
+  EXPECT_TRUE(view.closed);
 }
 
 // The builder role, over a model file and firmware files in a directory of its own.
