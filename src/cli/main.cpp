@@ -43,6 +43,8 @@ int main(int argc, char** argv) {
                "odflash"};
   app.footer(cli::kExitCodeHelp);
   app.require_subcommand(1);
+  // Options start with "-" on every platform: "/tmp/x" is a path, not a Windows-style option.
+  app.allow_windows_style_options(false);
 
   auto registry = cli::Registry();
   std::sort(registry.begin(), registry.end(),
