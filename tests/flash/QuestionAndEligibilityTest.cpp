@@ -4,14 +4,13 @@
 
 #include "flash/Eligibility.h"
 #include "flash/UpdateQuestion.h"
-#include "TestPayload.h"
 
 namespace {
 
 using sys::MessageKind;
 
 struct QuestionCase {
-  const char* name;
+  std::string name;
   const char* drive;
   const char* carried;
   bool anyFirmware;
@@ -48,9 +47,8 @@ INSTANTIATE_TEST_SUITE_P(
     [](const auto& testCase) { return std::string(testCase.param.name); });
 
 struct EligibilityCase {
-  const char* name;
-  const char* inquiry;
-  const char* range;
+  std::string name;
+  builder::PayloadTexts payload;
   const char* driveIdentity;
   const char* driveRevision;
   bool eligible;
@@ -60,30 +58,34 @@ class DriveEligibility : public testing::TestWithParam<EligibilityCase> {};
 
 TEST_P(DriveEligibility, FollowsIdentityRangeAndMarkers) {
   const EligibilityCase& c = GetParam();
-  flashtest::PayloadFields fields;
-  fields.inquiry = c.inquiry;
-  fields.firmwareRange = c.range;
-  const flashtest::TestPayload payload(fields, {});
-  const auto texts = builder::MakePayloadTexts(payload.Block());
-  EXPECT_EQ(flash::DriveIsEligible(texts, c.driveIdentity, c.driveRevision), c.eligible);
+  EXPECT_EQ(flash::DriveIsEligible(c.payload, c.driveIdentity, c.driveRevision), c.eligible);
 }
 
-constexpr const char* kInquiry = "HBQ     MX77004150Q";
+builder::PayloadTexts Payload(bool anyDrive = false, bool anyFirmware = false) {
+  builder::PayloadTexts texts;
+  texts.InquiryId = "HBQ     MX77004150Q     ";
+  texts.FirmwareLow = "K4P1";
+  texts.FirmwareHigh = "K4PZ";
+  texts.AnyDrive = anyDrive;
+  texts.AnyFirmware = anyFirmware;
+  return texts;
+}
+
 constexpr const char* kIdentity = "HBQ     MX77004150Q     ";
 
 INSTANTIATE_TEST_SUITE_P(
     Cases, DriveEligibility,
     testing::Values(
-        EligibilityCase{"InRange", kInquiry, "K4P1-K4PZ", kIdentity, "K4P5", true},
-        EligibilityCase{"LowBound", kInquiry, "K4P1-K4PZ", kIdentity, "K4P1", true},
-        EligibilityCase{"HighBound", kInquiry, "K4P1-K4PZ", kIdentity, "K4PZ", true},
-        EligibilityCase{"BelowRange", kInquiry, "K4P1-K4PZ", kIdentity, "K4P0", false},
-        EligibilityCase{"LowerCaseAboveZ", kInquiry, "K4P1-K4PZ", kIdentity, "K4Pa", false},
-        EligibilityCase{"ProductCaseDiffers", kInquiry, "K4P1-K4PZ", "HBQ     mx77004150q     ", "K4P5", false},
-        EligibilityCase{"AnyDrive", "--", "K4P1-K4PZ", "OTHER   DRIVE           ", "ZZZZ", true},
-        EligibilityCase{"AnyFirmware", kInquiry, "---------", kIdentity, "0000", true},
-        EligibilityCase{"AnyFirmwareOtherDrive", kInquiry, "---------", "OTHER   DRIVE           ", "K4P5", false},
-        EligibilityCase{"HalfMarkerIsNoMarker", kInquiry, "-   -K4PZ", kIdentity, "ZZZZ", false}),
+        EligibilityCase{"InRange", Payload(), kIdentity, "K4P5", true},
+        EligibilityCase{"LowBound", Payload(), kIdentity, "K4P1", true},
+        EligibilityCase{"HighBound", Payload(), kIdentity, "K4PZ", true},
+        EligibilityCase{"BelowRange", Payload(), kIdentity, "K4P0", false},
+        EligibilityCase{"LowerCaseAboveZ", Payload(), kIdentity, "K4Pa", false},
+        EligibilityCase{"ShorterRevision", Payload(), kIdentity, "K4P", false},
+        EligibilityCase{"ProductCaseDiffers", Payload(), "HBQ     mx77004150q     ", "K4P5", false},
+        EligibilityCase{"AnyDrive", Payload(true), "OTHER   DRIVE           ", "ZZZZ", true},
+        EligibilityCase{"AnyFirmware", Payload(false, true), kIdentity, "0000", true},
+        EligibilityCase{"AnyFirmwareOtherDrive", Payload(false, true), "OTHER   DRIVE           ", "K4P5", false}),
     [](const auto& testCase) { return std::string(testCase.param.name); });
 
 } // namespace
