@@ -18,7 +18,8 @@
 #include "SampleImages.h"
 #include "app/TFlashForm.h"
 #include "drive/Transport.h"
-#include "flash/TestPayload.h"
+#include "builder/FlasherWriter.h"
+#include "builder/PayloadBlock.h"
 #include "gui/qt/QtFormView.h"
 #include "sim/EmulatedDrive.h"
 #include "sys/Restart.h"
@@ -143,14 +144,16 @@ TEST_F(WindowTest, BuilderRoleFollowsTheUsersChoicesAndBuilds) {
 TEST_F(WindowTest, AFlashRunGoesThroughTheWindowAndRefusesToClose) {
   std::string error;
   ASSERT_TRUE(drive::UseEmulatedDrivesFromFile(ODFLASH_SOURCE_DIR "/data/sim/drives.ini", error)) << error;
-  flashtest::PayloadFields fields;
-  fields.model = "CDRW 48X24";
-  fields.inquiry = "ODSIM   CDRW 48X24";
-  fields.firmwareRange = "1.00-1.99";
-  fields.vendor = "ODSim";
-  fields.newRevision = "1.10.";
-  const flashtest::TestPayload payload(fields, samples::MakeSampleImage(samples::SampleKind::CdRwNewFormat, "1.10"));
-  const builder::PayloadBlock block = payload.Block();
+  // The block a flasher built for the first emulated drive's model carries: the program's
+  // marker, the header the builder writes and the image.
+  const builder::ModelEntry model{"CDRW 48X24", "ODSIM   CDRW 48X24", "1.00-1.99", "ODSim", ""};
+  const std::vector<std::uint8_t> image = samples::MakeSampleImage(samples::SampleKind::CdRwNewFormat, "1.10");
+  const auto marker = builder::OwnPayloadBlock().Marker();
+  const auto header = builder::MakePayloadHeader(model, "1.10.BIN", static_cast<std::uint32_t>(image.size()));
+  std::vector<std::uint8_t> bytes(marker.begin(), marker.end());
+  bytes.insert(bytes.end(), header.begin(), header.end());
+  bytes.insert(bytes.end(), image.begin(), image.end());
+  const builder::PayloadBlock block(bytes.data(), bytes.size());
 
   // The user agrees to everything but the restart, and tries to close the window once the
   // update has started.
