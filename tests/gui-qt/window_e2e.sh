@@ -8,13 +8,9 @@
 # usage: window_e2e.sh GUI ODFLASH SAMPLE_DIR DRIVE_INI
 set -euo pipefail
 
-if [ -z "${ODFLASH_UNDER_XVFB:-}" ]; then
-  ODFLASH_UNDER_XVFB=1 exec xvfb-run -a -s "-screen 0 800x600x24 -nolisten tcp" bash "$0" "$@"
-fi
-
 gui=$1 odflash=$2 samples=$3 driveIni=$4
-# The toolkit-neutral helpers of the Windows window's tests: waiting for windows, keys,
-# screenshots, failures. Nothing of Wine is started here.
+# The toolkit-neutral helpers of the Windows window's tests (e2e_window, e2e_keys, e2e_shot,
+# e2e_expect_exit, e2e_fail, e2e_cleanup); nothing of Wine is started here.
 source "$(dirname "$0")/../gui/lib.sh"
 ARTIFACTS=${ODFLASH_ARTIFACTS:-artifacts}
 mkdir -p "$ARTIFACTS"
@@ -23,6 +19,15 @@ WORK=$(mktemp -d)
 APP_PID=
 XVFB_PID=
 trap e2e_cleanup EXIT
+# A private display: Xvfb picks a free number and tells it.
+Xvfb -displayfd 9 -screen 0 800x600x24 -nolisten tcp 9>"$WORK/display" >/dev/null 2>&1 &
+XVFB_PID=$!
+for _ in $(seq 100); do
+  [ -s "$WORK/display" ] && break
+  sleep 0.1
+done
+[ -s "$WORK/display" ] || e2e_fail "Xvfb did not start"
+export DISPLAY=:$(head -n1 "$WORK/display")
 export QT_QPA_PLATFORM=xcb
 export XDG_RUNTIME_DIR=$WORK
 # Allocations that system libraries under Qt keep until exit are not ours to report.
