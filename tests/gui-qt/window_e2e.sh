@@ -57,7 +57,7 @@ click_at() {
 firstFileX=40 firstFileY=80
 buttonX=$((16 + 320 + 28)) buttonY=$((128 + 16 + 12))
 
-"$gui" --help | grep -q '^Usage: ' || e2e_fail "odflash-gui --help printed no usage"
+"$gui" --help >"$WORK/help.out" && grep -q '^Usage: ' "$WORK/help.out" || e2e_fail "odflash-gui --help printed no usage"
 
 # --- builder role -------------------------------------------------------------------------
 mkdir "$WORK/builder" "$WORK/cli"
