@@ -4,6 +4,7 @@
 
 #include <exception>
 #include <future>
+#include <memory>
 #include <thread>
 
 #include "app/TFlashForm.h"
@@ -163,9 +164,12 @@ LRESULT CALLBACK Win32FormView::WindowProc(HWND window, UINT message, WPARAM wPa
 LRESULT Win32FormView::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) {
   switch (message) {
   case kRunAction: {
-    auto* action = reinterpret_cast<std::function<void()>*>(lParam);
-    (*action)();
-    delete action;
+    std::unique_ptr<std::function<void()>> action(reinterpret_cast<std::function<void()>*>(lParam));
+    try {
+      (*action)();
+    } catch (...) {
+      // A failure of a posted window update must not unwind through the window procedure.
+    }
     return 0;
   }
   case WM_COMMAND:
@@ -235,13 +239,18 @@ void Win32FormView::OnWindowThread(std::function<void()> action, bool wait) cons
     PostMessageA(window_, kRunAction, 0, reinterpret_cast<LPARAM>(new std::function<void()>(std::move(action))));
     return;
   }
+  // The caller waits for the result; a failure on the window's thread is rethrown here.
   std::promise<void> done;
   auto finished = done.get_future();
   PostMessageA(window_, kRunAction, 0, reinterpret_cast<LPARAM>(new std::function<void()>([&] {
-                 action();
-                 done.set_value();
+                 try {
+                   action();
+                   done.set_value();
+                 } catch (...) {
+                   done.set_exception(std::current_exception());
+                 }
                })));
-  finished.wait();
+  finished.get();
 }
 
 std::string Win32FormView::WindowText(HWND window) {
