@@ -165,7 +165,7 @@ class FlashSequence : public FlashTest, public testing::WithParamInterface<Seque
 
 TEST_P(FlashSequence, SendsTheKindsCommandsAndCommitsTheImage) {
   const SequenceCase& c = GetParam();
-  std::ranges::copy(c.flashId, config.FlashId);
+  for (std::size_t i = 0; i < c.flashId.size(); ++i) config.FlashId[i] = c.flashId[i];
   request.flashAll = c.flashAll;
   const auto image = MakeImage(c.kind, c.imageLength);
   ASSERT_EQ(Run(image, c.kind), FlashOutcome::Flashed);
