@@ -48,7 +48,8 @@ int Scan(const std::string& simFile, bool json) {
   if (json) {
     nlohmann::json list = nlohmann::json::array();
     for (int i = 0; i < drives.Count(); ++i) list.push_back(DriveJson(*drives.Drive(i)));
-    const nlohmann::json result = {{"transport", transport}, {"drives", list}};
+    const nlohmann::json result = {
+        {"transport", transport}, {"emulated", drive::IsEmulatedTransport()}, {"drives", list}};
     std::printf("%s\n", result.dump(2, ' ', false, nlohmann::json::error_handler_t::replace).c_str());
     return kExitSuccess;
   }

@@ -9,6 +9,8 @@ namespace drive::aspi {
 inline constexpr const char* kLibraryName = "WNASPI32.DLL";
 inline constexpr const char* kSupportInfoName = "GetASPI32SupportInfo";
 inline constexpr const char* kSendCommandName = "SendASPI32Command";
+// Exported only by the stand-in library, which serves emulated drives.
+inline constexpr const char* kStandInMarkerName = "OdflashEmulatedDrives";
 
 inline constexpr std::uint8_t kScExecScsiCmd = 0x02;
 inline constexpr std::uint8_t kSrbDirIn = 0x08;

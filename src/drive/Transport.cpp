@@ -58,7 +58,7 @@ std::string SimFileFromEnvironment() {
 #endif
 }
 
-bool IsEmulatedTransport() { return CurrentTransport().Kind() == TransportKind::Emulated; }
+bool IsEmulatedTransport() { return CurrentTransport().ServesEmulatedDrives(); }
 
 std::shared_ptr<sim::SimMachine> EmulatedMachine() {
   auto* emulated = dynamic_cast<EmulatedTransport*>(&CurrentTransport());

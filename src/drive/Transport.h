@@ -87,6 +87,9 @@ public:
   // The system's text for a code, with its line break; empty when it does not fit the
   // 80-byte message buffer or is unknown.
   virtual std::optional<std::string> SystemErrorText(std::uint32_t code) = 0;
+  // True when the drives behind the transport are emulated (the emulated transport, or the
+  // stand-in ASPI library on the ASPI path).
+  virtual bool ServesEmulatedDrives() const { return Kind() == TransportKind::Emulated; }
 };
 
 // The process-wide transport state, shared by every CDDrive.
@@ -121,7 +124,8 @@ bool UseEmulatedDrivesFromFile(const std::string& path, std::string& error);
 // The emulated-drive file that a window front-end should use: $ODFLASH_SIM on Linux, empty
 // otherwise (on Windows the stand-in WNASPI32.DLL reads the variable itself).
 std::string SimFileFromEnvironment();
-// True when the process talks to emulated drives rather than hardware.
+// True when the process talks to emulated drives rather than hardware (the emulated transport,
+// or the stand-in WNASPI32.DLL once the ASPI set-up has loaded it).
 bool IsEmulatedTransport();
 // The machine behind the emulated transport, null when another transport is in use.
 std::shared_ptr<sim::SimMachine> EmulatedMachine();

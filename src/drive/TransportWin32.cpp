@@ -199,6 +199,7 @@ std::uint8_t Win32Transport::SetUp() {
   if (reinterpret_cast<std::uintptr_t>(library) < kMinimumModuleHandle) {
     aspiLibrary_ = nullptr;
     sendCommand_ = nullptr;
+    standIn_ = false;
     ShowAspiLibraryMissing();
     return kResultAspiNotLoaded;
   }
@@ -206,6 +207,7 @@ std::uint8_t Win32Transport::SetUp() {
     Win32().FreeLibrary(library);
     aspiLibrary_ = nullptr;
     sendCommand_ = nullptr;
+    standIn_ = false;
     return code;
   };
   auto supportInfo = EntryPoint<aspi::GetSupportInfoFunction>(library, aspi::kSupportInfoName);
@@ -215,6 +217,7 @@ std::uint8_t Win32Transport::SetUp() {
   if (sendCommand == nullptr) return fail(kResultAspiNoEntry);
   aspiLibrary_ = library;
   sendCommand_ = sendCommand;
+  standIn_ = Win32().GetProcAddress(library, aspi::kStandInMarkerName) != nullptr;
   return kResultOpened;
 }
 

@@ -6,6 +6,7 @@
 #include <winioctl.h>
 #include <ntddscsi.h>
 
+#include <cstddef>
 #include <memory>
 
 #include "drive/AspiInterface.h"
@@ -23,6 +24,10 @@ struct PassThroughBlock {
 
 inline constexpr DWORD kPassThroughSenseLength = 24;
 
+static_assert(sizeof(void*) != 4 ||
+                  (sizeof(PassThroughBlock) == 80 && offsetof(PassThroughBlock, SenseBuffer) == 48),
+              "the 32-bit pass-through block is 80 bytes with the sense buffer at 48");
+
 class Win32Transport : public Transport {
 public:
   Win32Transport();
@@ -32,6 +37,7 @@ public:
   std::vector<DriveAddress> Candidates() override;
   std::uint32_t LastSystemError() override { return lastError_; }
   std::optional<std::string> SystemErrorText(std::uint32_t code) override;
+  bool ServesEmulatedDrives() const override { return !usePassThrough_ && standIn_; }
 
   // Called by the channels right after each system call: the one place GetLastError is read.
   void CaptureLastError();
@@ -45,6 +51,7 @@ private:
   bool usePassThrough_ = false;
   HMODULE aspiLibrary_ = nullptr;
   aspi::SendCommandFunction sendCommand_ = nullptr;
+  bool standIn_ = false; // the loaded library is the stand-in serving emulated drives
   std::uint32_t lastError_ = 0;
 };
 

@@ -84,6 +84,7 @@ TEST_F(AspiTest, MissingLibraryThenEmulatedDrivesThroughTheStandIn) {
   CDDrives drives;
   ASSERT_EQ(drives.Count(), 3);
   EXPECT_FALSE(drive::State().UsePassThrough);
+  EXPECT_TRUE(drive::IsEmulatedTransport()); // the stand-in says so
   EXPECT_EQ(drives.Drive(0)->IdentityText, "0-0-0  : ODSIM   ASPI ZERO       1.00");
   EXPECT_EQ(drives.Drive(1)->IdentityText, "0-1-0  : ODSIM   ASPI ONE        1.01");
   EXPECT_EQ(drives.Drive(2)->IdentityText, "1-0-0  : OTHER   ASPI TWO        2.00");

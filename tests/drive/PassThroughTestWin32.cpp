@@ -163,6 +163,7 @@ TEST_F(PassThroughTest, OnlyCdromLettersAreProbedAndEveryHandleIsClosed) {
     EXPECT_EQ(drives.Drive(1)->DevicePath(), "\\\\.\\F:");
     EXPECT_EQ(drive::State().OpenCount, 2);
     EXPECT_TRUE(drive::State().UsePassThrough);
+    EXPECT_FALSE(drive::IsEmulatedTransport());
   }
   EXPECT_THAT(machine_.Opened, ::testing::ElementsAre("\\\\.\\E:", "\\\\.\\F:"));
   EXPECT_THAT(machine_.Access, ::testing::Each(GENERIC_READ | GENERIC_WRITE));

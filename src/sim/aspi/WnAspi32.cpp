@@ -155,4 +155,7 @@ __declspec(dllexport) DWORD SendASPI32Command(void* request) {
   return StandIn::Instance().Send(static_cast<aspi::SrbExecScsiCmd*>(request));
 }
 
+// Tells the drive layer that the drives behind this library are emulated.
+__declspec(dllexport) DWORD OdflashEmulatedDrives() { return 1; }
+
 } // extern "C"
