@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # The builder role end to end: odflash-gui.exe with its model file and firmware files in its
 # working directory; choose a model, click a file, Build. The flasher written must be
-# byte-identical to what "odflash build" writes from the same template.
+# byte-identical to what "odflash build" writes from the same template. Without its model file
+# the builder reports it and ends.
 # Usage: builder_role.sh SOURCE_DIR ODFLASH_GUI_EXE ODFLASH_EXE
 set -euo pipefail
 source "$(dirname "$0")/lib.sh"
@@ -47,4 +48,17 @@ cmp "$WORK/K4P5.EXE" "$WORK/cli/K4P5.EXE" || e2e_fail "the window's flasher diff
 
 e2e_keys "$window" alt+F4
 e2e_expect_exit 0
-echo "builder role: K4P5.EXE identical to odflash build's output"
+
+# Without its model file the builder says so in a box titled with the application title, and
+# ends with exit code 0 without showing its window.
+rm "$WORK/odflash-gui.INI"
+e2e_start odflash-gui.exe
+box=$(e2e_window "VORMAL Windows Flash utility")
+if xdotool search --onlyvisible --name 'Flash Utility V1.0A' >/dev/null 2>&1; then
+  e2e_fail "the window showed although start-up had ended"
+fi
+e2e_answer "$box" Return
+e2e_expect_exit 0
+# Wine shows the program's folder at drive Z: and traces a backslash doubled.
+e2e_expect_box "Can't load Z:$(printf '%s' "$WORK" | sed 's|/|\\\\|g')\\\\odflash-gui.INI"
+echo "builder role: K4P5.EXE identical to odflash build's output; a missing model file reported"

@@ -134,7 +134,8 @@ void Win32FormView::CreateControls(HINSTANCE instance) {
 }
 
 int Win32FormView::Run() {
-  if (!closed_) {
+  // A start-up that ended itself leaves nothing to show: the loop stops at once.
+  if (!closed_ && !quitRequested_) {
     ShowWindow(window_, SW_SHOW);
     UpdateWindow(window_);
     // The first control in tab order has the focus, as in a dialog.
@@ -418,7 +419,12 @@ void Win32FormView::SetCursor(app::Cursor cursor) {
 }
 
 void Win32FormView::RequestQuit(int exitCode) {
-  OnWindowThread([exitCode] { PostQuitMessage(exitCode); }, false);
+  OnWindowThread(
+      [this, exitCode] {
+        quitRequested_ = true;
+        PostQuitMessage(exitCode);
+      },
+      false);
 }
 
 void Win32FormView::Close() {

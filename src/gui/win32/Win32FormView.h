@@ -74,6 +74,7 @@ private:
   HFONT font_ = nullptr;
   app::Cursor cursor_ = app::Cursor::Default;
   bool closed_ = false;
+  bool quitRequested_ = false;
   bool typedText_ = false; // the box's text was typed since the last selection
   bool buttonEnabled_ = true;
   bool inputEnabled_ = true;
