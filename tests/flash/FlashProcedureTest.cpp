@@ -306,6 +306,7 @@ TEST_P(FaultMatrix, EndsTheRunAtTheFailureWithItsCaptionAndMessage) {
   EXPECT_EQ(sink.positions.back(), 0u);
   EXPECT_EQ(sink.events.back(), "idle");
   EXPECT_EQ(procedure.FailedChunkOffset(), c.failedChunkOffset);
+  EXPECT_EQ(drive::State().TimeoutSeconds, c.outcome == FlashOutcome::FlashFailed ? 180 : 60);
   if (c.outcome == FlashOutcome::CompareFailed) {
     const flash::Mismatch& mismatch = procedure.LastMismatch();
     EXPECT_EQ(mismatch.offset, c.nth);
