@@ -57,7 +57,7 @@ public:
   TFlashForm& operator=(const TFlashForm&) = delete;
 
   // Event handlers. An exception escaping one is reported in an error box and the window
-  // goes on.
+  // goes on; one escaping FormCreate ends the program (quit request, window closed).
   void FormCreate();
   void FormDestroy();
   void ComboBoxChange();
