@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "ScriptedView.h"
+#include "TestDoubles.h"
 #include "app/TFlashForm.h"
 #include "builder/PayloadLayout.h"
 #include "drive/Cddrive.h"
@@ -75,19 +76,8 @@ private:
   std::unique_ptr<builder::PayloadBlock> block_;
 };
 
-class NoSleep final : public sys::Sleeper {
-public:
-  void SleepMilliseconds(unsigned) override {}
-};
-
-class RecordingRestarter final : public sys::Restarter {
-public:
-  sys::RestartResult RequestRestart() override {
-    ++requests;
-    return {true, ""};
-  }
-  int requests = 0;
-};
+using apptest::NoSleep;
+using apptest::RecordingRestarter;
 
 std::string DriveSection(int index, const std::string& product, const std::string& revision, char letter = 'E') {
   return "[Drive" + std::to_string(index) + "]\nVendor=HBQ\nProduct=" + product + "\nRevision=" + revision +

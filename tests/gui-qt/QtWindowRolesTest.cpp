@@ -14,6 +14,7 @@
 #include <filesystem>
 #include <fstream>
 
+#include "../app/TestDoubles.h"
 #include "QtTestSupport.h"
 #include "SampleImages.h"
 #include "app/TFlashForm.h"
@@ -33,19 +34,8 @@ using guitest::BoxAnswerer;
 using guitest::Bytes;
 using guitest::SeenBox;
 
-class NoSleep final : public sys::Sleeper {
-public:
-  void SleepMilliseconds(unsigned) override {}
-};
-
-class RecordingRestarter final : public sys::Restarter {
-public:
-  sys::RestartResult RequestRestart() override {
-    ++requests;
-    return {true, ""};
-  }
-  int requests = 0;
-};
+using apptest::NoSleep;
+using apptest::RecordingRestarter;
 
 class WindowTest : public ::testing::Test {
 protected:
