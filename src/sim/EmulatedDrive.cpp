@@ -129,7 +129,15 @@ void EmulatedDrive::ModelTime(std::uint32_t length) {
     micros += std::uint64_t{length} * 1000000u / config_.BusBytesPerSecond;
   if (micros == 0) return;
   modelledMicroseconds_ += micros;
-  std::this_thread::sleep_for(std::chrono::microseconds(micros));
+  // A drive holds the bus for exactly the modelled time. A plain sleep wakes late by the
+  // scheduler's latency, tens of microseconds a command that would be charged to the host, so
+  // the model sleeps to just short of the deadline and spins the rest.
+  using Clock = std::chrono::steady_clock;
+  constexpr auto kSpinMargin = std::chrono::microseconds(200);
+  const Clock::time_point deadline = Clock::now() + std::chrono::microseconds(micros);
+  if (std::chrono::microseconds(micros) > kSpinMargin) std::this_thread::sleep_until(deadline - kSpinMargin);
+  while (Clock::now() < deadline) {
+  }
 }
 
 CommandResult EmulatedDrive::Run(const std::uint8_t (&cdb)[12], bool dataIn, std::uint8_t* data,

@@ -3,7 +3,6 @@
 // ATAPI bus as a ratio to the least time that bus model allows.
 
 #include <benchmark/benchmark.h>
-#include <sys/prctl.h>
 
 #include <array>
 #include <chrono>
@@ -93,9 +92,6 @@ BENCHMARK(BM_FlashWholeImageCpu)->Unit(benchmark::kMillisecond);
 // 16.6 MB/s and 0.2 ms per command. The least time is the model's own bus and command time
 // plus the protocol's 30 ms pause before the first readiness poll.
 void BM_FlashWholeImageOnAtapiBus(benchmark::State& state) {
-  // The model sleeps once per command; the kernel's default 50 us timer slack would add up to
-  // 75 such delays that belong to the model's sleeping, not to the procedure.
-  prctl(PR_SET_TIMERSLACK, 1UL, 0UL, 0UL, 0UL);
   Bench bench(200, 16600000);
   SilentSink sink;
   flash::FlashProcedure procedure(sink);
