@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Installs what a fresh Debian 12 machine lacks to build and test odflash on every preset.
-# Idempotent: when every package is present it only checks and returns.
+# Idempotent: when every package is present it only checks and returns. Recommended packages
+# come along (Wine relies on some of them), as on the machines the tests were made on.
 set -euo pipefail
 
 packages=(
@@ -37,4 +38,4 @@ sudo_cmd=()
 [ "$(id -u)" -eq 0 ] || sudo_cmd=(sudo)
 export DEBIAN_FRONTEND=noninteractive
 "${sudo_cmd[@]}" apt-get update -q
-"${sudo_cmd[@]}" apt-get install -y -q --no-install-recommends "${missing[@]}"
+"${sudo_cmd[@]}" apt-get install -y -q "${missing[@]}"
