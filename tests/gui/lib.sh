@@ -5,7 +5,16 @@
 # (default: artifacts/ of the source tree) for the screenshots.
 
 WINE=/usr/lib/wine/wine64
+WINESERVER=/usr/lib/wine/wineserver
 export WINEDEBUG=${WINEDEBUG:--all}
+
+# A Wine session keeps the display it started with: a program joining a session that a
+# console test began without a display (or an earlier test on its own Xvfb) shows no window.
+# Every test therefore starts and ends with no session running in the prefix.
+e2e_end_wine_session() {
+  "$WINESERVER" -k >/dev/null 2>&1 || true
+  "$WINESERVER" -w >/dev/null 2>&1 || true
+}
 
 e2e_fail() {
   echo "FAIL: $*" >&2
@@ -24,6 +33,7 @@ e2e_setup() {
   APP_PID=
   XVFB_PID=
   trap e2e_cleanup EXIT
+  e2e_end_wine_session
   if [ ! -f "$WINEPREFIX/system.reg" ]; then
     "$WINE" wineboot -i >/dev/null 2>&1 || true
   fi
@@ -40,6 +50,7 @@ e2e_setup() {
 
 e2e_cleanup() {
   [ -n "$APP_PID" ] && kill "$APP_PID" 2>/dev/null
+  e2e_end_wine_session
   [ -n "$XVFB_PID" ] && kill "$XVFB_PID" 2>/dev/null
   rm -rf "$WORK"
 }
