@@ -2,10 +2,12 @@
 
 #include <algorithm>
 #include <cctype>
-#include <filesystem>
-#include <system_error>
 
 namespace sys {
+
+// One mask over one folder, by the platform's own rules (DirectoryPosix.cpp, DirectoryWin32.cpp).
+std::vector<std::string> ListMatchingFiles(const std::string& directory, const std::string& mask);
+
 namespace {
 
 char Lower(char c) { return static_cast<char>(std::tolower(static_cast<unsigned char>(c))); }
@@ -27,51 +29,19 @@ std::vector<std::string> SplitMasks(const std::string& masks) {
 
 } // namespace
 
-bool MatchesMask(std::string_view name, std::string_view mask) {
-  if (mask == "*.*") return true;
-  // Iterative wildcard match with back-tracking to the last '*'.
-  std::size_t n = 0, m = 0, starMask = std::string_view::npos, starName = 0;
-  while (n < name.size()) {
-    if (m < mask.size() && (mask[m] == '?' || Lower(mask[m]) == Lower(name[n]))) {
-      ++n;
-      ++m;
-    } else if (m < mask.size() && mask[m] == '*') {
-      starMask = m++;
-      starName = n;
-    } else if (starMask != std::string_view::npos) {
-      m = starMask + 1;
-      n = ++starName;
-    } else {
-      return false;
-    }
-  }
-  while (m < mask.size() && mask[m] == '*') ++m;
-  return m == mask.size();
-}
-
 std::vector<std::string> ListFiles(const std::string& directory, const std::string& masks) {
-  const std::vector<std::string> maskList = SplitMasks(masks);
   std::vector<std::string> names;
-  std::error_code error;
-  for (std::filesystem::directory_iterator it(directory, error), end; !error && it != end;
-       it.increment(error)) {
-    std::error_code typeError;
-    if (!it->is_regular_file(typeError)) continue;
-    const std::string name = it->path().filename().string();
-    if (std::any_of(maskList.begin(), maskList.end(),
-                    [&](const std::string& mask) { return MatchesMask(name, mask); }))
-      names.push_back(name);
+  for (const std::string& mask : SplitMasks(masks)) {
+    for (std::string& name : ListMatchingFiles(directory, mask)) names.push_back(std::move(name));
   }
-  std::sort(names.begin(), names.end(), [](const std::string& a, const std::string& b) {
+  auto caseless = [](const std::string& a, const std::string& b) {
     return std::lexicographical_compare(a.begin(), a.end(), b.begin(), b.end(),
                                         [](char x, char y) { return Lower(x) < Lower(y); });
-  });
+  };
+  std::sort(names.begin(), names.end(), caseless);
+  // A file that matches two masks is listed once.
+  names.erase(std::unique(names.begin(), names.end()), names.end());
   return names;
-}
-
-std::string CurrentDirectory() {
-  std::error_code error;
-  return std::filesystem::current_path(error).string();
 }
 
 } // namespace sys

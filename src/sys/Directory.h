@@ -14,11 +14,13 @@ std::string ModulePath();
 std::string CurrentDirectory();
 
 // True when name matches the wildcard mask ('*' any run, '?' one character), without regard to
-// letter case, as the Windows file list does. "*.*" matches every name.
+// letter case, as the Windows file list does. "*.*" matches every name. (Windows itself lists
+// through the system's own search.)
 bool MatchesMask(std::string_view name, std::string_view mask);
 
 // Names (without directory) of the regular files in directory that match any of the masks
-// joined with ';' (blanks around each mask ignored), sorted without regard to case.
+// joined with ';' (blanks around each mask ignored), each once, sorted without regard to case.
+// On Windows hidden and system files are left out, as the system's file lists do.
 // An unreadable directory gives an empty list.
 std::vector<std::string> ListFiles(const std::string& directory, const std::string& masks);
 

@@ -2,9 +2,7 @@
 
 #include <algorithm>
 #include <cstdio>
-#include <filesystem>
 #include <vector>
-#include <system_error>
 
 namespace sys {
 namespace {
@@ -18,16 +16,6 @@ constexpr char kSeparator = '/';
 #endif
 
 } // namespace
-
-bool FileExists(const std::string& path) {
-  std::error_code error;
-  return std::filesystem::is_regular_file(path, error);
-}
-
-bool SameFile(const std::string& a, const std::string& b) {
-  std::error_code error;
-  return std::filesystem::equivalent(a, b, error) && !error;
-}
 
 // The portable copy loop; FilesPosix.cpp tries the kernel's copy first.
 std::uint64_t CopyBytesBuffered(std::FILE* from, std::FILE* to, std::uint64_t length) {
