@@ -33,4 +33,7 @@ bool RegisterCommand(int order, std::string name, std::string description, Comma
 // The one-line error every command prints on failure: "odflash: <what>" to stderr.
 void PrintError(const std::string& what);
 
+// A message box text as terminal lines: without the line breaks that frame it in a box.
+std::string TerminalText(const std::string& text);
+
 } // namespace cli

@@ -42,22 +42,6 @@ struct FlashOptions {
   std::string simFile;
 };
 
-// The texts the system shows begin or end with line breaks meant for a message box.
-std::string Trimmed(const std::string& text) {
-  const auto first = text.find_first_not_of('\n');
-  if (first == std::string::npos) return "";
-  return text.substr(first, text.find_last_not_of('\n') - first + 1);
-}
-
-// The drive layer's own messages (sense reports) go to standard error, never to a box.
-class StderrPresenter final : public sys::MessagePresenter {
-public:
-  sys::MessageAnswer Show(const std::string& text, sys::MessageKind, sys::MessageButtons buttons) override {
-    std::fprintf(stderr, "%s\n", Trimmed(text).c_str());
-    return buttons == sys::MessageButtons::YesNo ? sys::MessageAnswer::No : sys::MessageAnswer::Ok;
-  }
-};
-
 // The procedure's sink for a terminal: each status caption on its own line, followed by a
 // percentage and byte count that is redrawn in place on a terminal and printed at every
 // quarter otherwise.
@@ -103,7 +87,7 @@ public:
   }
   void ShowMessage(const std::string& text, sys::MessageKind) override {
     EndProgressLine();
-    std::fprintf(stderr, "%s\n", Trimmed(text).c_str());
+    std::fprintf(stderr, "%s\n", TerminalText(text).c_str());
   }
   bool Ask(const std::string& text, sys::MessageKind) override {
     EndProgressLine();
@@ -116,7 +100,7 @@ public:
                   "(--restart has odflash request it).\n");
       return false;
     }
-    std::printf("%s\n", Trimmed(text).c_str());
+    std::printf("%s\n", TerminalText(text).c_str());
     if (options_.yes) {
       std::printf("Answered yes (--yes).\n");
       return true;
@@ -273,12 +257,6 @@ int RunFlash(const FlashOptions& options) {
     PrintError(options.flasher + " is a builder, not a flasher: it carries no firmware");
     return kExitFailure;
   }
-  StderrPresenter presenter;
-  sys::SetMessages(&presenter);
-  struct RestoreMessages {
-    ~RestoreMessages() { sys::SetMessages(nullptr); }
-  } restoreMessages;
-
   if (!options.simFile.empty() && !drive::UseEmulatedDrivesFromFile(options.simFile, error)) {
     PrintError(error);
     return kExitFailure;

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "cli/Command.h"
+#include "sys/Messages.h"
 
 namespace cli {
 namespace {
@@ -27,7 +28,23 @@ constexpr const char* kExitCodeHelp =
     "3 no eligible drive, 4 update declined, 5 drive command failed,\n"
     "6 verification mismatch, 7 flash failed.";
 
+// The drive layer's own messages (sense reports, a missing ASPI library) go to standard
+// error: a command line must never stop on a message box. Questions are answered No.
+class ConsoleMessages final : public sys::MessagePresenter {
+public:
+  sys::MessageAnswer Show(const std::string& text, sys::MessageKind, sys::MessageButtons buttons) override {
+    std::fprintf(stderr, "%s\n", TerminalText(text).c_str());
+    return buttons == sys::MessageButtons::YesNo ? sys::MessageAnswer::No : sys::MessageAnswer::Ok;
+  }
+};
+
 } // namespace
+
+std::string TerminalText(const std::string& text) {
+  const auto first = text.find_first_not_of('\n');
+  if (first == std::string::npos) return "";
+  return text.substr(first, text.find_last_not_of('\n') - first + 1);
+}
 
 bool RegisterCommand(int order, std::string name, std::string description, CommandSetup setup) {
   Registry().push_back({order, std::move(name), std::move(description), std::move(setup)});
@@ -67,6 +84,8 @@ int main(int argc, char** argv) {
     return cli::kExitUsage;
   }
 
+  static cli::ConsoleMessages consoleMessages; // outlives every drive object
+  sys::SetMessages(&consoleMessages);
   for (auto& [command, action] : actions) {
     if (command->parsed()) {
       try {
