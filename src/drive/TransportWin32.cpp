@@ -94,9 +94,8 @@ class AspiChannel : public DeviceChannel {
 public:
   AspiChannel(Win32Transport& transport, const DriveAddress& address)
       : transport_(transport), address_(address), request_(new AspiRequest) {}
-  ~AspiChannel() override {
-    if (stalled_ == nullptr) delete request_;
-  }
+  // A stalled request stays parked for the ASPI layer; the spare one is this channel's own.
+  ~AspiChannel() override { delete request_; }
 
   // Success: SRB_Status is SS_COMP and the sense key byte is 0; returns the transfer length.
   CommandOutcome Send(const CommandBlock& command) override {

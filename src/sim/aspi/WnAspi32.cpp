@@ -70,10 +70,16 @@ public:
       return aspi::kSsInvalidSrb;
     }
     if (!Ready()) return srb->SRB_Status = aspi::kSsNoAspi;
+    // The worker signals its own duplicate of the event: the caller may close its handle as
+    // soon as it sees the status complete, and must never have a reused handle signalled.
+    HANDLE event = nullptr;
+    if ((srb->SRB_Flags & aspi::kSrbEventNotify) != 0 && srb->SRB_PostProc != nullptr)
+      DuplicateHandle(GetCurrentProcess(), srb->SRB_PostProc, GetCurrentProcess(), &event, 0, FALSE,
+                      DUPLICATE_SAME_ACCESS);
     srb->SRB_Status = aspi::kSsPending;
     {
       std::lock_guard lock(mutex_);
-      queue_.push_back(srb);
+      queue_.push_back({srb, event});
       if (!workerStarted_) {
         workerStarted_ = true;
         PinModule();
@@ -94,18 +100,18 @@ private:
 
   void Work() {
     for (;;) {
-      aspi::SrbExecScsiCmd* srb = nullptr;
+      Pending pending;
       {
         std::unique_lock lock(mutex_);
         wake_.wait(lock, [this] { return !queue_.empty(); });
-        srb = queue_.front();
+        pending = queue_.front();
         queue_.pop_front();
       }
-      Complete(*srb);
+      Complete(*pending.srb, pending.event);
     }
   }
 
-  void Complete(aspi::SrbExecScsiCmd& srb) {
+  void Complete(aspi::SrbExecScsiCmd& srb, HANDLE event) {
     const std::size_t index = std::size_t{srb.SRB_HaId} * 2 + srb.SRB_Target;
     std::uint8_t status = aspi::kSsNoDevice;
     if (srb.SRB_Target < 2 && srb.SRB_Lun == 0 && index < machine_->Count()) {
@@ -127,15 +133,21 @@ private:
         status = result.Status == 0 ? aspi::kSsComp : aspi::kSsErr;
       }
     }
-    HANDLE event = (srb.SRB_Flags & aspi::kSrbEventNotify) != 0 ? srb.SRB_PostProc : nullptr;
     // The status is the last write to the request: the caller may free it as soon as it sees it.
     reinterpret_cast<volatile std::uint8_t&>(srb.SRB_Status) = status;
-    if (event != nullptr) SetEvent(event);
+    if (event != nullptr) {
+      SetEvent(event);
+      CloseHandle(event);
+    }
   }
 
   std::mutex mutex_;
   std::condition_variable wake_;
-  std::deque<aspi::SrbExecScsiCmd*> queue_;
+  struct Pending {
+    aspi::SrbExecScsiCmd* srb = nullptr;
+    HANDLE event = nullptr; // the worker's own duplicate of the request's event
+  };
+  std::deque<Pending> queue_;
   bool workerStarted_ = false;
   bool loaded_ = false;
   std::shared_ptr<sim::SimMachine> machine_;
