@@ -45,9 +45,13 @@ class Win32Restarter final : public Restarter {
 public:
   RestartResult RequestRestart() override {
     RestartResult result;
-    if (!EnableShutdownPrivilege(result.refusal)) return result;
+    // Systems without privileges (the 9x family) restart without it, so a failed privilege
+    // step is reported only when the restart itself is refused too.
+    std::string privilegeRefusal;
+    EnableShutdownPrivilege(privilegeRefusal);
     if (!ExitWindowsEx(EWX_REBOOT | EWX_FORCE, 0)) {
       result.refusal = SystemErrorText("ExitWindowsEx", GetLastError());
+      if (!privilegeRefusal.empty()) result.refusal = privilegeRefusal + "; " + result.refusal;
       return result;
     }
     result.accepted = true;
