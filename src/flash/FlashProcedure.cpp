@@ -200,7 +200,12 @@ FlashOutcome FlashProcedure::Commit(drive::CDDrive& drive, VendorCommands& comma
 
 void FlashProcedure::CheckNewRevision(drive::CDDrive& drive, const std::string& carriedRevision) {
   const std::string reported = drive.RevisionText();
-  if (reported == carriedRevision) return;
+  // INQUIRY pads a short revision with blanks; the carried one ends at its field's NUL.
+  auto withoutTrailingBlanks = [](std::string text) {
+    text.erase(text.find_last_not_of(' ') + 1);
+    return text;
+  };
+  if (withoutTrailingBlanks(reported) == withoutTrailingBlanks(carriedRevision)) return;
   std::string text;
   if (reported.empty()) {
     text = "The drive did not answer INQUIRY after the update, so its new firmware revision "

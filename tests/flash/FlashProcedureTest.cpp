@@ -119,6 +119,8 @@ protected:
     drives.reset();
     drive::ResetTransportState();
   }
+  std::string carriedRevision = "1.50"; // what the flasher carries
+
   FlashOutcome Run(const std::vector<std::uint8_t>& image, ImageKind kind, bool dryRun = false,
                    bool lookalike = false) {
     machine = std::make_shared<sim::SimMachine>(sim::SimConfig{config});
@@ -130,7 +132,7 @@ protected:
     logStart = Emulated().Log().size();
     request.image = image;
     request.kind = kind;
-    request.carriedRevision = "1.50";
+    request.carriedRevision = carriedRevision;
     request.stopBeforeFlash = dryRun;
     return procedure.Run(*drives->Current(), request);
   }
@@ -362,6 +364,7 @@ struct AfterFlashCase {
   bool restartAnswer, restartAccepted;
   Lines messages;
   int restartRequests;
+  std::string carried = "1.50";
 };
 
 class AfterFlash : public FlashTest, public testing::WithParamInterface<AfterFlashCase> {};
@@ -370,6 +373,7 @@ TEST_P(AfterFlash, ChecksTheNewRevisionAndReportsARefusedRestart) {
   const AfterFlashCase& c = GetParam();
   sink.answers = {true, c.restartAnswer};
   restarter.result = {c.restartAccepted, "Access is denied."};
+  carriedRevision = c.carried;
   EXPECT_EQ(Run(MakeImage(ImageKind::Plain, kChunk, c.imageRevision), ImageKind::Plain), FlashOutcome::Flashed);
   EXPECT_EQ(sink.messages, c.messages);
   EXPECT_EQ(restarter.requests, c.restartRequests);
@@ -383,7 +387,9 @@ INSTANTIATE_TEST_SUITE_P(
                                     "Restart the computer yourself for the new firmware to take effect."}, 1},
                     AfterFlashCase{"OtherRevision", "1.49", false, true,
                                    {"The drive reports firmware revision 1.49 after the update, not 1.50. "
-                                    "The update may not have taken effect."}, 0}),
+                                    "The update may not have taken effect."}, 0},
+                    // A revision shorter than four characters: INQUIRY pads it with blanks.
+                    AfterFlashCase{"ShortRevision", "1.5 ", false, true, {}, 0, "1.5"}),
     [](const auto& testCase) { return testCase.param.name; });
 
 TEST_F(FlashTest, PlaceholderRoutinesNeverReachARealDrive) {
