@@ -75,9 +75,12 @@ private:
 DriveAddress ToAddress(const SysfsDrive& drive) {
   DriveAddress address;
   address.Letter = ' '; // Linux drives have no letter
-  address.Adapter = static_cast<std::uint8_t>(drive.Host);
-  address.Target = static_cast<std::uint8_t>(drive.Target);
-  address.Lun = static_cast<std::uint8_t>(drive.Lun);
+  // The identity text carries 8-bit numbers. Host numbers grow with every re-plugged adapter,
+  // so a larger one shows as 255; the device path still names the drive.
+  auto eightBits = [](auto number) { return static_cast<std::uint8_t>(number > 0xFF ? 0xFF : number); };
+  address.Adapter = eightBits(drive.Host);
+  address.Target = eightBits(drive.Target);
+  address.Lun = eightBits(drive.Lun);
   address.DevicePath = drive.DevicePath;
   return address;
 }
@@ -108,9 +111,7 @@ std::unique_ptr<DeviceChannel> SgTransport::Open(const DriveAddress& address) {
 
 std::vector<DriveAddress> SgTransport::Candidates() {
   std::vector<DriveAddress> candidates;
-  for (const SysfsDrive& drive : FindSysfsDrives(sysfsRoot_, devRoot_))
-    if (drive.Host <= 0xFF && drive.Target <= 0xFF && drive.Lun <= 0xFF)
-      candidates.push_back(ToAddress(drive));
+  for (const SysfsDrive& drive : FindSysfsDrives(sysfsRoot_, devRoot_)) candidates.push_back(ToAddress(drive));
   return candidates;
 }
 

@@ -73,4 +73,13 @@ TEST_F(SgTransportTest, ANodeThatCannotBeOpenedShowsBothBoxesAndIsNotListed) {
                 {"SenseCode: 00 00 00, 00, Error: 2, No such file or directory\n", sys::MessageKind::Plain}}));
 }
 
+TEST_F(SgTransportTest, ADriveOnAHostNumberAbove255IsStillProbedByItsPath) {
+  FakeSysfs sysfs;
+  sysfs.Add("sr0", "300:0:0:0", "5");
+  drive::UseTransport(std::make_unique<drive::SgTransport>(sysfs.Root(), sysfs.Root() + "/dev"));
+  drive::CDDrives drives;
+  ASSERT_FALSE(messages_.Shown.empty());
+  EXPECT_EQ(messages_.Shown[0].Text, "Error opening: 2, Drive: " + sysfs.Root() + "/dev/sr0");
+}
+
 } // namespace
