@@ -10,6 +10,7 @@
 #include "builder/PayloadTexts.h"
 #include "sys/Directory.h"
 #include "sys/Files.h"
+#include "sys/Text.h"
 
 namespace builder {
 namespace {
@@ -61,7 +62,7 @@ std::array<std::uint8_t, kHeaderLength> MakePayloadHeader(const ModelEntry& mode
   put(kFirmwareRangeOffset, model.FirmwareRange);
   put(kVendorOffset, model.Vendor);
   put(kNoteOffset, model.Note);
-  const std::string revision = UpperCase(selectedFileName.substr(0, kNewRevisionLength));
+  const std::string revision = sys::UpperCase(selectedFileName.substr(0, kNewRevisionLength));
   for (std::size_t i = 0; i < revision.size(); ++i)
     header[kNewRevisionOffset + i] = static_cast<std::uint8_t>(revision[i]);
   for (std::size_t i = 0; i < 4; ++i)

@@ -2,6 +2,8 @@
 
 #include <cstdio>
 
+#include "sys/Text.h"
+
 namespace builder {
 namespace {
 
@@ -22,16 +24,10 @@ std::string FormatRightAligned(const std::string& text, int width) {
   return FormatCut("%*.*s", text, width);
 }
 
-std::string UpperCase(std::string text) {
-  for (char& c : text)
-    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
-  return text;
-}
-
 PayloadTexts MakePayloadTexts(const PayloadBlock& block) {
   const std::string range = block.FirmwareRange();
   PayloadTexts texts;
-  texts.VendorName = UpperCase(block.Vendor());
+  texts.VendorName = sys::UpperCase(block.Vendor());
   texts.ModelName = block.Model();
   texts.InquiryId = FormatLeftAligned(block.Inquiry(), 24);
   texts.FirmwareRange = FormatRightAligned(range, 9);

@@ -25,7 +25,4 @@ PayloadTexts MakePayloadTexts(const PayloadBlock& block);
 std::string FormatLeftAligned(const std::string& text, int width);
 std::string FormatRightAligned(const std::string& text, int width);
 
-// Upper-cases the ASCII letters (the rest of the single-byte set stays as it is).
-std::string UpperCase(std::string text);
-
 } // namespace builder
