@@ -280,6 +280,8 @@ int RunFlash(const FlashOptions& options) {
   flash::FlashProcedure procedure(sink);
   const flash::FlashOutcome outcome = procedure.Run(*target, request);
   const int code = Report(outcome, procedure);
+  if (code == kExitDriveCommand || code == kExitFlashFailed)
+    PrintError("the drive's answer to the last command: " + drive::DescribeOutcome(target->LastOutcome()));
   drive::CDDrive::SetBuffer(nullptr, 0);
   return code;
 }

@@ -26,6 +26,13 @@ inline constexpr std::uint8_t kSsNoDevice = 0x82;
 inline constexpr std::uint8_t kSsInvalidSrb = 0xE0;
 inline constexpr std::uint8_t kSsNoAspi = 0xE8;
 
+// SRB_HaStat: what the host adapter made of the request.
+inline constexpr std::uint8_t kHaStatOk = 0x00;
+inline constexpr std::uint8_t kHaStatTimeout = 0x09;        // timed out waiting to be processed
+inline constexpr std::uint8_t kHaStatCommandTimeout = 0x0B; // timed out while being processed
+inline constexpr std::uint8_t kHaStatBusReset = 0x0E;
+inline constexpr std::uint8_t kHaStatSelectionTimeout = 0x11; // nothing answered at the target
+
 inline constexpr std::uint8_t kSenseLength = 14;
 
 #pragma pack(push, 1)

@@ -1,5 +1,6 @@
 #include "drive/Cddrive.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 
@@ -10,6 +11,21 @@ namespace {
 
 constexpr std::size_t kIdentityFieldWidth = 28;
 constexpr std::size_t kVendorProductWidth = 24;
+constexpr std::uint8_t kInquiryAllocationLength = 128;
+// The standard INQUIRY data up to the end of the revision field.
+constexpr std::uint32_t kInquiryIdentityLength = 36;
+// Byte 0: peripheral qualifier 0 (a device is connected) and device type 05h (CD/DVD).
+constexpr std::uint8_t kOpticalDevice = 0x05;
+
+// Only a CD/DVD device that returned the whole identity may enter the drive list or be
+// updated: WRITE BUFFER mode 5 tells a disk to download and save microcode. Where the transport
+// reports no residual (ASPI), an empty vendor field in the cleared buffer shows a short answer.
+bool AnsweredAsOpticalDrive(const CommandOutcome& outcome, const std::uint8_t* inquiry) {
+  const std::uint32_t returned =
+      outcome.Residual < kInquiryAllocationLength ? kInquiryAllocationLength - outcome.Residual : 0;
+  const bool vendorPresent = std::any_of(inquiry + 8, inquiry + 16, [](std::uint8_t byte) { return byte != 0; });
+  return returned >= kInquiryIdentityLength && vendorPresent && inquiry[0] == kOpticalDevice;
+}
 
 } // namespace
 
@@ -95,18 +111,19 @@ int CDDrive::Execute(const std::array<std::uint8_t, kCdbLength>& cdb, std::uint8
       state.UseInquiryBuffer ? static_cast<std::uint32_t>(kInquiryBufferLength) : state.IoBufferLength;
   if (length > capacity || (command.Data == nullptr && length != 0)) {
     // Refused before it reaches the drive: the data would overrun the buffer. Reported as an
-    // invalid field so that callers judging by the sense bytes stop too.
-    outcome.SenseKey = 0x05;
-    outcome.Asc = 0x24;
+    // invalid field so that callers reading the sense bytes stop too.
+    outcome.Sense.KeyByte = outcome.Sense.Key = 0x05;
+    outcome.Sense.Asc = 0x24;
   } else if (channel_) {
     outcome = channel_->Send(command);
   }
-  SenseKey = outcome.SenseKey;
-  Asc = outcome.Asc;
-  Ascq = outcome.Ascq;
-  Status = outcome.Status;
+  lastOutcome_ = outcome;
+  SenseKey = outcome.Sense.KeyByte;
+  Asc = outcome.Sense.Asc;
+  Ascq = outcome.Sense.Ascq;
+  Status = outcome.ShownStatus;
   OsError = 0;
-  if (outcome.Success) return outcome.Result;
+  if (outcome.Succeeded()) return outcome.Result;
   ReportSense();
   return 0;
 }
@@ -140,17 +157,24 @@ std::string CDDrive::SenseText() const {
 
 bool CDDrive::Identify() {
   TransportState& state = State();
+  // A device that answers fewer bytes must not show what the previous one left in the buffer.
+  state.InquiryBuffer.fill(0);
   state.UseInquiryBuffer = true;
-  const int result = Execute(0x12, 0, 0, 0, 0x80, 0, 0, 0, 0, 0, 0, 0, 1, 128);
+  Execute(0x12, 0, 0, 0, kInquiryAllocationLength, 0, 0, 0, 0, 0, 0, 0, 1, kInquiryAllocationLength);
   state.UseInquiryBuffer = false;
-  if (result == 0) {
+  if (!lastOutcome_.Succeeded() || !AnsweredAsOpticalDrive(lastOutcome_, state.InquiryBuffer.data())) {
     IdentityText.assign(1, '0'); // (assigning the literal trips a false -Wrestrict in GCC 12)
     identityField_.clear();
     return false;
   }
-  // Bytes 8 to 35, stopping at a zero byte, right-aligned in 28 characters.
+  // Bytes 8 to 35, stopping at a zero byte, right-aligned in 28 characters; control bytes are
+  // shown as '?' so that a device's garbage never reaches a message box or a terminal raw.
   char field[kIdentityFieldWidth + 1] = {};
   std::memcpy(field, state.InquiryBuffer.data() + 8, kIdentityFieldWidth);
+  for (char& c : field) {
+    const auto byte = static_cast<unsigned char>(c);
+    if (byte != 0 && (byte < 0x20 || byte == 0x7F)) c = '?';
+  }
   char identity[kIdentityFieldWidth + 1];
   std::snprintf(identity, sizeof identity, "%28.28s", field);
   identityField_ = identity;

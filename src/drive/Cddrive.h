@@ -36,6 +36,8 @@ public:
   // Records the system's error code in OsError and, once error reporting is on, shows the sense
   // message box.
   void ReportSense();
+  // What became of the last command; success is LastOutcome().Succeeded().
+  const CommandOutcome& LastOutcome() const { return lastOutcome_; }
   // True when the last command left exactly this sense key byte, ASC and ASCQ.
   bool SenseMatches(std::uint8_t key, std::uint8_t asc, std::uint8_t ascq) const;
   // "%02X %02X %02X. %02X, %04X" of SenseKey, Asc, Ascq, Status, OsError.
@@ -43,7 +45,9 @@ public:
 
   // Sends INQUIRY again; returns IdentityText, or "0" when the drive did not answer.
   std::string GetIdentity();
-  // Sends INQUIRY and rebuilds IdentityText; false (IdentityText "0") when it failed.
+  // Sends INQUIRY and rebuilds IdentityText; false (IdentityText "0") when it failed, when the
+  // device is not a CD/DVD device (peripheral qualifier 0, type 05h) or returned fewer than the
+  // 36 bytes the identity needs.
   bool Identify();
   // The vendor and product identification (24 characters) of the last INQUIRY; empty when the
   // drive has not answered one.
@@ -83,6 +87,7 @@ private:
 
   DriveAddress address_;
   std::unique_ptr<DeviceChannel> channel_;
+  CommandOutcome lastOutcome_;
   bool counted_ = false;
   // The 28-character identity field ("%28.28s" of INQUIRY bytes 8 to 35) of the last
   // successful INQUIRY; empty when the last INQUIRY failed.

@@ -10,31 +10,34 @@ public:
   EmulatedChannel(EmulatedTransport& transport, sim::EmulatedDrive* drive)
       : transport_(transport), drive_(drive) {}
 
-  // Success as on the pass-through path: delivered, and a sense key byte of 0.
   CommandOutcome Send(const CommandBlock& command) override {
     CommandOutcome outcome;
-    if (drive_ == nullptr) {
-      transport_.lastError_ = PlatformIoErrorCode();
-      return outcome;
-    }
+    if (drive_ == nullptr) return NotReached(outcome);
     std::uint8_t cdb[12];
     for (std::size_t i = 0; i < kCdbLength; ++i) cdb[i] = command.Cdb[i];
     const sim::CommandResult result = drive_->Execute(cdb, command.DataIn, command.Data, command.Length);
-    if (!result.Delivered) {
-      transport_.lastError_ = PlatformIoErrorCode();
+    if (!result.Delivered) return NotReached(outcome);
+    transport_.lastError_ = 0;
+    outcome.Reached = true;
+    if (result.TimedOut) {
+      outcome.Host = HostOutcome::TimedOut;
+      outcome.OsError = transport_.lastError_ = PlatformIoErrorCode();
       return outcome;
     }
-    transport_.lastError_ = 0;
-    outcome.Status = result.Status;
-    outcome.SenseKey = result.SenseData[2];
-    outcome.Asc = result.SenseData[12];
-    outcome.Ascq = result.SenseData[13];
-    outcome.Success = outcome.SenseKey == 0;
-    outcome.Result = outcome.Success ? 1 : 0;
+    outcome.ScsiStatus = outcome.ShownStatus = result.Status;
+    outcome.Sense = ParseSense(result.SenseData.data(), result.SenseLength);
+    outcome.Residual = command.Length > result.Transferred ? command.Length - result.Transferred : 0;
+    outcome.Result = outcome.Succeeded() ? 1 : 0;
     return outcome;
   }
 
 private:
+  // The transport failed the way the platform's device I/O fails.
+  CommandOutcome& NotReached(CommandOutcome& outcome) {
+    outcome.OsError = transport_.lastError_ = PlatformIoErrorCode();
+    return outcome;
+  }
+
   EmulatedTransport& transport_;
   sim::EmulatedDrive* drive_;
 };

@@ -10,6 +10,7 @@
 
 #include "drive/DriveMessages.h"
 #include "drive/Platform.h"
+#include "drive/SgOutcome.h"
 #include "drive/SgTransport.h"
 #include "drive/SysfsDrives.h"
 
@@ -17,15 +18,12 @@ namespace drive {
 namespace {
 
 constexpr std::size_t kSenseBufferLength = 32;
-constexpr unsigned kDriverSense = 0x08; // driver_status bit: sense data is valid
-constexpr std::uint8_t kDescriptorSense = 0x72;
 
 class SgChannel : public DeviceChannel {
 public:
   SgChannel(SgTransport& transport, int fd) : transport_(transport), fd_(fd) {}
   ~SgChannel() override { ::close(fd_); }
 
-  // Success: the ioctl worked, the host and driver report no error and the sense key byte is 0.
   CommandOutcome Send(const CommandBlock& command) override {
     std::uint8_t cdb[kCdbLength];
     std::memcpy(cdb, command.Cdb.data(), kCdbLength);
@@ -42,28 +40,18 @@ public:
     header.mx_sb_len = kSenseBufferLength;
     header.timeout = static_cast<unsigned>(command.TimeoutSeconds) * 1000u;
 
-    CommandOutcome outcome;
-    if (::ioctl(fd_, SG_IO, &header) < 0) {
-      transport_.SetLastError(static_cast<std::uint32_t>(errno));
-      return outcome;
-    }
-    outcome.Status = header.status;
-    if (header.sb_len_wr > 0) {
-      if ((sense[0] & 0x7F) == kDescriptorSense) {
-        // Descriptor format carries key, ASC and ASCQ in bytes 1 to 3.
-        outcome.SenseKey = sense[1] & 0x0F;
-        outcome.Asc = sense[2];
-        outcome.Ascq = sense[3];
-      } else {
-        outcome.SenseKey = sense[2];
-        outcome.Asc = sense[12];
-        outcome.Ascq = sense[13];
-      }
-    }
-    const bool hostFailed = header.host_status != 0 || (header.driver_status & ~kDriverSense) != 0;
-    transport_.SetLastError(hostFailed ? PlatformIoErrorCode() : 0);
-    outcome.Success = !hostFailed && outcome.SenseKey == 0;
-    outcome.Result = outcome.Success ? 1 : 0;
+    SgResult result;
+    if (::ioctl(fd_, SG_IO, &header) < 0) result.IoctlError = errno != 0 ? errno : EIO;
+    result.Status = header.status;
+    result.HostStatus = header.host_status;
+    result.DriverStatus = header.driver_status;
+    result.Sense = sense;
+    result.SenseWritten = header.sb_len_wr;
+    result.Residual = header.resid;
+    CommandOutcome outcome = OutcomeFromSg(result);
+    // A host or driver failure has no errno of its own: report it as a failed device I/O.
+    if (outcome.Reached && outcome.Host != HostOutcome::Ok) outcome.OsError = PlatformIoErrorCode();
+    transport_.SetLastError(outcome.OsError);
     return outcome;
   }
 

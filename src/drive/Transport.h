@@ -13,6 +13,8 @@
 #include <string>
 #include <vector>
 
+#include "drive/CommandOutcome.h"
+
 namespace sim {
 class SimMachine;
 }
@@ -44,16 +46,6 @@ struct CommandBlock {
   std::uint16_t TimeoutSeconds = kDefaultTimeoutSeconds;
 };
 
-// What a transport found out about one command.
-struct CommandOutcome {
-  bool Success = false;         // the transport's own success rule (see each transport)
-  int Result = 0;               // what Execute returns: nonzero on success
-  std::uint8_t SenseKey = 0;    // sense byte 2, unmasked
-  std::uint8_t Asc = 0;         // sense byte 12
-  std::uint8_t Ascq = 0;        // sense byte 13
-  std::uint8_t Status = 0;      // SCSI status (ASPI: SRB_Status)
-};
-
 // Where a drive is. DevicePath is filled by enumeration ("\\.\E:", "/dev/sr0", ...).
 struct DriveAddress {
   char Letter = ' ';
@@ -67,6 +59,7 @@ struct DriveAddress {
 class DeviceChannel {
 public:
   virtual ~DeviceChannel() = default;
+  // Sends one command and says what became of it (success: CommandOutcome::Succeeded).
   virtual CommandOutcome Send(const CommandBlock& command) = 0;
 };
 

@@ -33,7 +33,6 @@ public:
       : transport_(transport), Handle(handle), address_(address) {}
   ~PassThroughChannel() override { Win32().CloseHandle(Handle); }
 
-  // Success: the call worked and the sense key byte is 0; the SCSI status is not tested.
   CommandOutcome Send(const CommandBlock& command) override {
     std::memset(&Block, 0, sizeof Block);
     SCSI_PASS_THROUGH_DIRECT& request = Block.Request;
@@ -55,12 +54,15 @@ public:
     transport_.CaptureLastError();
 
     CommandOutcome outcome;
-    outcome.Status = request.ScsiStatus;
-    outcome.SenseKey = Block.SenseBuffer[2];
-    outcome.Asc = Block.SenseBuffer[12];
-    outcome.Ascq = Block.SenseBuffer[13];
-    outcome.Success = IoctlOk && outcome.SenseKey == 0;
-    outcome.Result = outcome.Success ? 1 : 0;
+    outcome.Reached = IoctlOk;
+    if (!IoctlOk) outcome.OsError = transport_.LastSystemError();
+    // A failed call leaves the zeroed block: status and sense read 0.
+    outcome.ScsiStatus = outcome.ShownStatus = request.ScsiStatus;
+    outcome.Sense = ParseSense(Block.SenseBuffer, kPassThroughSenseLength);
+    // The driver leaves the count of bytes moved in the transfer length.
+    if (IoctlOk && request.DataTransferLength < command.Length)
+      outcome.Residual = command.Length - request.DataTransferLength;
+    outcome.Result = outcome.Succeeded() ? 1 : 0;
     return outcome;
   }
 
@@ -74,6 +76,39 @@ public:
 private:
   DriveAddress address_;
 };
+
+// A finished request's status, host adapter status and target status as one outcome.
+CommandOutcome AspiOutcome(const aspi::SrbExecScsiCmd& srb) {
+  CommandOutcome outcome;
+  outcome.ShownStatus = srb.SRB_Status;
+  outcome.Sense = ParseSense(srb.SenseArea, aspi::kSenseLength);
+  switch (srb.SRB_Status) {
+  case aspi::kSsComp:
+  case aspi::kSsErr:
+    outcome.Reached = true;
+    break;
+  case aspi::kSsAborted:
+    outcome.Reached = true;
+    outcome.Host = HostOutcome::Aborted;
+    return outcome;
+  default: // the layer refused the request: no adapter, no device, a bad request
+    return outcome;
+  }
+  outcome.ScsiStatus = srb.SRB_TargStat;
+  outcome.HostCode = srb.SRB_HaStat;
+  switch (srb.SRB_HaStat) {
+  case aspi::kHaStatOk:
+    // An error the layer reports without a target status is a failure all the same.
+    if (srb.SRB_Status == aspi::kSsErr && srb.SRB_TargStat == kStatusGood) outcome.Host = HostOutcome::HostError;
+    break;
+  case aspi::kHaStatTimeout:
+  case aspi::kHaStatCommandTimeout: outcome.Host = HostOutcome::TimedOut; break;
+  case aspi::kHaStatSelectionTimeout: outcome.Host = HostOutcome::NoDevice; break;
+  case aspi::kHaStatBusReset: outcome.Host = HostOutcome::Aborted; break;
+  default: outcome.Host = HostOutcome::HostError; break;
+  }
+  return outcome;
+}
 
 // One ASPI request in flight: the request block, its event and its own data buffer. A request
 // that outlives its time-out may still be completed by the ASPI layer, which then writes into
@@ -97,7 +132,7 @@ public:
   // A stalled request stays parked for the ASPI layer; the spare one is this channel's own.
   ~AspiChannel() override { delete request_; }
 
-  // Success: SRB_Status is SS_COMP and the sense key byte is 0; returns the transfer length.
+  // On success the result is the transfer length. ASPI reports no residual.
   CommandOutcome Send(const CommandBlock& command) override {
     CommandOutcome outcome;
     if (stalled_ != nullptr) {
@@ -105,6 +140,7 @@ public:
       // that request is finished, so two requests never share the drive.
       if (stalled_->Srb.SRB_Status == aspi::kSsPending) {
         transport_.SetLastError(ERROR_BUSY);
+        outcome.OsError = ERROR_BUSY;
         return outcome;
       }
       ReleaseStalled();
@@ -144,19 +180,18 @@ public:
       stalled_ = request_;
       ParkedRequests().push_back(request_);
       request_ = new AspiRequest;
-      return outcome; // Status 0 (SS_PENDING), no sense
+      outcome.Reached = true;
+      outcome.Host = HostOutcome::TimedOut;
+      return outcome; // shown status 0 (SS_PENDING), no sense
     }
     Win32().CloseHandle(request.Event);
     request.Event = nullptr;
     if (command.DataIn && command.Length != 0)
       std::memcpy(command.Data, request.Data.data(), command.Length);
 
-    outcome.Status = srb.SRB_Status;
-    outcome.SenseKey = srb.SenseArea[2];
-    outcome.Asc = srb.SenseArea[12];
-    outcome.Ascq = srb.SenseArea[13];
-    outcome.Success = outcome.Status == aspi::kSsComp && outcome.SenseKey == 0;
-    outcome.Result = outcome.Success ? static_cast<int>(command.Length) : 0;
+    outcome = AspiOutcome(srb);
+    if (!outcome.Reached) outcome.OsError = transport_.LastSystemError();
+    outcome.Result = outcome.Succeeded() ? static_cast<int>(command.Length) : 0;
     return outcome;
   }
 

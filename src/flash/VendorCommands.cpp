@@ -7,20 +7,10 @@
 #include "drive/Cddrive.h"
 
 namespace flash {
-namespace {
-
-// SRB_Status of a completed ASPI request. The ASPI path returns the transfer length on
-// success, so a command without data succeeds with 0; its status tells it from a failure.
-constexpr std::uint8_t kAspiCompleted = 0x01;
-
-} // namespace
 
 bool VendorCommands::Issue(const CommandBlock& block, std::string_view label) {
-  const int result = drive_.Execute(block.cdb, block.direction, block.transferLength);
-  const bool delivered =
-      result != 0 ||
-      (drive::CurrentTransport().Kind() == drive::TransportKind::Aspi && drive_.Status == kAspiCompleted);
-  if (delivered && drive_.SenseMatches(0, 0, 0)) return true;
+  drive_.Execute(block.cdb, block.direction, block.transferLength);
+  if (drive_.LastOutcome().Succeeded()) return true;
   ShowFailure(label);
   return false;
 }

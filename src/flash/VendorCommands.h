@@ -53,8 +53,7 @@ public:
   bool ProfileDiffered() const { return profileDiffered_; }
 
 private:
-  // Sends one block and judges it. A command that the transport failed without any sense
-  // data is a failure too, although its sense outcome reads 0, 0, 0.
+  // Sends one block; true only when the drive layer's outcome is a success (GOOD status).
   bool Issue(const CommandBlock& block, std::string_view label);
   // Refuses a transfer larger than the data buffer before anything is sent.
   bool FitsBuffer(std::uint32_t length, std::string_view label);

@@ -38,6 +38,7 @@ CommandResult Fail(const Sense& sense) {
   CommandResult result;
   result.Status = kStatusCheckCondition;
   result.SenseData = MakeSense(sense);
+  result.SenseLength = kSenseLength;
   return result;
 }
 
@@ -61,6 +62,15 @@ std::array<std::uint8_t, kSenseLength> MakeSense(const Sense& sense) {
   data[12] = sense.Asc;
   data[13] = sense.Ascq;
   return data;
+}
+
+std::array<std::uint8_t, kSenseLength> MakeDescriptorSense(const Sense& sense) {
+  std::array<std::uint8_t, kSenseLength> data{};
+  data[0] = 0x72;
+  data[1] = sense.Key & 0x0F;
+  data[2] = sense.Asc;
+  data[3] = sense.Ascq;
+  return data; // additional length 0: no descriptors
 }
 
 EmulatedDrive::EmulatedDrive(DriveConfig config)
@@ -101,15 +111,23 @@ CommandResult EmulatedDrive::Execute(const std::uint8_t (&cdb)[12], bool dataIn,
 
   ++commandCount_;
   ++opcodeCounts_[cdb[0]];
+  CommandResult result;
   if (const CommandFault* fault = DueFault(cdb[0])) {
-    if (fault->NoSense) {
-      CommandResult dropped;
-      dropped.Delivered = false;
-      return dropped;
+    switch (fault->Kind) {
+    case FaultKind::Sense: result = Fail(fault->Failure); break;
+    case FaultKind::Drop: result.Delivered = false; break;
+    case FaultKind::Status: result.Status = fault->Status; break;
+    case FaultKind::Timeout: result.TimedOut = true; break;
     }
-    return Fail(fault->Failure);
+  } else {
+    result = Run(cdb, dataIn, data, length);
   }
-  return Run(cdb, dataIn, data, length);
+  if (config_.DescriptorSense && result.SenseLength != 0) {
+    const Sense sense{result.SenseData[2], result.SenseData[12], result.SenseData[13]};
+    result.SenseData = MakeDescriptorSense(sense);
+    result.SenseLength = kDescriptorSenseLength;
+  }
+  return result;
 }
 
 const CommandFault* EmulatedDrive::DueFault(std::uint8_t opcode) {
@@ -178,15 +196,16 @@ CommandResult EmulatedDrive::MediumCommand() {
 }
 
 CommandResult EmulatedDrive::Inquiry(std::uint8_t* data, std::uint32_t length) {
-  std::uint8_t inquiry[kInquiryLength] = {};
-  inquiry[0] = 0x05;                    // CD/DVD device
+  std::uint8_t inquiry[kInquiryDataSize] = {};
+  inquiry[0] = config_.DeviceType;      // 05h: CD/DVD device
   inquiry[1] = 0x80;                    // removable medium
   inquiry[3] = 0x21;                    // response data format 1, ATAPI
   inquiry[4] = kInquiryLength - 5;      // additional length
   PutField(inquiry + 8, config_.Vendor, 8);
   PutField(inquiry + 16, config_.Product, 16);
   PutField(inquiry + 32, revision_, 4);
-  const std::uint32_t copied = std::min<std::uint32_t>(length, kInquiryLength);
+  const std::uint32_t copied =
+      std::min<std::uint32_t>({length, config_.InquiryLength, static_cast<std::uint32_t>(kInquiryDataSize)});
   if (copied != 0) std::memcpy(data, inquiry, copied);
   return Good(copied);
 }

@@ -24,12 +24,15 @@ inline constexpr std::uint32_t kDriveMemorySize = 0x90000;
 inline constexpr std::size_t kEepromSize = 0x10000;
 inline constexpr std::size_t kSenseLength = 18;
 inline constexpr std::size_t kInquiryLength = 36;
+inline constexpr std::size_t kInquiryDataSize = 96; // INQUIRY data the model can return
 
 // The outcome of one command, as a drive and its transport report it.
 struct CommandResult {
   bool Delivered = true;     // false: the transport failed, there is no status and no sense
-  std::uint8_t Status = 0;   // SCSI status: 0 GOOD, 2 CHECK CONDITION
-  std::array<std::uint8_t, kSenseLength> SenseData{}; // fixed-format sense when Status is 2
+  bool TimedOut = false;     // the drive never answered: no status, no sense
+  std::uint8_t Status = 0;   // SCSI status: 0 GOOD, 2 CHECK CONDITION, 08 BUSY, ...
+  std::array<std::uint8_t, kSenseLength> SenseData{}; // fixed-format sense
+  std::uint8_t SenseLength = 0; // bytes of SenseData returned (0: none)
   std::uint32_t Transferred = 0;
 };
 
@@ -109,5 +112,8 @@ private:
 
 // Fixed-format sense data for a key, ASC and ASCQ.
 std::array<std::uint8_t, kSenseLength> MakeSense(const Sense& sense);
+// Descriptor-format sense data (kDescriptorSenseLength bytes) for a key, ASC and ASCQ.
+inline constexpr std::uint8_t kDescriptorSenseLength = 8;
+std::array<std::uint8_t, kSenseLength> MakeDescriptorSense(const Sense& sense);
 
 } // namespace sim

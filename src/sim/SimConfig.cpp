@@ -49,8 +49,8 @@ bool ParseSense(const std::string& text, Sense& sense) {
          ParseHexByte(ascq, sense.Ascq);
 }
 
-// "OP:N" or "OP:N:KK AA QQ", OP two hex digits or "*".
-bool ParseFault(const std::string& text, bool noSense, CommandFault& fault) {
+// "OP:N", "OP:N:KK AA QQ" (Sense) or "OP:N:SS" (Status), OP two hex digits or "*".
+bool ParseFault(const std::string& text, FaultKind kind, CommandFault& fault) {
   const std::size_t first = text.find(':');
   if (first == std::string::npos) return false;
   const std::size_t second = text.find(':', first + 1);
@@ -65,17 +65,23 @@ bool ParseFault(const std::string& text, bool noSense, CommandFault& fault) {
   std::uint64_t count = 0;
   if (!ParseUnsigned(nth, 0xFFFFFFFFu, count) || count == 0) return false;
   fault.Nth = static_cast<unsigned>(count);
-  fault.NoSense = noSense;
-  if (noSense) return second == std::string::npos;
-  return second != std::string::npos && ParseSense(Trim(text.substr(second + 1)), fault.Failure);
+  fault.Kind = kind;
+  const std::string detail = second == std::string::npos ? "" : Trim(text.substr(second + 1));
+  switch (kind) {
+  case FaultKind::Drop:
+  case FaultKind::Timeout: return second == std::string::npos;
+  case FaultKind::Sense: return ParseSense(detail, fault.Failure);
+  case FaultKind::Status: return ParseHexByte(detail, fault.Status);
+  }
+  return false;
 }
 
-bool ParseFaultList(const std::string& value, bool noSense, std::vector<CommandFault>& faults) {
+bool ParseFaultList(const std::string& value, FaultKind kind, std::vector<CommandFault>& faults) {
   std::istringstream in(value);
   std::string item;
   while (std::getline(in, item, ',')) {
     CommandFault fault;
-    if (!ParseFault(Trim(item), noSense, fault)) return false;
+    if (!ParseFault(Trim(item), kind, fault)) return false;
     faults.push_back(fault);
   }
   return true;
@@ -119,9 +125,21 @@ std::string ApplyKey(const std::string& key, const std::string& value, DriveConf
     if (value.empty()) return "a file path";
     drive.LogPath = value;
   } else if (name == "failcommand") {
-    if (!ParseFaultList(value, false, drive.Faults)) return "OP:N:KK AA QQ[, ...] (OP hex or *)";
+    if (!ParseFaultList(value, FaultKind::Sense, drive.Faults)) return "OP:N:KK AA QQ[, ...] (OP hex or *)";
   } else if (name == "dropcommand") {
-    if (!ParseFaultList(value, true, drive.Faults)) return "OP:N[, ...] (OP hex or *)";
+    if (!ParseFaultList(value, FaultKind::Drop, drive.Faults)) return "OP:N[, ...] (OP hex or *)";
+  } else if (name == "statuscommand") {
+    if (!ParseFaultList(value, FaultKind::Status, drive.Faults)) return "OP:N:SS[, ...] (OP hex or *, SS the status in hex)";
+  } else if (name == "timeoutcommand") {
+    if (!ParseFaultList(value, FaultKind::Timeout, drive.Faults)) return "OP:N[, ...] (OP hex or *)";
+  } else if (name == "senseformat") {
+    if (Lower(value) != "fixed" && Lower(value) != "descriptor") return "fixed or descriptor";
+    drive.DescriptorSense = Lower(value) == "descriptor";
+  } else if (name == "devicetype") {
+    if (!ParseHexByte(value, drive.DeviceType)) return "INQUIRY byte 0 as two hexadecimal digits";
+  } else if (name == "inquirylength") {
+    if (!ParseUnsigned(value, 255, number)) return "a number of bytes up to 255";
+    drive.InquiryLength = static_cast<unsigned>(number);
   } else if (name == "corruptreadat") {
     if (!ParseUnsigned(value, 0xFFFFFF, number)) return "a drive-memory offset";
     drive.CorruptReadAt = static_cast<std::uint32_t>(number);

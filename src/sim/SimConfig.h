@@ -13,6 +13,13 @@
 //   Log=/tmp/drive0.log      ; command log, appended one line per command
 //   FailCommand=3B:5:04 08 00, *:9:02 3A 00   ; opcode (or *) : Nth such command : sense bytes
 //   DropCommand=3C:2         ; opcode (or *) : Nth such command fails in the transport, no sense
+//   StatusCommand=3B:7:08    ; opcode (or *) : Nth such command ends with this SCSI status and
+//                            ; no sense data (02 CHECK CONDITION, 08 BUSY, 18 RESERVATION
+//                            ; CONFLICT, 28 TASK SET FULL)
+//   TimeoutCommand=3B:7      ; opcode (or *) : Nth such command is never answered (time-out)
+//   SenseFormat=fixed        ; sense data format: fixed (70h) or descriptor (72h)
+//   DeviceType=05            ; INQUIRY byte 0: peripheral qualifier and device type (hex)
+//   InquiryLength=36         ; bytes of INQUIRY data the device returns at most
 //   CorruptReadAt=0x4000     ; READ BUFFER returns this drive-memory byte inverted
 //   FailCommit=03 0C 00      ; the commit answers with these sense bytes
 //   LatencyMicroseconds=0    ; modelled time per command
@@ -32,12 +39,20 @@ struct Sense {
   bool operator==(const Sense&) const = default;
 };
 
+enum class FaultKind {
+  Sense,   // CHECK CONDITION with the given sense data
+  Drop,    // the transport fails: no status, no sense
+  Status,  // the given SCSI status, no sense data
+  Timeout, // no answer within the command's time-out
+};
+
 // Makes the Nth command (1-based) with the given opcode, or of any opcode, fail.
 struct CommandFault {
   std::optional<std::uint8_t> Opcode; // empty: count every command
   unsigned Nth = 1;
-  bool NoSense = false; // true: the transport fails, no sense data at all
-  Sense Failure;        // used when NoSense is false
+  FaultKind Kind = FaultKind::Sense;
+  Sense Failure;          // Kind Sense
+  std::uint8_t Status = 0; // Kind Status
 };
 
 struct DriveConfig {
@@ -53,6 +68,9 @@ struct DriveConfig {
   std::vector<CommandFault> Faults;
   std::optional<std::uint32_t> CorruptReadAt;
   std::optional<Sense> FailCommit;
+  bool DescriptorSense = false;
+  std::uint8_t DeviceType = 0x05; // CD/DVD device, peripheral qualifier 0
+  unsigned InquiryLength = 36;
   unsigned LatencyMicroseconds = 0;
   std::uint64_t BusBytesPerSecond = 0;
 };

@@ -35,6 +35,10 @@ DWORD FakeSupportInfo() { return fake->SupportInfo; }
 DWORD FakeSendCommand(void* request) {
   auto* srb = static_cast<aspi::SrbExecScsiCmd*>(request);
   fake->Seen = *srb;
+  if (srb->CDBByte[0] == 0x12 && srb->SRB_BufLen >= 36) {
+    srb->SRB_BufPointer[0] = 0x05; // CD/DVD device
+    std::memcpy(srb->SRB_BufPointer + 8, "FAKEVNDRFAKE PRODUCT    F1.0", 28);
+  }
   if (fake->CompleteAtOnce) srb->SRB_Status = aspi::kSsComp;
   return srb->SRB_Status;
 }

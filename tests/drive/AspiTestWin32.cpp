@@ -78,7 +78,9 @@ TEST_F(AspiTest, MissingLibraryThenEmulatedDrivesThroughTheStandIn) {
                                          "[Drive0]\nVendor=ODSIM\nProduct=ASPI ZERO\nRevision=1.00\n"
                                          "[Drive1]\nVendor=ODSIM\nProduct=ASPI ONE\nRevision=1.01\n"
                                          "[Drive2]\nVendor=OTHER\nProduct=ASPI TWO\nRevision=2.00\n"
-                                         "LatencyMicroseconds=1500000\n");
+                                         "LatencyMicroseconds=1500000\n"
+                                         // a disk, and a device with a short answer: never listed
+                                         "[Drive3]\nDeviceType=00\n[Drive4]\nInquiryLength=5\n");
   ASSERT_TRUE(SetEnvironmentVariableA("ODFLASH_SIM", ini.c_str()));
   CDDrive::SetTimeout(10);
   CDDrives drives;

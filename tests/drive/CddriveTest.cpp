@@ -140,15 +140,25 @@ TEST_F(CddriveTest, SenseMessageOnceReportingIsOn) {
                  sys::MessageKind::Plain}}));
 }
 
-TEST_F(CddriveTest, SenseKeyByteIsUnmaskedAndOnlyTheKeyDecidesExecute) {
+// Success is GOOD status and nothing else, whatever the sense bytes say.
+TEST_F(CddriveTest, OnlyGoodStatusSucceeds) {
   struct Case {
     const char* Fault;
     int Result;
-    bool MatchesZero;
+    const char* SenseText;
+    const char* Described;
   };
   const Case cases[] = {
-      {"FailCommand=00:1:20 00 00", 0, false}, // ILI flag with sense key 0 is a failure
-      {"FailCommand=00:1:00 5E 00", 1, false}, // key 0 with an ASC passes Execute
+      {"", 1, "00 00 00. 00, 0000", "GOOD"},
+      {"FailCommand=00:1:20 00 00", 0, "20 00 00. 02, 0000", "CHECK CONDITION, sense 00/00/00"}, // ILI, key 0
+      {"FailCommand=00:1:00 5E 00", 0, "00 5E 00. 02, 0000", "CHECK CONDITION, sense 00/5E/00"},
+      {"FailCommand=00:1:00 00 00", 0, "00 00 00. 02, 0000", "CHECK CONDITION, sense 00/00/00"},
+      {"SenseFormat=descriptor\nFailCommand=00:1:03 11 00", 0, "03 11 00. 02, 0000", "CHECK CONDITION, sense 03/11/00"},
+      {"StatusCommand=00:1:02", 0, "00 00 00. 02, 0000", "CHECK CONDITION without sense data"},
+      {"StatusCommand=00:1:08", 0, "00 00 00. 08, 0000", "BUSY"},
+      {"StatusCommand=00:1:18", 0, "00 00 00. 18, 0000", "RESERVATION CONFLICT"},
+      {"StatusCommand=00:1:28", 0, "00 00 00. 28, 0000", "TASK SET FULL"},
+      {"StatusCommand=00:1:04", 0, "00 00 00. 04, 0000", "CONDITION MET"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.Fault);
@@ -156,7 +166,9 @@ TEST_F(CddriveTest, SenseKeyByteIsUnmaskedAndOnlyTheKeyDecidesExecute) {
     Emulate(std::string("[Drive0]\nMedium=1\n") + c.Fault + "\n");
     CDDrive drive(' ', 0, 0, 0);
     EXPECT_EQ(drive.Execute({0x00}, 1, 0), c.Result);
-    EXPECT_EQ(drive.SenseMatches(0, 0, 0), c.MatchesZero);
+    EXPECT_EQ(drive.LastOutcome().Succeeded(), c.Result != 0);
+    EXPECT_EQ(drive.SenseText(), c.SenseText);
+    EXPECT_EQ(drive::DescribeOutcome(drive.LastOutcome()), c.Described);
   }
 }
 

@@ -65,4 +65,34 @@ TEST_F(CddrivesTest, NoDriveAnsweringGivesAnEmptyListWithNothingSelected) {
   EXPECT_EQ(drive::State().OpenCount, 0);
 }
 
+// Only CD/DVD devices that return the whole identity are listed: a disk would take WRITE BUFFER
+// mode 5 as "download microcode and save", and a short answer must not inherit the previous
+// device's identity from the INQUIRY buffer.
+TEST_F(CddrivesTest, ListsOnlyOpticalDevicesThatAnswerTheWholeIdentity) {
+  struct Case {
+    const char* Name;
+    std::string Second; // keys of Drive1, behind a full answer from Drive0
+    std::string SecondIdentity; // empty: not listed
+  };
+  const Case cases[] = {
+      {"disk", "DeviceType=00\n", ""},
+      {"no device at this lun", "DeviceType=7F\n", ""},
+      {"optical, qualifier 1", "DeviceType=25\n", ""},
+      {"5-byte answer", "InquiryLength=5\n", ""},
+      {"35-byte answer", "InquiryLength=35\n", ""},
+      {"36-byte answer", "InquiryLength=36\n", "0-1-0  : ODSIM   CD-RW EMULATED  1.00"},
+      {"control bytes", "Vendor=AB\x1b[2J\nRevision=1\a\n", "0-1-0  : AB?[2J  CD-RW EMULATED  1?  "},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.Name);
+    drive::ResetTransportState();
+    Emulate("[Drive0]\nVendor=FIRST\nProduct=FULL ANSWER\nRevision=9.99\n[Drive1]\n" + c.Second);
+    CDDrives drives;
+    ASSERT_EQ(drives.Count(), c.SecondIdentity.empty() ? 1 : 2);
+    if (!c.SecondIdentity.empty()) {
+      EXPECT_EQ(drives.Drive(1)->IdentityText, c.SecondIdentity);
+    }
+  }
+}
+
 } // namespace

@@ -77,6 +77,7 @@ BOOL WINAPI FakeDeviceIoControl(HANDLE, DWORD code, LPVOID in, DWORD inSize, LPV
   SCSI_PASS_THROUGH_DIRECT& request = block->Request;
   if (request.Cdb[0] == 0x12) {
     auto* data = static_cast<std::uint8_t*>(request.DataBuffer);
+    data[0] = 0x05; // CD/DVD device
     std::memcpy(data + 8, "FAKEVNDRFAKE PRODUCT    F1.0", 28);
   }
   request.ScsiStatus = fake->ScsiStatus;
@@ -226,7 +227,9 @@ TEST_F(PassThroughTest, FailedCommandsAndTheirOutcome) {
       {"call failed", FALSE, 0, 0, 0, 0, 0, "00 00 00. 00, 0001"},
       {"sense key", TRUE, 0x02, 0x3A, 0x00, 0x02, 0, "02 3A 00. 02, 0000"},
       {"ILI flag counts", TRUE, 0x20, 0x00, 0x00, 0x02, 0, "20 00 00. 02, 0000"},
-      {"status alone passes", TRUE, 0x00, 0x00, 0x00, 0x02, 1, "00 00 00. 02, 0000"},
+      {"CHECK CONDITION without sense fails", TRUE, 0x00, 0x00, 0x00, 0x02, 0, "00 00 00. 02, 0000"},
+      {"BUSY fails", TRUE, 0x00, 0x00, 0x00, 0x08, 0, "00 00 00. 08, 0000"},
+      {"GOOD passes", TRUE, 0x00, 0x00, 0x00, 0x00, 1, "00 00 00. 00, 0000"},
   };
   CDDrive drive('E', 0, 0, 0);
   for (const Case& c : cases) {
@@ -264,12 +267,14 @@ TEST_F(PassThroughTest, ALetterThatCannotBeOpenedShowsBothBoxesAndTurnsReporting
                                    {"Error opening: 5, Drive: \\\\.\\E:", sys::MessageKind::Plain},
                                    {c.SenseMessage, sys::MessageKind::Plain}}));
     // From now on every failed command shows the sense message.
+    machine_.ScsiStatus = 0x02;
     machine_.SenseKey = 0x05;
     machine_.Asc = 0x20;
     machine_.ErrorText = "The operation completed successfully.\r\n";
     drives.Current()->Execute({0xEE}, 1, 0);
     EXPECT_EQ(messages_.Shown.back().Text,
-              "SenseCode: 05 20 00, 00, Error: 0, The operation completed successfully.\r\n");
+              "SenseCode: 05 20 00, 02, Error: 0, The operation completed successfully.\r\n");
+    machine_.ScsiStatus = 0;
     machine_.SenseKey = 0;
     machine_.Asc = 0;
   }

@@ -114,6 +114,15 @@ expect 7 commit -- "$flasher" --sim "$work/commit.ini" --yes
 for name in cmd corrupt; do
   grep -qE "$flash_command" "$work/$name.log" && fail "$name: a Flash command was sent after the failure"
 done
+# CHECK CONDITION without sense data is a failure: on the Flash command, and before it.
+drives "$work/nosense.ini" "StatusCommand=3B:35:02"
+expect 7 nosense -- "$flasher" --sim "$work/nosense.ini" --yes
+grep -qx "Flash Fail." "$work/nosense.out" || fail "nosense: no Flash Fail. caption"
+grep -qx "odflash: the drive's answer to the last command: CHECK CONDITION without sense data" "$work/nosense.err" \
+  || fail "nosense: the outcome is not described"
+drives "$work/critical.ini" "StatusCommand=3B:34:08"
+expect 5 critical -- "$flasher" --sim "$work/critical.ini" --yes
+grep -qE "$flash_command" "$work/critical.log" && fail "critical: a Flash command followed a BUSY Entry critical"
 
 # Bad input.
 expect 1 builder -- "$template" --sim "$work/ok.ini" --yes

@@ -267,18 +267,62 @@ INSTANTIATE_TEST_SUITE_P(Drives, ReadyWait,
                                          ReadyCase{"NeverReady", 0, true, true, 100}),
                          [](const auto& testCase) { return testCase.param.name; });
 
-enum class Fault { Sense, Dropped, Corrupt };
+// Every way a command can fail: sense in either format, CHECK CONDITION whose sense is all
+// zero or missing, the other failing statuses, a transport that loses the command, a time-out.
+enum class Fault {
+  Sense, DescriptorSense, ZeroSense, CheckConditionNoSense, Busy, ReservationConflict, TaskSetFull,
+  Dropped, TimedOut, Corrupt
+};
+
+struct FaultKindCase {
+  const char* name;
+  Fault fault;
+  std::string senseText; // what follows the label in the message; "io" for the I/O error code
+};
+
+const FaultKindCase kFaultKinds[] = {
+    {"Sense", Fault::Sense, "04 08 00. 02, 0000"},
+    {"DescriptorSense", Fault::DescriptorSense, "04 08 00. 02, 0000"},
+    {"ZeroSense", Fault::ZeroSense, "00 00 00. 02, 0000"},
+    {"CheckConditionNoSense", Fault::CheckConditionNoSense, "00 00 00. 02, 0000"},
+    {"Busy", Fault::Busy, "00 00 00. 08, 0000"},
+    {"ReservationConflict", Fault::ReservationConflict, "00 00 00. 18, 0000"},
+    {"TaskSetFull", Fault::TaskSetFull, "00 00 00. 28, 0000"},
+    {"Dropped", Fault::Dropped, "io"},
+    {"TimedOut", Fault::TimedOut, "io"},
+};
+
+void InjectFault(sim::DriveConfig& config, Fault fault, std::uint8_t opcode, unsigned nth) {
+  sim::CommandFault injected{opcode, nth};
+  switch (fault) {
+  case Fault::Sense: injected.Failure = {0x04, 0x08, 0x00}; break;
+  case Fault::DescriptorSense:
+    injected.Failure = {0x04, 0x08, 0x00};
+    config.DescriptorSense = true;
+    break;
+  case Fault::ZeroSense: break;
+  case Fault::CheckConditionNoSense: injected.Kind = sim::FaultKind::Status, injected.Status = 0x02; break;
+  case Fault::Busy: injected.Kind = sim::FaultKind::Status, injected.Status = 0x08; break;
+  case Fault::ReservationConflict: injected.Kind = sim::FaultKind::Status, injected.Status = 0x18; break;
+  case Fault::TaskSetFull: injected.Kind = sim::FaultKind::Status, injected.Status = 0x28; break;
+  case Fault::Dropped: injected.Kind = sim::FaultKind::Drop; break;
+  case Fault::TimedOut: injected.Kind = sim::FaultKind::Timeout; break;
+  case Fault::Corrupt: config.CorruptReadAt = nth; return;
+  }
+  config.Faults.push_back(injected);
+}
 
 struct FaultCase {
   std::string name;
   Fault fault;
-  std::uint8_t opcode; // Sense, Dropped: the Nth command of this opcode fails
+  std::uint8_t opcode; // the Nth command of this opcode fails
   unsigned nth;        // Corrupt: READ BUFFER returns this drive-memory byte inverted
   FlashOutcome outcome;
   std::string caption;
-  std::string message; // Sense, Dropped: the label, followed by the sense text
+  std::string message; // the label, followed by the sense text
   std::size_t commandsSent;
   std::uint32_t failedChunkOffset;
+  std::string senseText;
 };
 
 class FaultMatrix : public FlashTest, public testing::WithParamInterface<FaultCase> {};
@@ -289,19 +333,17 @@ TEST_P(FaultMatrix, EndsTheRunAtTheFailureWithItsCaptionAndMessage) {
   const FaultCase& c = GetParam();
   config.FlashId[0] = 0xDA;
   config.FlashId[1] = 0xC8;
-  if (c.fault == Fault::Corrupt) config.CorruptReadAt = c.nth;
-  else config.Faults.push_back({c.opcode, c.nth, c.fault == Fault::Dropped, {0x04, 0x08, 0x00}});
+  InjectFault(config, c.fault, c.opcode, c.nth);
   const auto image = MakeImage(ImageKind::CdRwNewFormat, 4 * kChunk);
   EXPECT_EQ(Run(image, ImageKind::CdRwNewFormat), c.outcome);
 
   EXPECT_EQ(sink.status, c.caption);
 #ifdef _WIN32
-  const std::string dropped = "00 00 00. 00, 045D"; // ERROR_IO_DEVICE
+  const std::string ioError = "00 00 00. 00, 045D"; // ERROR_IO_DEVICE
 #else
-  const std::string dropped = "00 00 00. 00, 0005"; // EIO
+  const std::string ioError = "00 00 00. 00, 0005"; // EIO
 #endif
-  const std::string sense = c.fault == Fault::Corrupt ? "" : c.fault == Fault::Dropped ? dropped : "04 08 00. 02, 0000";
-  EXPECT_THAT(sink.messages, ElementsAre(c.message + sense));
+  EXPECT_THAT(sink.messages, ElementsAre(c.message + (c.senseText == "io" ? ioError : c.senseText)));
   EXPECT_THAT(sink.messageKinds, ElementsAre(sys::MessageKind::Plain));
   EXPECT_EQ(Commands().size(), ReadyWaitLines(1).size() + c.commandsSent); // nothing after the failure
   EXPECT_EQ(Emulated().CommitCount(), 0u);
@@ -322,27 +364,27 @@ std::vector<FaultCase> FaultCases() {
   const std::string upload = "Write BIN to drive's DRAM... , Fail! ";
   const std::string verify = "Read back and Verify drive's DRAM... ";
   std::vector<FaultCase> cases;
-  for (Fault fault : {Fault::Sense, Fault::Dropped}) {
-    const std::string how = fault == Fault::Sense ? "Sense" : "Dropped";
+  for (const FaultKindCase& kind : kFaultKinds) {
     for (FaultCase c : std::vector<FaultCase>{
-             {"ReadFlashId", fault, 0xDF, 1, FlashOutcome::ProfileFailed, profile, "Read Flash ID> ", 1, 0},
-             {"WriteProfile", fault, 0x3B, 1, FlashOutcome::ProfileFailed, profile, "Write Profile> ", 2, 0},
-             {"FirstChunk", fault, 0x3B, 2, FlashOutcome::UploadFailed, upload, "Write Buffer> ", 3, 0},
-             {"LastChunk", fault, 0x3B, 5, FlashOutcome::UploadFailed, upload, "Write Buffer> ", 6, 0xC000},
-             {"EntryCritical", fault, 0x3B, 6, FlashOutcome::EntryCriticalFailed, "Drive entry critical... , Fail! ",
+             {"ReadFlashId", kind.fault, 0xDF, 1, FlashOutcome::ProfileFailed, profile, "Read Flash ID> ", 1, 0},
+             {"WriteProfile", kind.fault, 0x3B, 1, FlashOutcome::ProfileFailed, profile, "Write Profile> ", 2, 0},
+             {"FirstChunk", kind.fault, 0x3B, 2, FlashOutcome::UploadFailed, upload, "Write Buffer> ", 3, 0},
+             {"LastChunk", kind.fault, 0x3B, 5, FlashOutcome::UploadFailed, upload, "Write Buffer> ", 6, 0xC000},
+             {"EntryCritical", kind.fault, 0x3B, 6, FlashOutcome::EntryCriticalFailed, "Drive entry critical... , Fail! ",
               "Entry critical> ", 7, 0},
-             {"ReadProfile", fault, 0x3C, 1, FlashOutcome::ProfileCheckFailed, verify + ", Valid Profile Fail!",
+             {"ReadProfile", kind.fault, 0x3C, 1, FlashOutcome::ProfileCheckFailed, verify + ", Valid Profile Fail!",
               "Read Profile> ", 8, 0},
-             {"ReadBack", fault, 0x3C, 3, FlashOutcome::ReadBackFailed, verify + ", Read Fail! ", "Read Buffer> ", 10, 0x4000},
-             {"Flash", fault, 0x3B, 7, FlashOutcome::FlashFailed, "Flash Fail.", "Write Buffer> ", 13, 0}}) {
-      c.name += how;
+             {"ReadBack", kind.fault, 0x3C, 3, FlashOutcome::ReadBackFailed, verify + ", Read Fail! ", "Read Buffer> ", 10, 0x4000},
+             {"Flash", kind.fault, 0x3B, 7, FlashOutcome::FlashFailed, "Flash Fail.", "Write Buffer> ", 13, 0}}) {
+      c.name += kind.name;
+      c.senseText = kind.senseText;
       cases.push_back(c);
     }
   }
   cases.push_back({"CorruptProfile", Fault::Corrupt, 0, 0x80000 + 100, FlashOutcome::ProfileMismatch,
-                   verify + ", Valid Profile Fail!", "Compared profile error!", 8, 0});
+                   verify + ", Valid Profile Fail!", "Compared profile error!", 8, 0, ""});
   cases.push_back({"CorruptThirdChunk", Fault::Corrupt, 0, 2 * kChunk + 5, FlashOutcome::CompareFailed,
-                   verify + ", Compare BIN and DRAM Fail! ", "Compare BIN and DRAM fail!", 11, 0});
+                   verify + ", Compare BIN and DRAM Fail! ", "Compare BIN and DRAM fail!", 11, 0, ""});
   return cases;
 }
 

@@ -122,14 +122,15 @@ private:
           machine_->Drive(index).Execute(cdb, dataIn, srb.SRB_BufPointer, srb.SRB_BufLen);
       if (!result.Delivered) {
         status = aspi::kSsErr;
-        srb.SRB_HaStat = 0x11; // selection time-out: nothing answered
+        srb.SRB_HaStat = aspi::kHaStatSelectionTimeout; // nothing answered
+      } else if (result.TimedOut) {
+        status = aspi::kSsErr;
+        srb.SRB_HaStat = aspi::kHaStatCommandTimeout;
       } else {
         srb.SRB_TargStat = result.Status;
-        if (result.Status != 0) {
-          const std::size_t senseLength =
-              std::min({std::size_t{srb.SRB_SenseLen}, sizeof srb.SenseArea, result.SenseData.size()});
-          std::memcpy(srb.SenseArea, result.SenseData.data(), senseLength);
-        }
+        const std::size_t senseLength =
+            std::min({std::size_t{srb.SRB_SenseLen}, sizeof srb.SenseArea, std::size_t{result.SenseLength}});
+        std::memcpy(srb.SenseArea, result.SenseData.data(), senseLength);
         status = result.Status == 0 ? aspi::kSsComp : aspi::kSsErr;
       }
     }
