@@ -235,7 +235,7 @@ void TFlashForm::StartFlashingRole() {
 
 void TFlashForm::CheckNewFormatBIN() {
   imageLength_ = payload_.ImageLength();
-  const builder::ImageKind kind = builder::CheckNewFormatBIN(payload_.ImageRegion());
+  const builder::ImageKind kind = builder::CheckNewFormatBIN(payload_.Image());
   cdRwNewFormat_ = kind == builder::ImageKind::CdRwNewFormat;
   dvdRom_ = kind == builder::ImageKind::DvdRom;
 }
@@ -326,6 +326,7 @@ void TFlashForm::FlashButtonClick() {
 void TFlashForm::BuildFlasher() {
   builder::BuildRequest request;
   request.ProgramPath = ProgramPath();
+  request.ModelFilePath = builder::ModelFileName(ProgramPath());
   request.FirmwarePath = sys::JoinPath(buildDirectory_, selectedFileName_);
   request.SelectedFileName = selectedFileName_;
   request.OutputDirectory = buildDirectory_;

@@ -18,14 +18,6 @@ namespace {
 constexpr std::size_t kCopyChunk = 64 * 1024;
 
 
-// Length by seeking to the end and back; -1 when the stream cannot seek.
-long long StreamLength(std::FILE* file) {
-  if (std::fseek(file, 0, SEEK_END) != 0) return -1;
-  const long long length = std::ftell(file);
-  std::rewind(file);
-  return length;
-}
-
 // How many byte indexes j in [first, last] are multiples of the progress step: the byte-wise
 // copy advances the progress bar at each of them.
 std::uint64_t StepsIn(std::uint64_t first, std::uint64_t last) {
@@ -38,6 +30,7 @@ std::uint64_t StepsIn(std::uint64_t first, std::uint64_t last) {
 bool IsOwnInput(const BuildRequest& request, const std::string& outputPath) {
   return sys::SameFile(outputPath, request.ProgramPath) ||
          sys::SameFile(outputPath, request.FirmwarePath) ||
+         (!request.ModelFilePath.empty() && sys::SameFile(outputPath, request.ModelFilePath)) ||
          sys::SameFile(outputPath, sys::ModulePath());
 }
 
@@ -79,17 +72,18 @@ bool NewBuildFlashProgram(const BuildRequest& request, BuildSink& sink) {
   }
   sink.SetGroupCaption("Building " + name + "  Please wait... ");
 
-  // Only regular files: a folder opens on some systems but has no meaningful length.
-  sys::FileHandle firmwareFile;
-  if (sys::FileExists(request.FirmwarePath)) firmwareFile = sys::OpenForReading(request.FirmwarePath);
-  const long long firmwareLength = firmwareFile ? StreamLength(firmwareFile.get()) : -1;
-  if (firmwareLength < 0) {
-    sink.ShowMessage("Open " + name + " fail!");
+  // Only regular files, read with a limit: a folder, a FIFO or a device has no meaningful
+  // length, or none at all.
+  std::uint64_t firmwareLength = 0;
+  std::string error;
+  sys::FileHandle firmwareFile = sys::OpenRegularFile(request.FirmwarePath, ~std::uint64_t{0}, firmwareLength, error);
+  if (!firmwareFile) {
+    sink.ShowFailure("Open " + name + " fail!", error);
     return false;
   }
   // Refused before anything is written: a longer image would overwrite what follows the
   // image region, an empty one (or one starting with the builder tag) would build a builder.
-  if (firmwareLength > static_cast<long long>(kImageCapacity)) {
+  if (firmwareLength > kImageCapacity) {
     sink.ShowMessage("Firmware " + name + " is " + std::to_string(firmwareLength) +
                      " bytes; a flasher carries at most " + std::to_string(kImageCapacity) +
                      " bytes.");
@@ -101,7 +95,7 @@ bool NewBuildFlashProgram(const BuildRequest& request, BuildSink& sink) {
   }
   std::vector<std::uint8_t> image(static_cast<std::size_t>(firmwareLength));
   if (std::fread(image.data(), 1, image.size(), firmwareFile.get()) != image.size()) {
-    sink.ShowMessage("Open " + name + " fail!");
+    sink.ShowFailure("Open " + name + " fail!", "cannot read " + request.FirmwarePath + ": " + sys::LastFileErrorText());
     return false;
   }
   firmwareFile.reset();
@@ -112,14 +106,13 @@ bool NewBuildFlashProgram(const BuildRequest& request, BuildSink& sink) {
     return false;
   }
 
-  sys::FileHandle program;
-  if (sys::FileExists(request.ProgramPath)) program = sys::OpenForReading(request.ProgramPath);
-  const long long sourceLength = program ? StreamLength(program.get()) : -1;
-  if (sourceLength < 0) {
-    sink.ShowMessage("Open " + request.ProgramPath + " fail!");
+  std::uint64_t sourceLength = 0;
+  sys::FileHandle program = sys::OpenRegularFile(request.ProgramPath, kMaxProgramBytes, sourceLength, error);
+  if (!program) {
+    sink.ShowFailure("Open " + request.ProgramPath + " fail!", error);
     return false;
   }
-  sink.SetupProgress(static_cast<std::uint64_t>(sourceLength), kProgressStep);
+  sink.SetupProgress(sourceLength, kProgressStep);
 
   const std::string outputName = FlasherFileName(name);
   const std::string outputPath = sys::JoinPath(request.OutputDirectory, outputName);
@@ -129,7 +122,7 @@ bool NewBuildFlashProgram(const BuildRequest& request, BuildSink& sink) {
   }
   sys::PendingFile output;
   if (!output.Create(outputPath, true)) {
-    sink.ShowMessage("Create " + outputName + " Fail");
+    sink.ShowFailure("Create " + outputName + " Fail", output.Error());
     return false;
   }
   const std::string writeFailure = "Building fail: cannot write " + outputPath;
@@ -143,7 +136,7 @@ bool NewBuildFlashProgram(const BuildRequest& request, BuildSink& sink) {
     if (got == 0) break;
     const std::size_t used = search.Feed(buffer.data(), got);
     if (!output.Write(buffer.data(), used)) {
-      sink.ShowMessage(writeFailure);
+      sink.ShowFailure(writeFailure, output.Error());
       return false;
     }
     sink.StepProgress(StepsIn(copied, copied + used - 1));
@@ -156,14 +149,29 @@ bool NewBuildFlashProgram(const BuildRequest& request, BuildSink& sink) {
 
   // The builder's own header and the whole image region must follow the marker; a program
   // file cut short there cannot be a working flasher.
-  const std::uint64_t afterMarker = static_cast<std::uint64_t>(sourceLength) - copied;
+  const std::uint64_t afterMarker = sourceLength - copied;
   if (afterMarker < kHeaderLength + kImageCapacity) {
     sink.ShowMessage("Building fail: some problem in " + programName);
     return false;
   }
+  // A flasher as template would give a flasher whose region holds its own old image bytes.
+  std::uint8_t headerAndTag[kHeaderLength + kBuilderTagLength];
+  if (!sys::SeekTo(program.get(), copied) ||
+      std::fread(headerAndTag, 1, sizeof headerAndTag, program.get()) != sizeof headerAndTag) {
+    sink.ShowMessage("Building fail: some problem in " + programName);
+    return false;
+  }
+  if (!std::equal(headerAndTag + kHeaderLength, headerAndTag + sizeof headerAndTag, kBuilderTag)) {
+    sink.ShowMessage("Building fail: " + programName +
+                     " is a flasher, not a builder; build from a program that still carries the builder tag.");
+    return false;
+  }
   const auto header = MakePayloadHeader(*request.Model, name, static_cast<std::uint32_t>(image.size()));
-  if (!output.Write(header.data(), header.size()) || !output.Write(image.data(), image.size())) {
-    sink.ShowMessage(writeFailure);
+  // Zeros after the image: nothing of the template's region may be taken for firmware.
+  const std::vector<std::uint8_t> zeros(kImageCapacity - image.size(), 0);
+  if (!output.Write(header.data(), header.size()) || !output.Write(image.data(), image.size()) ||
+      !output.Write(zeros.data(), zeros.size())) {
+    sink.ShowFailure(writeFailure, output.Error());
     return false;
   }
   sink.StepProgress(image.size() / kProgressStep);
@@ -171,13 +179,15 @@ bool NewBuildFlashProgram(const BuildRequest& request, BuildSink& sink) {
   // The rest of the program file, unchanged. Byte indexes continue as the byte-wise copy
   // counts them: the marker's last byte was copied - 1.
   std::uint64_t j = copied - 1 + kHeaderLength + image.size();
-  if (std::fseek(program.get(), static_cast<long>(j + 1), SEEK_SET) != 0) {
+  sink.StepProgress(StepsIn(j + 1, j + zeros.size()));
+  j += zeros.size();
+  if (!sys::SeekTo(program.get(), j + 1)) {
     sink.ShowMessage("Building fail: some problem in " + programName);
     return false;
   }
   // Copied in slices so that the progress bar still moves on a long copy.
   constexpr std::uint64_t kSlice = 8u << 20;
-  const std::uint64_t last = static_cast<std::uint64_t>(sourceLength) - 1;
+  const std::uint64_t last = sourceLength - 1;
   while (j < last) {
     const std::uint64_t got = sys::CopyBytes(program.get(), output.Stream(), std::min(kSlice, last - j));
     if (got == 0) break;
@@ -185,17 +195,17 @@ bool NewBuildFlashProgram(const BuildRequest& request, BuildSink& sink) {
     j += got;
   }
   if (std::ferror(output.Stream())) {
-    sink.ShowMessage(writeFailure);
+    sink.ShowFailure(writeFailure, sys::LastFileErrorText());
     return false;
   }
   program.reset();
 
-  if (j + 1 != static_cast<std::uint64_t>(sourceLength)) {
+  if (j + 1 != sourceLength) {
     sink.ShowMessage("Building fail: some problem in " + programName);
     return false;
   }
   if (!output.Commit(outputPath)) {
-    sink.ShowMessage("Create " + outputName + " Fail");
+    sink.ShowFailure("Create " + outputName + " Fail", output.Error());
     return false;
   }
   sink.SetGroupCaption("Build " + outputName + " complete!");

@@ -24,6 +24,9 @@ public:
   virtual void SetProgressPosition(std::uint64_t position) = 0;
   // A message box with an OK button.
   virtual void ShowMessage(const std::string& text) = 0;
+  // A failure and the system's reason for it. The window shows its own text alone; the
+  // command line adds the reason.
+  virtual void ShowFailure(const std::string& text, const std::string& /*reason*/) { ShowMessage(text); }
 };
 
 // A model's entries as stored in the model table (already cut to 24 characters).
@@ -40,6 +43,7 @@ struct BuildRequest {
   std::string FirmwarePath;      // full path of the firmware file
   std::string SelectedFileName;  // the firmware file's name without directory
   std::string OutputDirectory;   // where the flasher (FlasherFileName) is written
+  std::string ModelFilePath;     // the model file the entry was read from (never overwritten)
   std::optional<ModelEntry> Model;  // empty when no model is selected
 };
 
@@ -55,8 +59,11 @@ std::array<std::uint8_t, kHeaderLength> MakePayloadHeader(const ModelEntry& mode
                                                           std::uint32_t firmwareLength);
 
 // Builds the flasher; true when it was written completely. Every failure has been shown through
-// sink.ShowMessage. The output is written to a temporary file beside it and moved into place
-// only when complete, so a failed build leaves any earlier file of that name as it was.
+// the sink. The program must be a builder (its image region starts with the builder tag); the
+// image region past the firmware is zero-filled. The output may be none of the build's inputs
+// (program, firmware, model file, the running program) and no existing non-regular file; it is
+// written to a temporary file, flushed to disk and moved into place only when complete, so a
+// failed build leaves any earlier file of that name as it was.
 bool NewBuildFlashProgram(const BuildRequest& request, BuildSink& sink);
 
 } // namespace builder

@@ -29,14 +29,14 @@ bool HasDvdModelText(std::span<const std::uint8_t> region, std::size_t at) {
 
 } // namespace
 
-ImageKind CheckNewFormatBIN(std::span<const std::uint8_t> imageRegion) {
+ImageKind CheckNewFormatBIN(std::span<const std::uint8_t> image) {
   // The first place that carries the signature decides.
   for (std::size_t place : {std::size_t{0x4000}, std::size_t{0x4008}}) {
-    if (HasSignature(imageRegion, place))
-      return HasDvdModelText(imageRegion, place + kDvdModelTextDistance) ? ImageKind::DvdRom
+    if (HasSignature(image, place))
+      return HasDvdModelText(image, place + kDvdModelTextDistance) ? ImageKind::DvdRom
                                                                           : ImageKind::Plain;
   }
-  return HasSignature(imageRegion, 0x1100) ? ImageKind::CdRwNewFormat : ImageKind::Plain;
+  return HasSignature(image, 0x1100) ? ImageKind::CdRwNewFormat : ImageKind::Plain;
 }
 
 const char* ImageKindName(ImageKind kind) {

@@ -13,9 +13,10 @@ enum class ImageKind {
   DvdRom,         // signature at 0x4000 (or else 0x4008) and a DVD-ROM model text 16 bytes on
 };
 
-// Classifies an image region (the bytes from the region's start; the tests read fixed
-// offsets whatever the image length). Bytes beyond the span count as not matching.
-ImageKind CheckNewFormatBIN(std::span<const std::uint8_t> imageRegion);
+// Classifies an image by its own bytes (the tests read fixed offsets whatever the image
+// length). Bytes beyond the span count as not matching: what a region holds past the image
+// never decides the kind.
+ImageKind CheckNewFormatBIN(std::span<const std::uint8_t> image);
 
 const char* ImageKindName(ImageKind kind);  // "plain", "CD-RW new-format", "DVD-ROM"
 

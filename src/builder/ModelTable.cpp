@@ -32,9 +32,13 @@ std::string ModelFileName(const std::string& programPath) {
 
 ModelTableLoad LoadModelTable(const std::string& iniPath) {
   ModelTableLoad load;
-  if (!sys::FileExists(iniPath)) {
-    load.Message = "Can't load " + iniPath;
-    return load;
+  {
+    // Only a regular file of sane size: a FIFO would block the reader, a device never end.
+    std::uint64_t size = 0;
+    if (!sys::OpenRegularFile(iniPath, sys::kMaxIniFileBytes, size, load.Reason)) {
+      load.Message = "Can't load " + iniPath;
+      return load;
+    }
   }
   const std::unique_ptr<sys::IniFile> ini = sys::OpenIniFile(iniPath);
   ModelTable& table = load.Table;

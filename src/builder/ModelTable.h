@@ -26,6 +26,11 @@ struct ModelTableLoad {
   ModelTable Table;
   // On failure, the text to show: "Can't load <file>" or "<file> > Session <section> error!".
   std::string Message;
+  // Why the file could not be loaded, when the system said (the command line shows it).
+  std::string Reason;
+
+  // Message, followed by the reason when there is one.
+  std::string MessageWithReason() const { return Reason.empty() ? Message : Message + ": " + Reason; }
 };
 
 inline constexpr int kMaxModels = 100;

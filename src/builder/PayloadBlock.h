@@ -36,7 +36,7 @@ public:
   bool ImageLengthFits() const;
   // The carried image: ImageLength() bytes, or empty when the length does not fit.
   std::span<const std::uint8_t> Image() const;
-  // The whole image region as far as it is available (what the image checks read).
+  // The whole image region as far as it is available.
   std::span<const std::uint8_t> ImageRegion() const;
 
   // True when the image region starts with the builder tag: the builder role.

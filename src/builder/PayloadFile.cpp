@@ -10,11 +10,9 @@
 namespace builder {
 
 std::optional<PayloadFile> ReadPayloadFromFile(const std::string& path, std::string& error) {
-  sys::FileHandle file = sys::OpenForReading(path);
-  if (!file) {
-    error = "cannot open " + path;
-    return std::nullopt;
-  }
+  std::uint64_t size = 0;
+  sys::FileHandle file = sys::OpenRegularFile(path, kMaxProgramBytes, size, error);
+  if (!file) return std::nullopt;
   const auto marker = OwnPayloadBlock().Marker();
   MarkerSearch search(marker);
   std::vector<std::uint8_t> buffer(64 * 1024);

@@ -24,6 +24,9 @@ inline constexpr std::size_t kImageCapacity = 0x80000;  // 524288 bytes
 // The whole block: marker, header and image region.
 inline constexpr std::size_t kBlockLength = kMarkerLength + kHeaderLength + kImageCapacity;
 
+// The longest program file a build copies or a payload block is looked for in.
+inline constexpr std::uint64_t kMaxProgramBytes = std::uint64_t{1} << 30;
+
 // A builder carries these four bytes at the start of its image region (compared as raw bytes).
 inline constexpr char kBuilderTag[] = "RUSK";
 inline constexpr std::size_t kBuilderTagLength = 4;

@@ -30,6 +30,9 @@ public:
   void ShowMessage(const std::string& text) override {
     if (message.empty()) message = text;
   }
+  void ShowFailure(const std::string& text, const std::string& reason) override {
+    ShowMessage(reason.empty() ? text : text + ": " + reason);
+  }
   std::string lastCaption;
   std::string message;
 };
@@ -49,7 +52,7 @@ struct BuildOptions {
 int RunBuild(const BuildOptions& options) {
   const builder::ModelTableLoad load = builder::LoadModelTable(options.ini);
   if (!load.Loaded) {
-    PrintError(load.Message);
+    PrintError(load.MessageWithReason());
     return kExitFailure;
   }
   const builder::ModelTable& table = load.Table;
@@ -63,7 +66,7 @@ int RunBuild(const BuildOptions& options) {
   request.ProgramPath = options.templatePath.empty()
                             ? sys::JoinPath(DirectoryOf(sys::ModulePath()), kDefaultTemplate)
                             : options.templatePath;
-  if (!sys::FileExists(request.ProgramPath)) {
+  if (sys::KindOfPath(request.ProgramPath) == sys::PathKind::Missing) {
     PrintError("template " + request.ProgramPath + " not found; name one with --template");
     return kExitFailure;
   }
@@ -71,9 +74,11 @@ int RunBuild(const BuildOptions& options) {
   request.SelectedFileName = sys::FileNameOf(options.firmware);
   request.OutputDirectory =
       options.outputDirectory.empty() ? sys::CurrentDirectory() : options.outputDirectory;
+  request.ModelFilePath = options.ini;
   request.Model = builder::ModelEntry{table.Model[i], table.Inquiry[i], table.FirmwareRange[i],
                                      table.Vendor[i], table.Note[i]};
   CommandLineSink sink;
+  sys::RemovePendingFilesOnInterrupt();
   if (!builder::NewBuildFlashProgram(request, sink)) {
     PrintError(sink.message);
     return kExitFailure;

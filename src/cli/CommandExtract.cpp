@@ -4,6 +4,11 @@
 
 #include <cstdio>
 
+#ifdef _WIN32
+#include <fcntl.h>
+#include <io.h>
+#endif
+
 #include "builder/PayloadFile.h"
 #include "cli/Command.h"
 #include "sys/Files.h"
@@ -11,40 +16,61 @@
 namespace cli {
 namespace {
 
+constexpr const char* kStandardOutput = "-";
+
+// The image to standard output, in binary mode.
+bool WriteToStandardOutput(std::span<const std::uint8_t> image) {
+#ifdef _WIN32
+  _setmode(_fileno(stdout), _O_BINARY);
+#endif
+  return std::fwrite(image.data(), 1, image.size(), stdout) == image.size() && std::fflush(stdout) == 0;
+}
+
+int RunExtract(const std::string& file, const std::string& out) {
+  std::string error;
+  const auto payload = builder::ReadPayloadFromFile(file, error);
+  if (!payload) {
+    PrintError(error);
+    return kExitFailure;
+  }
+  const builder::PayloadBlock block = payload->View();
+  if (block.HasBuilderTag()) {
+    PrintError(file + " is a builder: it carries no firmware image");
+    return kExitFailure;
+  }
+  const auto image = block.Image();
+  if (out == kStandardOutput) {
+    if (!WriteToStandardOutput(image)) {
+      PrintError("cannot write the image to standard output: " + sys::LastFileErrorText());
+      return kExitFailure;
+    }
+    return kExitSuccess;
+  }
+  if (sys::SameFile(out, file)) {
+    PrintError("refusing to overwrite " + file + " with its own image");
+    return kExitFailure;
+  }
+  sys::RemovePendingFilesOnInterrupt();
+  sys::PendingFile output;
+  if (!output.Create(out, false) || !output.Write(image.data(), image.size()) || !output.Commit(out)) {
+    PrintError("cannot write " + out + ": " + output.Error());
+    return kExitFailure;
+  }
+  std::printf("%zu bytes written to %s\n", image.size(), out.c_str());
+  return kExitSuccess;
+}
+
 const bool registered = RegisterCommand(
     30, "extract", "Write the firmware image a flasher carries to a file",
     [](CLI::App& command) -> std::function<int()> {
       auto file = std::make_shared<std::string>();
       auto out = std::make_shared<std::string>();
       command.add_option("FILE", *file, "Flasher executable")->required();
-      command.add_option("-o,--output", *out, "File to write the image to (replaced if it exists)")
+      command.add_option("-o,--output", *out,
+                         "File to write the image to (a regular file, replaced if it exists; - for "
+                         "standard output)")
           ->required();
-      return [file, out]() {
-        std::string error;
-        const auto payload = builder::ReadPayloadFromFile(*file, error);
-        if (!payload) {
-          PrintError(error);
-          return int{kExitFailure};
-        }
-        const builder::PayloadBlock block = payload->View();
-        if (block.HasBuilderTag()) {
-          PrintError(*file + " is a builder: it carries no firmware image");
-          return int{kExitFailure};
-        }
-        if (sys::SameFile(*out, *file)) {
-          PrintError("refusing to overwrite " + *file + " with its own image");
-          return int{kExitFailure};
-        }
-        const auto image = block.Image();
-        sys::PendingFile output;
-        if (!output.Create(*out, false) || !output.Write(image.data(), image.size()) ||
-            !output.Commit(*out)) {
-          PrintError("cannot write " + *out);
-          return int{kExitFailure};
-        }
-        std::printf("%zu bytes written to %s\n", image.size(), out->c_str());
-        return int{kExitSuccess};
-      };
+      return [file, out]() { return RunExtract(*file, *out); };
     });
 
 } // namespace

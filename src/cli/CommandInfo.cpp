@@ -25,7 +25,7 @@ nlohmann::json PayloadJson(const builder::PayloadFile& payload) {
           {"note", block.Note()},
           {"newRevision", block.NewRevision()},
           {"imageLength", block.ImageLength()},
-          {"imageKind", builder::ImageKindName(builder::CheckNewFormatBIN(block.ImageRegion()))}};
+          {"imageKind", builder::ImageKindName(builder::CheckNewFormatBIN(block.Image()))}};
 }
 
 void PrintPayload(const builder::PayloadFile& payload) {
@@ -41,7 +41,7 @@ void PrintPayload(const builder::PayloadFile& payload) {
   std::printf("New revision:  %s\n", block.NewRevision().c_str());
   std::printf("Image length:  %u\n", static_cast<unsigned>(block.ImageLength()));
   std::printf("Image kind:    %s\n",
-              builder::ImageKindName(builder::CheckNewFormatBIN(block.ImageRegion())));
+              builder::ImageKindName(builder::CheckNewFormatBIN(block.Image())));
 }
 
 const bool registered = RegisterCommand(

@@ -53,7 +53,7 @@ const bool registered = RegisterCommand(
       return [ini, json]() {
         const builder::ModelTableLoad load = builder::LoadModelTable(*ini);
         if (!load.Loaded) {
-          PrintError(load.Message);
+          PrintError(load.MessageWithReason());
           return int{kExitFailure};
         }
         if (*json)

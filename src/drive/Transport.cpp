@@ -4,9 +4,12 @@
 
 #include "drive/EmulatedTransport.h"
 #include "sim/EmulatedDrive.h"
+#include "sys/Files.h"
 
 namespace drive {
 namespace {
+
+constexpr std::uint64_t kMaxDriveFileBytes = 1u << 20;
 
 std::unique_ptr<Transport>& InstalledTransport() {
   static std::unique_ptr<Transport> transport;
@@ -40,10 +43,13 @@ void UseEmulatedDrives(std::shared_ptr<sim::SimMachine> machine) {
 }
 
 bool UseEmulatedDrivesFromFile(const std::string& path, std::string& error) {
+  // Only a regular file of sane size: a FIFO would block, /dev/zero never end.
+  std::string text;
+  if (!sys::ReadRegularFile(path, kMaxDriveFileBytes, text, error)) return false;
   try {
-    UseEmulatedDrives(sim::SimMachine::FromFile(path));
+    UseEmulatedDrives(sim::SimMachine::FromIni(text));
   } catch (const std::exception& e) {
-    error = e.what();
+    error = path + ": " + e.what();
     return false;
   }
   return true;

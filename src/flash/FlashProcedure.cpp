@@ -23,7 +23,7 @@ void Send(drive::CDDrive& drive, const CommandBlock& block) {
 FlashRequest MakeFlashRequest(const builder::PayloadBlock& payload) {
   FlashRequest request;
   request.image = payload.Image();
-  request.kind = builder::CheckNewFormatBIN(payload.ImageRegion());
+  request.kind = builder::CheckNewFormatBIN(payload.Image());
   request.carriedRevision = payload.NewRevision();
   request.anyFirmware = payload.AcceptsAnyFirmware();
   request.flashAll = payload.IsFlashAll();

@@ -1,8 +1,14 @@
 #include "sys/Files.h"
 
 #include <algorithm>
+#include <atomic>
+#include <chrono>
 #include <cstdio>
+#include <cstring>
+#include <random>
 #include <vector>
+
+#include "sys/FilesInternal.h"
 
 namespace sys {
 namespace {
@@ -32,6 +38,30 @@ std::uint64_t CopyBytesBuffered(std::FILE* from, std::FILE* to, std::uint64_t le
 
 bool RemoveFile(const std::string& path) { return std::remove(path.c_str()) == 0; }
 
+bool ReadRegularFile(const std::string& path, std::uint64_t maxBytes, std::string& text, std::string& error) {
+  std::uint64_t size = 0;
+  const FileHandle file = OpenRegularFile(path, maxBytes, size, error);
+  if (!file) return false;
+  text.resize(static_cast<std::size_t>(size));
+  // A file that shrank meanwhile gives what it still has.
+  text.resize(std::fread(text.data(), 1, text.size(), file.get()));
+  if (std::ferror(file.get())) {
+    error = "cannot read " + path + ": " + LastFileErrorText();
+    return false;
+  }
+  return true;
+}
+
+std::string DescribeTooLarge(const std::string& path, std::uint64_t size, std::uint64_t maxBytes) {
+  return path + " is " + std::to_string(size) + " bytes, more than the " + std::to_string(maxBytes) +
+         " such a file may have";
+}
+
+std::string DescribeNonRegular(const std::string& path, PathKind kind) {
+  return kind == PathKind::Directory ? path + " is a folder, not a file"
+                                     : path + " is not a regular file (a device, pipe or socket)";
+}
+
 std::string FileNameOf(const std::string& path) {
   const std::size_t at = path.find_last_of(kSeparators);
   return at == std::string::npos ? path : path.substr(at + 1);
@@ -48,29 +78,72 @@ std::string JoinPath(const std::string& directory, const std::string& name) {
 
 namespace sys {
 
-bool PendingFile::Create(const std::string& finalPath, bool executable) {
-  for (int attempt = 0; attempt < 100 && file_ == nullptr; ++attempt) {
-    temporaryPath_ = finalPath + ".partial" + (attempt ? std::to_string(attempt) : std::string());
-    file_ = CreateNewFile(temporaryPath_, executable);
-  }
-  return file_ != nullptr;
-}
-
 bool PendingFile::Write(const void* data, std::size_t length) {
-  return length == 0 || (file_ != nullptr && std::fwrite(data, 1, length, file_) == length);
+  if (length == 0) return true;
+  if (file_ != nullptr && std::fwrite(data, 1, length, file_) == length) return true;
+  return Fail();
 }
 
-bool PendingFile::Commit(const std::string& finalPath) {
-  if (file_ == nullptr) return false;
-  const bool closed = std::fclose(file_) == 0;
-  file_ = nullptr;
-  committed_ = closed && RenameOnto(temporaryPath_, finalPath);
-  return committed_;
+bool PendingFile::MayReplace(const std::string& finalPath) {
+  const PathKind kind = KindOfPath(finalPath);
+  if (kind == PathKind::Directory || kind == PathKind::Other) {
+    error_ = DescribeNonRegular(finalPath, kind);
+    return false;
+  }
+  return true;
+}
+
+bool PendingFile::Fail() {
+  error_ = LastFileErrorText();
+  return false;
 }
 
 PendingFile::~PendingFile() {
   if (file_ != nullptr) std::fclose(file_);
   if (!committed_ && !temporaryPath_.empty()) RemoveFile(temporaryPath_);
+  ForgetPendingPath(temporaryPath_);
+}
+
+namespace {
+
+// The named temporary files of live pending files, for the interrupt handler: fixed slots,
+// written before the name exists on disk and read by a handler that may not allocate.
+constexpr std::size_t kPendingSlots = 8;
+constexpr std::size_t kPendingPathMax = 1024;
+char pendingPaths[kPendingSlots][kPendingPathMax];
+std::atomic<bool> pendingUsed[kPendingSlots];
+
+} // namespace
+
+void RememberPendingPath(const std::string& path) {
+  if (path.size() >= kPendingPathMax) return;
+  for (std::size_t i = 0; i < kPendingSlots; ++i) {
+    bool expected = false;
+    if (!pendingUsed[i].compare_exchange_strong(expected, true)) continue;
+    std::memcpy(pendingPaths[i], path.c_str(), path.size() + 1);
+    return;
+  }
+}
+
+void ForgetPendingPath(const std::string& path) {
+  if (path.empty()) return;
+  for (std::size_t i = 0; i < kPendingSlots; ++i)
+    if (pendingUsed[i] && path == pendingPaths[i]) pendingUsed[i] = false;
+}
+
+void RemoveRememberedPendingFiles() {
+  for (std::size_t i = 0; i < kPendingSlots; ++i)
+    if (pendingUsed[i]) RemoveFileAtInterrupt(pendingPaths[i]);
+}
+
+std::string UniqueTemporaryName(const std::string& finalPath) {
+  static std::atomic<unsigned> counter{0};
+  std::random_device random;
+  const auto clock = static_cast<unsigned long long>(std::chrono::steady_clock::now().time_since_epoch().count());
+  char suffix[64];
+  std::snprintf(suffix, sizeof suffix, ".partial-%u-%08x%04x", ProcessId(),
+                static_cast<unsigned>(random() ^ clock), (counter++ & 0xFFFFu));
+  return finalPath + suffix;
 }
 
 } // namespace sys

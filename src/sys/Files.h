@@ -15,13 +15,28 @@ struct FileCloser {
 // A file stream closed by its owner.
 using FileHandle = std::unique_ptr<std::FILE, FileCloser>;
 
-// Opens a file for binary reading; empty on failure.
-inline FileHandle OpenForReading(const std::string& path) {
-  return FileHandle(std::fopen(path.c_str(), "rb"));
-}
+// What stands at a path.
+enum class PathKind { Missing, RegularFile, Directory, Other };
+PathKind KindOfPath(const std::string& path);
 
 // True when path names an existing regular file.
 bool FileExists(const std::string& path);
+
+// The system's text for the error of the last failed file operation (errno, GetLastError).
+std::string LastFileErrorText();
+
+// Opens an existing regular file for binary reading. Anything else is refused before a byte is
+// read (a FIFO or a device would block or never end), and so is a file longer than maxBytes.
+// size receives the file's length. On failure the handle is empty and error holds a sentence
+// that names the file and says what is wrong ("cannot open F: reason", "F is a folder, ...").
+FileHandle OpenRegularFile(const std::string& path, std::uint64_t maxBytes, std::uint64_t& size,
+                           std::string& error);
+
+// Reads a whole regular file of at most maxBytes into text; false with error as above.
+bool ReadRegularFile(const std::string& path, std::uint64_t maxBytes, std::string& text, std::string& error);
+
+// Moves a stream to an absolute offset, 64-bit on every platform.
+bool SeekTo(std::FILE* file, std::uint64_t offset);
 
 // True when both paths name the same existing file (links and different spellings included).
 bool SameFile(const std::string& a, const std::string& b);
@@ -53,8 +68,10 @@ std::string JoinPath(const std::string& directory, const std::string& name);
 namespace sys {
 
 // A file written under a temporary name beside its final path and moved into place only by
-// Commit, so that nothing half-written ever stands under the final name. Removed unless
-// committed.
+// Commit, so that nothing half-written ever stands under the final name. On Linux the file has
+// no name at all until Commit (a killed process leaves nothing behind); elsewhere its name is
+// one no other build uses, and it is removed on failure and, once RemovePendingFilesOnInterrupt
+// was called, on an interrupt. Commit flushes it to disk before the rename.
 class PendingFile {
 public:
   PendingFile() = default;
@@ -62,18 +79,32 @@ public:
   PendingFile& operator=(const PendingFile&) = delete;
   ~PendingFile();
 
-  // Creates the temporary file for finalPath; false when the folder does not allow it.
+  // Creates the temporary file for finalPath; false (error set) when the folder does not allow
+  // it or finalPath is something other than a regular file.
   bool Create(const std::string& finalPath, bool executable);
   bool Write(const void* data, std::size_t length);
   // The open stream, for CopyBytes; nullptr before Create and after Commit.
   std::FILE* Stream() const { return file_; }
-  // Closes the file and moves it onto finalPath, replacing an existing file; false on failure.
+  // Flushes the file to disk, closes it and moves it onto finalPath, replacing an existing
+  // regular file; false (error set) on failure.
   bool Commit(const std::string& finalPath);
+  // The system's reason for the last failure, empty when there is none.
+  const std::string& Error() const { return error_; }
 
 private:
+  bool Fail();
+  // False (error set) when finalPath is a folder, a device or another non-regular file.
+  bool MayReplace(const std::string& finalPath);
   std::FILE* file_ = nullptr;
-  std::string temporaryPath_;
+  std::string temporaryPath_; // empty while the file has no name
+  std::string directory_;
   bool committed_ = false;
+  std::string error_;
 };
+
+// Makes SIGINT, SIGTERM and SIGHUP (Windows: console interrupts and close) remove the named
+// temporary files of pending files before the process ends. For the command line's commands
+// that write files; the window keeps its own handling.
+void RemovePendingFilesOnInterrupt();
 
 } // namespace sys

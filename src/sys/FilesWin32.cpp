@@ -3,9 +3,11 @@
 #include <io.h>
 #include <sys/stat.h>
 
+#include <cerrno>
 #include <cstdio>
 
 #include "sys/Files.h"
+#include "sys/FilesInternal.h"
 
 namespace sys {
 
@@ -24,14 +26,22 @@ std::uint64_t CopyBytes(std::FILE* from, std::FILE* to, std::uint64_t length) {
 }
 
 bool RenameOnto(const std::string& from, const std::string& to) {
-  return MoveFileExA(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING) != 0;
+  if (MoveFileExA(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0) return true;
+  // Windows 95/98/ME have no MoveFileEx: replace in two steps there.
+  if (GetLastError() != ERROR_CALL_NOT_IMPLEMENTED) return false;
+  DeleteFileA(to.c_str());
+  return MoveFileA(from.c_str(), to.c_str()) != 0;
 }
 
 // Paths are ANSI code page strings here (see DirectoryWin32.cpp), so no std::filesystem.
-bool FileExists(const std::string& path) {
+PathKind KindOfPath(const std::string& path) {
   const DWORD attributes = GetFileAttributesA(path.c_str());
-  return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0;
+  if (attributes == INVALID_FILE_ATTRIBUTES) return PathKind::Missing;
+  if ((attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) return PathKind::Directory;
+  return (attributes & FILE_ATTRIBUTE_DEVICE) != 0 ? PathKind::Other : PathKind::RegularFile;
 }
+
+bool FileExists(const std::string& path) { return KindOfPath(path) == PathKind::RegularFile; }
 
 namespace {
 bool FileIdentity(const std::string& path, BY_HANDLE_FILE_INFORMATION& info) {
@@ -42,6 +52,15 @@ bool FileIdentity(const std::string& path, BY_HANDLE_FILE_INFORMATION& info) {
   CloseHandle(file);
   return ok;
 }
+
+std::string SystemText(DWORD code) {
+  char text[256];
+  DWORD length = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, code, 0,
+                                text, sizeof text, nullptr);
+  while (length > 0 && (text[length - 1] == '\n' || text[length - 1] == '\r' || text[length - 1] == ' ')) --length;
+  if (length > 0 && text[length - 1] == '.') --length;
+  return length > 0 ? std::string(text, length) : "system error " + std::to_string(code);
+}
 } // namespace
 
 bool SameFile(const std::string& a, const std::string& b) {
@@ -50,5 +69,101 @@ bool SameFile(const std::string& a, const std::string& b) {
          first.dwVolumeSerialNumber == second.dwVolumeSerialNumber &&
          first.nFileIndexHigh == second.nFileIndexHigh && first.nFileIndexLow == second.nFileIndexLow;
 }
+
+std::string LastFileErrorText() { return SystemText(GetLastError()); }
+
+FileHandle OpenRegularFile(const std::string& path, std::uint64_t maxBytes, std::uint64_t& size,
+                           std::string& error) {
+  const HANDLE handle = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                    OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (handle == INVALID_HANDLE_VALUE) {
+    const DWORD code = GetLastError();
+    const PathKind kind = KindOfPath(path);
+    error = kind == PathKind::Directory ? DescribeNonRegular(path, kind) : "cannot open " + path + ": " + SystemText(code);
+    return nullptr;
+  }
+  // Consoles, pipes and devices ("CON", "NUL", "\\.\pipe\...") are not files to read.
+  if (GetFileType(handle) != FILE_TYPE_DISK) {
+    CloseHandle(handle);
+    error = DescribeNonRegular(path, PathKind::Other);
+    return nullptr;
+  }
+  DWORD high = 0;
+  const DWORD low = GetFileSize(handle, &high); // 64-bit through the high part, on every Windows
+  if (low == INVALID_FILE_SIZE && GetLastError() != NO_ERROR) {
+    error = "cannot read " + path + ": " + LastFileErrorText();
+    CloseHandle(handle);
+    return nullptr;
+  }
+  const std::uint64_t length = (std::uint64_t{high} << 32) | low;
+  if (length > maxBytes) {
+    error = DescribeTooLarge(path, length, maxBytes);
+    CloseHandle(handle);
+    return nullptr;
+  }
+  const int fd = _open_osfhandle(reinterpret_cast<intptr_t>(handle), _O_RDONLY | _O_BINARY);
+  std::FILE* file = fd >= 0 ? _fdopen(fd, "rb") : nullptr;
+  if (file == nullptr) {
+    error = "cannot open " + path;
+    if (fd >= 0) _close(fd);
+    else CloseHandle(handle);
+    return nullptr;
+  }
+  size = length;
+  return FileHandle(file);
+}
+
+bool SeekTo(std::FILE* file, std::uint64_t offset) {
+  return _fseeki64(file, static_cast<__int64>(offset), SEEK_SET) == 0;
+}
+
+unsigned ProcessId() { return static_cast<unsigned>(GetCurrentProcessId()); }
+
+void RemoveFileAtInterrupt(const char* path) { DeleteFileA(path); }
+
+namespace {
+BOOL WINAPI RemovePendingOnConsoleEvent(DWORD) {
+  RemoveRememberedPendingFiles();
+  return FALSE; // the next handler (the system's) ends the process
+}
+} // namespace
+
+bool PendingFile::Create(const std::string& finalPath, bool executable) {
+  if (!MayReplace(finalPath)) return false;
+  for (int attempt = 0; attempt < 16 && file_ == nullptr; ++attempt) {
+    temporaryPath_ = UniqueTemporaryName(finalPath);
+    RememberPendingPath(temporaryPath_);
+    file_ = CreateNewFile(temporaryPath_, executable);
+    if (file_ == nullptr) {
+      const int reason = errno;
+      const DWORD code = GetLastError();
+      ForgetPendingPath(temporaryPath_);
+      temporaryPath_.clear();
+      if (reason != EEXIST) {
+        error_ = SystemText(code);
+        return false;
+      }
+    }
+  }
+  return file_ != nullptr || Fail();
+}
+
+bool PendingFile::Commit(const std::string& finalPath) {
+  if (file_ == nullptr) return false;
+  // On disk before it takes the final name: a power loss must not leave an empty flasher.
+  if (std::fflush(file_) != 0 ||
+      FlushFileBuffers(reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(file_)))) == 0)
+    return Fail();
+  const bool closed = std::fclose(file_) == 0;
+  file_ = nullptr;
+  if (!closed) return Fail();
+  if (!MayReplace(finalPath)) return false;
+  if (!RenameOnto(temporaryPath_, finalPath)) return Fail();
+  committed_ = true;
+  ForgetPendingPath(temporaryPath_);
+  return true;
+}
+
+void RemovePendingFilesOnInterrupt() { SetConsoleCtrlHandler(RemovePendingOnConsoleEvent, TRUE); }
 
 } // namespace sys

@@ -1,7 +1,7 @@
 #include "sys/IniFile.h"
 
-#include <fstream>
-#include <iterator>
+#include "sys/Files.h"
+
 #include <optional>
 #include <sstream>
 #include <vector>
@@ -48,7 +48,9 @@ public:
       for (const Entry& entry : candidate.entries) {
         if (!EqualNoCase(entry.key, key)) continue;
         if (!entry.value) return defaultValue;
-        return Unquote(*entry.value);
+        // The system's reader hands values over as C strings: a NUL ends them.
+        const std::string value = Unquote(*entry.value);
+        return value.substr(0, value.find('\0'));
       }
       return defaultValue;
     }
@@ -65,7 +67,8 @@ private:
 
   void Parse(const std::string& text) {
     sections_.push_back({});  // keys before the first section header
-    std::size_t at = 0;
+    static constexpr char kUtf8ByteOrderMark[] = "\xEF\xBB\xBF";
+    std::size_t at = text.compare(0, 3, kUtf8ByteOrderMark) == 0 ? 3 : 0;
     while (at < text.size()) {
       std::size_t end = text.find_first_of("\r\n", at);
       if (end == std::string::npos) end = text.size();
@@ -100,8 +103,8 @@ private:
 } // namespace
 
 std::unique_ptr<IniFile> OpenPortableIniFile(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  std::string text, error;
+  if (!ReadRegularFile(path, kMaxIniFileBytes, text, error)) text.clear();
   return std::make_unique<PortableIniFile>(text);
 }
 

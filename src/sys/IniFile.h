@@ -4,8 +4,10 @@
 // section and key names match without regard to case, names and values are trimmed, one pair
 // of matching surrounding quotes is removed from a value, the first '=' splits a line, the first
 // of duplicate keys wins, a line without '=' gives the default, "key=" gives an empty value,
-// and CR, LF and CRLF all end a line.
+// CR, LF and CRLF all end a line, a UTF-8 byte-order mark at the start is skipped, and a NUL
+// ends the value it stands in.
 
+#include <cstdint>
 #include <memory>
 #include <string>
 
@@ -18,6 +20,9 @@ public:
   virtual std::string ReadString(const std::string& section, const std::string& key,
                                  const std::string& defaultValue) const = 0;
 };
+
+// The longest INI file read; a longer one reads as empty.
+inline constexpr std::uint64_t kMaxIniFileBytes = 1u << 20;
 
 // The platform's reader. A file that cannot be read reads as empty (every key gives the
 // default), as the system's reader does.

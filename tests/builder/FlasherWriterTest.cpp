@@ -53,8 +53,11 @@ ReferenceBuild BuildByteWise(const Bytes& program, const Bytes& firmware, const 
   result.Output.insert(result.Output.end(), firmware.begin(), firmware.end());
   result.Steps += firmware.size() / 1024;
   j = j + firmware.size() + builder::kHeaderLength;
+  // The image region past the firmware is zero-filled, never the program's own bytes.
+  const std::size_t regionEnd = read - firmware.size() + builder::kImageCapacity;
   for (; j < program.size() - 1; ++j) {
-    result.Output.push_back(program[read++]);
+    result.Output.push_back(read < regionEnd ? 0 : program[read]);
+    ++read;
     if (j % 1024 == 0) ++result.Steps;
   }
   result.Complete = j + 1 == program.size();

@@ -52,8 +52,12 @@ check "models: any-firmware item" "  Item:     --------- HBQ     MX77004150Q|4" 
 run "$odflash" models --json models.ini
 check "models --json names the first section" '    "section": "MODEL00"' "$(grep -m1 '"section"' <<<"$out")"
 
+# The system's reason for a missing file, as each platform words it.
+if [ -n "$emulator" ]; then no_file="File not found" no_path="Path not found" # Wine's wording
+else no_file="No such file or directory" no_path="No such file or directory"; fi
+
 run "$odflash" models missing.ini
-check "models on a missing file" "1|odflash: Can't load missing.ini" "$rc|$err"
+check "models on a missing file" "1|odflash: Can't load missing.ini: cannot open missing.ini: $no_file" "$rc|$err"
 
 printf '[MODEL00]\nModel=A\nInquiry=B\nFW-Range=C\nBINMask=D\nVendor=E\nNote=F\n[MODEL01]\nModel=A\n' >bad.ini
 run "$odflash" models bad.ini
@@ -144,8 +148,24 @@ refuse "template cut short" "Building fail: some problem in short.exe" \
   --model 0 --firmware 1.10.BIN --template short.exe --output-dir out
 refuse "model number out of range" "no model 9 in models.ini (it lists 4, numbered from 0)" \
   --model 9 --firmware 1.10.BIN --template builder.exe --output-dir out
-refuse "output folder missing" "Create 1.10.EXE Fail" \
+refuse "output folder missing" "Create 1.10.EXE Fail: $no_path" \
   --model 0 --firmware 1.10.BIN --template builder.exe --output-dir no/such/folder
+mkdir huge && truncate -s $((4 * 1024 * 1024 * 1024 + 1000)) huge/1.10.BIN # sparse: no disk used
+refuse "firmware of 4 GiB and 1000 bytes" "Firmware 1.10.BIN is 4294968296 bytes; a flasher carries at most 524288 bytes." \
+  --model 0 --firmware huge/1.10.BIN --template builder.exe --output-dir out
+refuse "a flasher as template" "Building fail: before.exe is a flasher, not a builder; build from a program that still carries the builder tag." \
+  --model 0 --firmware 1.10.BIN --template before.exe --output-dir out
+# A model file named as the flasher would be: it is an input, never the output.
+cp models.ini 1.10.EXE
+run "$odflash" build --ini 1.10.EXE --model 0 --firmware 1.10.BIN --template builder.exe --output-dir .
+check "output onto the model file" "1|odflash: Create 1.10.EXE Fail: it is a file this build reads." "$rc|$err"
+cmp -s models.ini 1.10.EXE || { echo "FAIL: the model file was overwritten"; failures=$((failures + 1)); }
+rm -f 1.10.EXE
+# Leftovers of earlier, killed builds never stand in a later build's way.
+for n in "" $(seq 1 120); do : >"out/1.10.EXE.partial$n"; done
+run "$odflash" build --ini models.ini --model 0 --firmware 1.10.BIN --template builder.exe --output-dir out
+check "build beside leftovers" "0" "$rc"
+rm -f out/1.10.EXE.partial*
 # (Windows names ignore case: there k4p5.EXE replaced K4P5.EXE.)
 check "no partial files" "1.10.EXE 2.20.EXE 2.30.EXE AB.B.EXE K4P5.EXE" "$(ls out | sort -f | uniq -i | tr '\n' ' ' | sed 's/ $//')"
 cp builder.exe BUIL.EXE
@@ -180,6 +200,31 @@ for program in "$probe" "$odflash" $gui; do
   first=$(grep -boaF -m1 -- "$marker" carrier.exe | head -1 | cut -d: -f1)
   check "first marker is the block in $(basename "$program")" "Role:          builder|$at" "$(head -1 <<<"$out")|$first"
 done
+
+# --- what is not a regular file is never read, never replaced
+mkdir folder.exe
+run "$odflash" info folder.exe
+check "info on a folder" "1|odflash: folder.exe is a folder, not a file" "$rc|$err"
+run "$odflash" extract out/1.10.EXE -o folder.exe
+check "extract onto a folder" "1|odflash: cannot write folder.exe: folder.exe is a folder, not a file" "$rc|$err"
+$emulator "$odflash" extract out/1.10.EXE -o - >stdout.bin
+check "extract to standard output" "0|524288" "$?|$(wc -c <stdout.bin | tr -d ' ')"
+cmp -s stdout.bin 1.10.BIN || { echo "FAIL: the image on standard output differs"; failures=$((failures + 1)); }
+if [ -z "$emulator" ]; then # Unix FIFOs and devices (Wine maps them to no Windows kind)
+  mkfifo pipe.exe
+  notregular="is not a regular file (a device, pipe or socket)"
+  for reader in "info pipe.exe|pipe.exe" "extract pipe.exe -o x.bin|pipe.exe" "info /dev/zero|/dev/zero" \
+                "models pipe.exe|Can't load pipe.exe: pipe.exe" "scan --sim pipe.exe|pipe.exe" "scan --sim /dev/zero|/dev/zero"; do
+    IFS='|' read -r args name <<<"$reader"
+    rc=0
+    # shellcheck disable=SC2086 # the arguments are meant to split
+    err=$(timeout 20 "$odflash" $args 2>&1 >/dev/null) || rc=$?
+    check "$args returns at once" "1|odflash: $name $notregular" "$rc|$err"
+  done
+  run "$odflash" extract out/1.10.EXE -o pipe.exe
+  check "extract onto a FIFO" "1|odflash: cannot write pipe.exe: pipe.exe $notregular" "$rc|$err"
+  [ -p pipe.exe ] || { echo "FAIL: the FIFO was replaced"; failures=$((failures + 1)); }
+fi
 
 if [ "$failures" -ne 0 ]; then
   echo "$failures check(s) failed"

@@ -21,5 +21,5 @@ error=$("$odflash" scan --sim "$ini.missing" 2>&1 >/dev/null | tr -d '\r')
 code=$?
 set -e
 [ "$code" -eq 1 ] || fail "missing file gave exit code $code"
-[ "$error" = "odflash: cannot open emulated drive file $ini.missing" ] || fail "unexpected error: $error"
+[ "$error" = "odflash: cannot open $ini.missing: No such file or directory" ] || fail "unexpected error: $error"
 echo "scan_sim: ok"

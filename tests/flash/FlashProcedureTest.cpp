@@ -443,6 +443,19 @@ TEST_F(FlashTest, PlaceholderRoutinesNeverReachARealDrive) {
   EXPECT_THAT(sink.messages[0], testing::HasSubstr("placeholder flash routines"));
 }
 
+// What a region holds past the image (an older flasher kept its template's bytes there) never
+// decides the kind: a 3-byte image is plain, whatever signature follows it.
+TEST(MakeFlashRequest, JudgesTheKindByTheImagesOwnBytes) {
+  std::vector<std::uint8_t> block(builder::kBlockLength, 0);
+  block[builder::kMarkerLength + builder::kImageLengthOffset] = 3;
+  const std::size_t region = builder::kMarkerLength + builder::kHeaderLength;
+  block[region] = 0x02;
+  block[region + 0x1100] = 0x05, block[region + 0x1101] = 0x80;
+  const flash::FlashRequest request = flash::MakeFlashRequest(builder::PayloadBlock(block.data(), block.size()));
+  EXPECT_EQ(request.image.size(), 3u);
+  EXPECT_EQ(request.kind, ImageKind::Plain);
+}
+
 TEST_F(FlashTest, AnEmptyImageIsRefusedBeforeTheQuestion) {
   EXPECT_EQ(Run({}, ImageKind::Plain), FlashOutcome::Refused);
   EXPECT_THAT(sink.events, IsEmpty());

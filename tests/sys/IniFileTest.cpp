@@ -43,6 +43,10 @@ const IniCase kCases[] = {
     {"value of 30 characters", "[MODEL00]\nModel=ABCDEFGHIJKLMNOPQRSTUVWXYZ1234\n", "MODEL00", "Model",
      "ABCDEFGHIJKLMNOPQRSTUVWXYZ1234"},
     {"blank lines and indented header", "\n\n   [MODEL00]\n\nModel=x\n", "MODEL00", "Model", "x"},
+    {"UTF-8 byte-order mark before the first section", "\xEF\xBB\xBF[MODEL00]\nModel=CDRW\n", "MODEL00", "Model", "CDRW"},
+    {"NUL ends the value", std::string("[MODEL00]\nModel=CD\0RW\nNote=n\n", 30), "MODEL00", "Model", "CD"},
+    {"NUL in a value, next key", std::string("[MODEL00]\nModel=CD\0RW\nNote=n\n", 30), "MODEL00", "Note", "n"},
+    {"NUL in a line before the section", std::string("x\0y\n[MODEL00]\nModel=CDRW\n", 24), "MODEL00", "Model", "CDRW"},
 };
 
 std::string WriteScratch(const std::string& text) {

@@ -28,6 +28,6 @@ int main() {
   std::printf("note: %s\n", block.Note().c_str());
   std::printf("new revision: %s\n", block.NewRevision().c_str());
   std::printf("image length: %u\n", static_cast<unsigned>(block.ImageLength()));
-  std::printf("image kind: %s\n", builder::ImageKindName(builder::CheckNewFormatBIN(block.ImageRegion())));
+  std::printf("image kind: %s\n", builder::ImageKindName(builder::CheckNewFormatBIN(block.Image())));
   return 0;
 }
