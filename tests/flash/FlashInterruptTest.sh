@@ -2,16 +2,23 @@
 # odflash flash interrupted by a signal, against a slowed emulated drive. Before the first write
 # to drive memory the run stops between commands with nothing written; from then on the update
 # finishes (Flash command, fresh INQUIRY) and only then does the program end, with 128 + signal.
-#   FlashInterruptTest.sh ODFLASH TEMPLATE SAMPLES_DIR
+#   FlashInterruptTest.sh ODFLASH TEMPLATE SAMPLES_DIR [SAMPLE_GENERATOR]
+# ODFLASH_RUNNER runs the programs of a cross build (wine64, which turns SIGINT into the console's
+# Ctrl+C: the program ends with STATUS_CONTROL_C_EXIT, seen here as 58); the generator then makes
+# the sample images first.
 set -u
-odflash=$1 template=$2 samples=$3
+odflash=$1 template=$2 samples=$3 generator=${4:-}
+runner=${ODFLASH_RUNNER:-}
 work=$(mktemp -d)
 pid=
 trap '[ -n "$pid" ] && kill -KILL "$pid" 2>/dev/null; rm -rf "$work"' EXIT
 failures=0
 fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
+if [ -n "$generator" ]; then
+  $runner "$generator" "$samples" >/dev/null || { echo "FAIL: cannot make the sample images"; exit 1; }
+fi
 
-"$odflash" build --ini "$samples/models.ini" --model 0 --firmware "$samples/1.10.BIN" \
+$runner "$odflash" build --ini "$samples/models.ini" --model 0 --firmware "$samples/1.10.BIN" \
   --template "$template" --output-dir "$work" >/dev/null || { echo "FAIL: cannot build the flasher"; exit 1; }
 flash_command='^3B 05 01 00 00 00 00 00 00 (80|A0) 00 00 in 16$'
 notice='odflash: interrupt received; the update is finishing safely and odflash will stop when the drive is safe'
@@ -19,7 +26,7 @@ notice='odflash: interrupt received; the update is finishing safely and odflash 
 # Waits until FILE has a line matching the pattern while the program runs.
 wait_for() {
   local file=$1 pattern=$2
-  for _ in $(seq 600); do
+  for _ in $(seq 2000); do
     grep -qE "$pattern" "$file" 2>/dev/null && return 0
     kill -0 "$pid" 2>/dev/null || return 1
     sleep 0.01
@@ -37,10 +44,14 @@ cases=(
 )
 for entry in "${cases[@]}"; do
   IFS='|' read -r name signal times where pattern polls code flashed <<<"$entry"
+  if [ -n "$runner" ]; then
+    [ "$signal" = INT ] || continue
+    code=58
+  fi
   log=$work/$name.log out=$work/$name.out err=$work/$name.err
   printf '%s\n' "[Drive0]" "Vendor=ODSIM" "Product=CDRW 48X24" "Revision=1.00" "FlashId=BFB60000" \
     "BecomingReadyPolls=$polls" "Medium=1" "LatencyMicroseconds=20000" "Log=$log" >"$work/$name.ini"
-  "$odflash" flash "$work/1.10.EXE" --sim "$work/$name.ini" --yes >"$out" 2>"$err" </dev/null &
+  $runner "$odflash" flash "$work/1.10.EXE" --sim "$work/$name.ini" --yes >"$out" 2>"$err" </dev/null &
   pid=$!
   if [ "$where" = out ]; then watched=$out; else watched=$log; fi
   wait_for "$watched" "$pattern" || fail "$name: the program ended or stalled before /$pattern/"
@@ -51,6 +62,7 @@ for entry in "${cases[@]}"; do
   wait "$pid"
   got=$?
   pid=
+  sed -i 's/\r$//' "$out" "$err" "$log" # a Windows program's line ends
   [ "$got" = "$code" ] || fail "$name: exit $got, expected $code"
   if [ "$flashed" = yes ]; then
     [ "$(grep -cE "$flash_command" "$log")" = 1 ] || fail "$name: expected one Flash command"
