@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
 #include <csignal>
 #include <cstdint>
@@ -20,7 +21,7 @@ namespace {
 constexpr int kHeldSignals[] = {SIGINT, SIGTERM, SIGHUP, SIGQUIT};
 
 // Set once per guard before the handlers are installed; read by them.
-bool noticeOnNewLine = false;
+std::atomic<bool> noticeOnNewLine{false};
 
 void WriteToStandardError(const char* text, std::size_t length) {
   if (::write(STDERR_FILENO, text, length) < 0) return; // nowhere left to tell
