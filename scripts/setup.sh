@@ -9,6 +9,8 @@ packages=(
   build-essential cmake ninja-build pkg-config git
   libgtest-dev libgmock-dev googletest libbenchmark-dev
   libcli11-dev nlohmann-json3-dev
+  # the update guard's logind inhibitor lock (sd-bus)
+  libsystemd-dev
   # peak memory figure of the build benchmark (/usr/bin/time)
   time
   # Windows builds (MinGW-w64) and their tests under Wine, driven under Xvfb

@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <iostream>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -29,6 +30,7 @@
 #include "flash/FlashProcedure.h"
 #include "flash/UpdateQuestion.h"
 #include "sys/Messages.h"
+#include "sys/UpdateGuard.h"
 
 namespace cli {
 namespace {
@@ -81,6 +83,9 @@ public:
     progressLineOpen_ = interactive_;
   }
   void EnterPhase(flash::FlashPhase phase) override {
+    // From the answered question on, Ctrl+C, a closed terminal or a kill waits for the drive;
+    // at the question itself it still ends the program at once.
+    if (phase == flash::FlashPhase::ReadyWait && !guard_) guard_.emplace("odflash");
     EndProgressLine();
     phase_ = phase;
     shownPercent_ = -1;
@@ -130,6 +135,7 @@ private:
 
   const FlashOptions& options_;
   bool interactive_;
+  std::optional<sys::UpdateGuard> guard_;
   std::string status_;
   flash::FlashPhase phase_ = flash::FlashPhase::ReadyWait;
   std::uint32_t minimum_ = 0, maximum_ = 0;
@@ -241,6 +247,9 @@ int Report(flash::FlashOutcome outcome, const flash::FlashProcedure& procedure) 
   case FlashOutcome::FlashFailed:
     PrintError("the drive did not commit the image to its flash");
     return kExitFlashFailed;
+  case FlashOutcome::Interrupted:
+    PrintError("interrupted; nothing was written to the drive");
+    return kExitFailure; // the held interrupt's own code replaces it
   }
   return kExitFailure;
 }
@@ -279,10 +288,12 @@ int RunFlash(const FlashOptions& options) {
   TerminalSink sink(options, ODFLASH_ISATTY(ODFLASH_FILENO(stdout)) != 0);
   flash::FlashProcedure procedure(sink);
   const flash::FlashOutcome outcome = procedure.Run(*target, request);
-  const int code = Report(outcome, procedure);
+  int code = Report(outcome, procedure);
   if (code == kExitDriveCommand || code == kExitFlashFailed)
     PrintError("the drive's answer to the last command: " + drive::DescribeOutcome(target->LastOutcome()));
   drive::CDDrive::SetBuffer(nullptr, 0);
+  // An interrupt held during the run ends the program as the interrupt would have.
+  if (const int interrupted = sys::HeldRequestExitCode(); interrupted != 0) code = interrupted;
   return code;
 }
 

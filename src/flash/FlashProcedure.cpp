@@ -8,6 +8,7 @@
 #include "flash/CommandBlocks.h"
 #include "flash/UpdateQuestion.h"
 #include "flash/VendorCommands.h"
+#include "sys/UpdateGuard.h"
 
 namespace flash {
 namespace {
@@ -58,6 +59,7 @@ FlashOutcome FlashProcedure::Run(drive::CDDrive& drive, const FlashRequest& requ
 
   sink_.EnterPhase(FlashPhase::ReadyWait);
   if (!WaitUntilReady(drive)) {
+    if (sys::StopRequested()) return FlashOutcome::Interrupted;
     sink_.ShowMessage(Text(kMessageNotReady), sys::MessageKind::Plain);
     return FlashOutcome::NotReady;
   }
@@ -73,18 +75,21 @@ FlashOutcome FlashProcedure::Run(drive::CDDrive& drive, const FlashRequest& requ
 }
 
 bool FlashProcedure::WaitUntilReady(drive::CDDrive& drive) {
-  Send(drive, StartStopUnitBlock(true));
+  // Nothing is written yet: an interrupt stops the wait between any two commands.
+  auto sendUnlessStopped = [&drive](const CommandBlock& block) {
+    if (sys::StopRequested()) return false;
+    Send(drive, block);
+    return true;
+  };
+  if (!sendUnlessStopped(StartStopUnitBlock(true))) return false;
   bool becomingReady = true;
   for (unsigned poll = 0; poll < kReadyPolls && becomingReady; ++poll) {
     sleeper_.SleepMilliseconds(kReadyPollMilliseconds);
-    Send(drive, TestUnitReadyBlock());
-    Send(drive, StopPlayScanBlock());
+    if (!sendUnlessStopped(TestUnitReadyBlock()) || !sendUnlessStopped(StopPlayScanBlock())) return false;
     becomingReady = drive.SenseMatches(0x02, 0x04, 0x01);
   }
   if (becomingReady) return false;
-  Send(drive, StopPlayScanBlock());
-  Send(drive, StartStopUnitBlock(false));
-  return true;
+  return sendUnlessStopped(StopPlayScanBlock()) && sendUnlessStopped(StartStopUnitBlock(false));
 }
 
 FlashOutcome FlashProcedure::Fail(std::string_view suffix, FlashOutcome outcome) {
@@ -94,6 +99,7 @@ FlashOutcome FlashProcedure::Fail(std::string_view suffix, FlashOutcome outcome)
 
 FlashOutcome FlashProcedure::Transfer(drive::CDDrive& drive, const FlashRequest& request) {
   VendorCommands commands(drive, sink_);
+  if (sys::StopRequested()) return FlashOutcome::Interrupted;
 
   if (request.kind != ImageKind::Plain) {
     sink_.EnterPhase(FlashPhase::Profile);
@@ -108,6 +114,8 @@ FlashOutcome FlashProcedure::Transfer(drive::CDDrive& drive, const FlashRequest&
           sys::MessageKind::Error);
       return Fail(kSuffixFail, FlashOutcome::Refused);
     }
+    // From the first command that changes the drive's memory on, an interrupt waits for the end.
+    if (!sys::EnterCriticalPhase()) return FlashOutcome::Interrupted;
     if (!commands.SetupFlashProfile(request.kind, chunkBuffer_, profile_)) {
       return Fail(kSuffixFail, FlashOutcome::ProfileFailed);
     }
@@ -116,6 +124,7 @@ FlashOutcome FlashProcedure::Transfer(drive::CDDrive& drive, const FlashRequest&
 
   sink_.EnterPhase(FlashPhase::Upload);
   sink_.SetStatus(Text(kStatusWriteImage));
+  if (!sys::EnterCriticalPhase()) return FlashOutcome::Interrupted;
   if (!UploadImage(commands, request.image)) return Fail(kSuffixFail, FlashOutcome::UploadFailed);
 
   if (request.kind == ImageKind::CdRwNewFormat) {

@@ -74,6 +74,7 @@ enum class FlashOutcome {
   ReadBackFailed,     // a Read Buffer of the image
   CompareFailed,      // the image read back differs from the one sent
   FlashFailed,        // the Flash command
+  Interrupted,        // stopped by an interrupt before anything was written to the drive
 };
 
 // The first difference found by the read-back comparison.

@@ -2,6 +2,8 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <csignal>
+#include <functional>
 #include <memory>
 
 #include "drive/Cddrives.h"
@@ -10,6 +12,7 @@
 #include "flash/FlashProcedure.h"
 #include "sim/EmulatedDrive.h"
 #include "sim/ImageRevision.h"
+#include "sys/UpdateGuard.h"
 
 namespace {
 
@@ -65,6 +68,9 @@ public:
     events.push_back("range " + std::to_string(low) + " " + std::to_string(high) + " " + std::to_string(step));
   }
   void SetProgressPosition(std::uint32_t position) override { positions.push_back(position); }
+  void EnterPhase(flash::FlashPhase phase) override {
+    if (onPhase) onPhase(phase);
+  }
   void ShowMessage(const std::string& text, sys::MessageKind kind) override {
     messages.push_back(text);
     messageKinds.push_back(kind);
@@ -80,6 +86,7 @@ public:
   void DriveRefreshed(const std::string& identity) override { events.push_back("refreshed " + identity); }
 
   std::vector<bool> answers{true, false}; // update Yes, restart No
+  std::function<void(flash::FlashPhase)> onPhase;
   std::string status;
   Lines events, messages;
   std::vector<std::uint32_t> positions;
@@ -88,8 +95,12 @@ public:
 
 class CountingSleeper : public sys::Sleeper {
 public:
-  void SleepMilliseconds(unsigned milliseconds) override { sleeps.push_back(milliseconds); }
+  void SleepMilliseconds(unsigned milliseconds) override {
+    sleeps.push_back(milliseconds);
+    if (onSleep) onSleep(sleeps.size());
+  }
   std::vector<unsigned> sleeps;
+  std::function<void(std::size_t count)> onSleep;
 };
 
 class ScriptedRestarter : public sys::Restarter {
@@ -455,6 +466,55 @@ TEST(MakeFlashRequest, JudgesTheKindByTheImagesOwnBytes) {
   EXPECT_EQ(request.image.size(), 3u);
   EXPECT_EQ(request.kind, ImageKind::Plain);
 }
+
+
+#ifndef _WIN32
+struct InterruptCase {
+  std::string name;
+  int signalNumber;
+  int atSleep;                 // raised during this ready-wait sleep (1-based); 0: not there
+  flash::FlashPhase atPhase;   // else on entering this phase (ReadyWait: before the first command)
+  FlashOutcome outcome;
+  std::size_t commandsSent;    // Interrupted: how much of the ready wait was sent
+};
+
+class Interrupts : public FlashTest, public testing::WithParamInterface<InterruptCase> {};
+
+// A real signal, caught by the guard: before the first write the run stops between commands
+// with nothing written; from the first write on the update goes through to the end.
+TEST_P(Interrupts, StopTheRunBeforeTheFirstWriteAndWaitForTheDriveAfterIt) {
+  const InterruptCase& c = GetParam();
+  config.BecomingReadyPolls = 3;
+  config.FlashId[0] = 0xDA;
+  config.FlashId[1] = 0xC8;
+  const sys::UpdateGuard guard("flash_tests");
+  sleeper.onSleep = [&](std::size_t count) {
+    if (static_cast<int>(count) == c.atSleep) std::raise(c.signalNumber);
+  };
+  sink.onPhase = [&](flash::FlashPhase phase) {
+    if (c.atSleep == 0 && phase == c.atPhase) std::raise(c.signalNumber);
+  };
+  EXPECT_EQ(Run(MakeImage(ImageKind::CdRwNewFormat, 2 * kChunk), ImageKind::CdRwNewFormat), c.outcome);
+  EXPECT_EQ(sys::HeldRequestExitCode(), 128 + c.signalNumber);
+  if (c.outcome == FlashOutcome::Interrupted) {
+    const Lines wait = ReadyWaitLines(4);
+    EXPECT_EQ(Commands(), Lines(wait.begin(), wait.begin() + static_cast<std::ptrdiff_t>(c.commandsSent)));
+    EXPECT_THAT(sink.messages, IsEmpty());
+  } else {
+    EXPECT_EQ(Emulated().CommitCount(), 1u);
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Signals, Interrupts,
+    testing::Values(InterruptCase{"BeforeTheFirstCommand", SIGINT, 0, flash::FlashPhase::ReadyWait, FlashOutcome::Interrupted, 0},
+                    InterruptCase{"DuringTheReadyWait", SIGTERM, 2, {}, FlashOutcome::Interrupted, 3},
+                    InterruptCase{"OnTheLastReadyPoll", SIGHUP, 4, {}, FlashOutcome::Interrupted, 7},
+                    // The profile's caption is shown before its first command, which is the first write.
+                    InterruptCase{"AtTheProfileCaption", SIGINT, 0, flash::FlashPhase::Profile, FlashOutcome::Interrupted, 11},
+                    InterruptCase{"DuringTheUpload", SIGQUIT, 0, flash::FlashPhase::Upload, FlashOutcome::Flashed, 0}),
+    [](const auto& testCase) { return testCase.param.name; });
+#endif
 
 TEST_F(FlashTest, AnEmptyImageIsRefusedBeforeTheQuestion) {
   EXPECT_EQ(Run({}, ImageKind::Plain), FlashOutcome::Refused);

@@ -117,6 +117,29 @@ reads=$(grep -c '^3C .* in 16384$' "$log" || true)
 [ "$(tail -1 "$log" | cut -c1-2)" = 12 ] || e2e_fail "the run did not end with the fresh INQUIRY"
 echo "ok: the window flashed the emulated drive"
 
+# Ctrl+C during a slowed flash: the update goes through to the Flash command and the fresh
+# INQUIRY, then the window ends with the shell's code for SIGINT.
+slowLog="$WORK/slow.log"
+sed "s#^\[Drive0\]\$#[Drive0]\nLog=$slowLog\nLatencyMicroseconds=20000#" "$driveIni" >"$WORK/slow.ini"
+(cd "$WORK/builder" && ODFLASH_SIM="$WORK/slow.ini" exec ./1.10.EXE) >"$WORK/program.out" 2>&1 &
+APP_PID=$!
+answer "$(e2e_window Warning)" Return
+window=$(e2e_window "ODSIM Flash Utility V1.0A for CDRW 48X24")
+click_at "$window" $buttonX $buttonY
+answer "$(e2e_window Confirm)" Return
+for _ in $(seq 300); do
+  grep -q '^3B ' "$slowLog" 2>/dev/null && break
+  sleep 0.05
+done
+kill -INT "$APP_PID"
+answer "$(e2e_window Confirm)" n # the restart question still ends the run
+e2e_expect_exit 130
+grep -qE '^3B 05 01 00 00 00 00 00 00 (80|A0) 00 00 in 16$' "$slowLog" || e2e_fail "SIGINT: no Flash command"
+[ "$(tail -1 "$slowLog" | cut -c1-2)" = 12 ] || e2e_fail "SIGINT: the run did not end with the fresh INQUIRY"
+grep -qF "odflash: interrupt received; the update is finishing safely" "$WORK/program.out" ||
+  e2e_fail "SIGINT: the terminal was not told"
+echo "ok: Ctrl+C during a flash waits for the drive and ends the window with 130"
+
 # Start-up that ends: declining the update, or no drive that the firmware fits. The program
 # shows no window and ends with exit code 0.
 printf '[Drive0]\nVendor=OTHERCO\nProduct=CD-ROM 52X\nRevision=9.99\n' >"$WORK/unfit.ini"

@@ -19,14 +19,11 @@
 #include <thread>
 
 #include "app/TFlashForm.h"
-#include "gui/qt/InterruptGuard.h"
 #include "gui/qt/QtMessageBox.h"
-#include "gui/qt/SleepInhibitor.h"
+#include "sys/UpdateGuard.h"
 
 namespace gui {
 namespace {
-
-constexpr const char* kInhibitReason = "A drive's firmware is being updated";
 
 const app::ControlLayout& LayoutOf(app::Control control) {
   for (const auto& layout : app::kFormLayout) {
@@ -407,10 +404,8 @@ void QtFormView::Close() {
 }
 
 void QtFormView::RunLongOperation(const std::function<void()>& work) {
-  // Keep the machine awake: a sleep in the middle of a flash would leave the drive half-written.
-  const SleepInhibitor inhibitor(kInhibitReason);
-  // Nor may Ctrl+C or a closed terminal end the process half-way.
-  const InterruptGuard interrupts;
+  // Neither a sleep, a shutdown, Ctrl+C nor a closed terminal may end a flash half-way.
+  const sys::UpdateGuard guard(app::kApplicationTitle);
   ++longOperations_;
   std::atomic<bool> finished{false};
   std::exception_ptr failure;
@@ -434,7 +429,7 @@ void QtFormView::RunLongOperation(const std::function<void()>& work) {
   --longOperations_;
   // A termination signal held off during the operation ends the program now that it is over,
   // with the shell's exit code for that signal.
-  if (const int held = InterruptGuard::HeldSignal(); held != 0 && !quitRequested_) EndEventLoop(128 + held);
+  if (const int held = sys::HeldRequestExitCode(); held != 0 && !quitRequested_) EndEventLoop(held);
   if (quitRequested_) EndEventLoop(exitCode_);
   if (failure) std::rethrow_exception(failure);
 }

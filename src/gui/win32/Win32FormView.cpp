@@ -8,6 +8,7 @@
 #include <thread>
 
 #include "app/TFlashForm.h"
+#include "sys/UpdateGuard.h"
 
 namespace sys {
 // The platform's own message box (sys/MessagesWin32.cpp): kinds, titles and icons in one place.
@@ -437,8 +438,8 @@ void Win32FormView::Close() {
 }
 
 void Win32FormView::RunLongOperation(const std::function<void()>& work) {
-  // Keep the machine awake: a sleep in the middle of a flash would leave the drive half-written.
-  SetThreadExecutionState(ES_CONTINUOUS | ES_SYSTEM_REQUIRED);
+  // Neither a sleep nor a console's Ctrl+C or close may end a flash half-way.
+  const sys::UpdateGuard guard(app::kApplicationTitle);
   HANDLE finished = CreateEventA(nullptr, TRUE, FALSE, nullptr);
   std::exception_ptr failure;
   std::thread worker([&] {
@@ -474,8 +475,12 @@ void Win32FormView::RunLongOperation(const std::function<void()>& work) {
   CloseHandle(finished);
   // Whatever the worker posted last is shown before the handler goes on.
   while (PeekMessageA(&message, window_, kRunAction, kRunAction, PM_REMOVE)) DispatchMessageA(&message);
+  // A console event held off during the operation ends the program now that it is over.
+  if (const int held = sys::HeldRequestExitCode(); held != 0 && !quit && !quitRequested_) {
+    quitRequested_ = true;
+    PostQuitMessage(held);
+  }
   if (quit) PostQuitMessage(static_cast<int>(quitCode));
-  SetThreadExecutionState(ES_CONTINUOUS);
   if (failure) std::rethrow_exception(failure);
 }
 
