@@ -26,7 +26,7 @@ std::vector<Registration>& Registry() {
 constexpr const char* kExitCodeHelp =
     "Exit codes: 0 success, 1 failure (bad file, I/O error, refused build), 2 usage error,\n"
     "3 no eligible drive, 4 update declined, 5 drive command failed,\n"
-    "6 verification mismatch, 7 flash failed.";
+    "6 verification mismatch, 7 flash failed, 8 drive in use by another program or update.";
 
 // The drive layer's own messages (sense reports, a missing ASPI library) go to standard
 // error: a command line must never stop on a message box. Questions are answered No.
