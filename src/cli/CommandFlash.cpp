@@ -175,7 +175,7 @@ drive::CDDrive* ChooseDrive(const drive::CDDrives& drives, const builder::Payloa
     exitCode = RefuseDriveInUse(options.drive, drive::kRefusedBeingUpdated);
     return nullptr;
   }
-  if (eligible.empty() && options.drive.empty() && !busy.empty()) {
+  if (!busy.empty() && (drives.Count() == 0 || (options.drive.empty() && eligible.empty()))) {
     exitCode = RefuseBusyDrives(drives);
     return nullptr;
   }

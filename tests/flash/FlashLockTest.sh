@@ -59,7 +59,7 @@ grep -qx "odflash: cannot update drive sim:Drive0: it is being updated by anothe
 cmp -s "$work/solo.log" "$work/held.log" || { fail "held: the second run sent commands"; diff "$work/solo.log" "$work/held.log" | head; }
 
 # Started together: whichever wins, one update and one refusal, and one Flash command.
-drives race 20000
+drives race 40000
 flash race a
 flash race b
 finish a b
