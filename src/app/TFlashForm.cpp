@@ -23,6 +23,12 @@ constexpr const char* kCloseRefused =
     "Closing the window now could leave the drive without working firmware.\n"
     "Please wait until the update has finished.";
 
+// The drive's update lock was refused: refusal says why ("it is being updated by ...").
+std::string DriveInUseText(const drive::CDDrive& drive, const std::string& refusal) {
+  return "The drive " + drive.IdentityText + " cannot be updated now: " + refusal +
+         ".\nNothing was sent to it.";
+}
+
 std::string ConfirmationText(const builder::PayloadTexts& texts) {
   std::string text = "\nWARNING:\n";
   if (texts.AnyFirmware) {
@@ -357,6 +363,14 @@ void TFlashForm::FlashSelectedDrive() {
                  : dvdRom_      ? builder::ImageKind::DvdRom
                                 : builder::ImageKind::Plain;
   request.image = request.image.first(std::min<std::size_t>(request.image.size(), imageLength_));
+
+  // Held until the run ends: no other odflash process may update or even probe the drive.
+  std::string refusal;
+  const std::unique_ptr<drive::UpdateLock> updateLock = selectedDrive_->LockForUpdate(refusal);
+  if (!updateLock) {
+    view_.Show(DriveInUseText(*selectedDrive_, refusal), sys::MessageKind::Error, sys::MessageButtons::Ok);
+    return;
+  }
 
   // The run goes on a worker while the window keeps painting; until it ends the inputs are
   // off and the window refuses to close.

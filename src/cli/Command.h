@@ -21,6 +21,7 @@ enum ExitCode : int {
   kExitDriveCommand = 5,    // a drive command failed
   kExitVerifyMismatch = 6,  // read-back differs from what was written
   kExitFlashFailed = 7,     // the drive did not commit the image
+  kExitDriveInUse = 8,      // the drive is mounted, held by another program, or being updated
 };
 
 // Called with the subcommand's CLI11 object to declare its options; returns the action that

@@ -147,9 +147,25 @@ std::string DriveLine(int index, const drive::CDDrive& drive) {
   return "  " + std::to_string(index) + ": " + drive.IdentityText + "  (" + drive.DevicePath() + ")";
 }
 
-// Picks the drive to update: the one named by --drive, else the only eligible one.
+// A drive that another odflash process or another program holds; name: its identity and device
+// path, or the device path alone of a drive that enumeration left alone.
+int RefuseDriveInUse(const std::string& name, const std::string& refusal) {
+  PrintError("cannot update drive " + name + ": " + refusal + "; nothing was sent to it");
+  return kExitDriveInUse;
+}
+
+// The drives that enumeration left alone because they are being updated; kExitDriveInUse.
+int RefuseBusyDrives(const drive::CDDrives& drives) {
+  for (const std::string& path : drives.BusyDevicePaths()) RefuseDriveInUse(path, drive::kRefusedBeingUpdated);
+  return kExitDriveInUse;
+}
+
+// Picks the drive to update: the one named by --drive, else the only eligible one. A drive being
+// updated by another odflash process was not probed: when it is the one wanted, or no listed
+// drive fits, the answer is kExitDriveInUse.
 drive::CDDrive* ChooseDrive(const drive::CDDrives& drives, const builder::PayloadTexts& texts,
                             const FlashOptions& options, int& exitCode) {
+  const std::vector<std::string>& busy = drives.BusyDevicePaths();
   std::vector<int> eligible;
   std::string listing;
   for (int i = 0; i < drives.Count(); ++i) {
@@ -161,6 +177,14 @@ drive::CDDrive* ChooseDrive(const drive::CDDrives& drives, const builder::Payloa
   }
   const std::string wanted = "a " + texts.InquiryId + " drive with firmware " + texts.FirmwareLow +
                              " to " + texts.FirmwareHigh;
+  if (!options.drive.empty() && std::find(busy.begin(), busy.end(), options.drive) != busy.end()) {
+    exitCode = RefuseDriveInUse(options.drive, drive::kRefusedBeingUpdated);
+    return nullptr;
+  }
+  if (!busy.empty() && (drives.Count() == 0 || (options.drive.empty() && eligible.empty()))) {
+    exitCode = RefuseBusyDrives(drives);
+    return nullptr;
+  }
   if (drives.Count() == 0) {
     PrintError("no optical drive found");
     exitCode = kExitNoEligibleDrive;
@@ -275,6 +299,10 @@ int RunFlash(const FlashOptions& options) {
   int exitCode = kExitSuccess;
   drive::CDDrive* target = ChooseDrive(drives, texts, options, exitCode);
   if (target == nullptr) return exitCode;
+  // Held until the run ends: no other odflash process may update or even probe the drive.
+  std::string refusal;
+  const std::unique_ptr<drive::UpdateLock> updateLock = target->LockForUpdate(refusal);
+  if (!updateLock) return RefuseDriveInUse(target->IdentityText + " (" + target->DevicePath() + ")", refusal);
   std::printf("Drive:    %s (%s)\nFirmware: %s %s, revision %s, %u bytes\n", target->IdentityText.c_str(),
               target->DevicePath().c_str(), texts.VendorName.c_str(), texts.ModelName.c_str(),
               block.NewRevision().c_str(), static_cast<unsigned>(block.ImageLength()));

@@ -48,12 +48,14 @@ int Scan(const std::string& simFile, bool json) {
   if (json) {
     nlohmann::json list = nlohmann::json::array();
     for (int i = 0; i < drives.Count(); ++i) list.push_back(DriveJson(*drives.Drive(i)));
-    const nlohmann::json result = {
-        {"transport", transport}, {"emulated", drive::IsEmulatedTransport()}, {"drives", list}};
+    const nlohmann::json result = {{"transport", transport},
+                                   {"emulated", drive::IsEmulatedTransport()},
+                                   {"drives", list},
+                                   {"busy", drives.BusyDevicePaths()}};
     std::printf("%s\n", result.dump(2, ' ', false, nlohmann::json::error_handler_t::replace).c_str());
     return kExitSuccess;
   }
-  if (drives.Count() == 0) {
+  if (drives.Count() == 0 && drives.BusyDevicePaths().empty()) {
     std::fprintf(stderr, "No optical drive found (%s transport).\n", transport);
     return kExitSuccess;
   }
@@ -61,6 +63,9 @@ int Scan(const std::string& simFile, bool json) {
     const drive::CDDrive& drive = *drives.Drive(i);
     std::printf("%-12s %s\n", drive.DevicePath().c_str(), drive.IdentityText.c_str());
   }
+  // Not probed: an INQUIRY could disturb the update.
+  for (const std::string& path : drives.BusyDevicePaths())
+    std::printf("%-12s (busy: %s)\n", path.c_str(), drive::kRefusedBeingUpdated);
   return kExitSuccess;
 }
 

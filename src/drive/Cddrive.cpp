@@ -57,6 +57,13 @@ void CDDrive::Construct(const DriveAddress& address) {
   Adapter = address.Adapter;
   Target = address.Target;
   Lun = address.Lun;
+  if (CurrentTransport().IsLockedForUpdate(address_)) {
+    // Being updated elsewhere: even an INQUIRY could time out on a drive that is programming its
+    // flash, and the host's recovery would reset it.
+    lockedElsewhere_ = true;
+    state.LastResult = kResultOpenFailed;
+    return;
+  }
   if (Open()) {
     state.LastResult = kResultOpened;
     ++state.OpenCount;
@@ -73,6 +80,10 @@ CDDrive::~CDDrive() {
     channel_.reset();
     if (State().OpenCount > 0) --State().OpenCount;
   }
+}
+
+std::unique_ptr<UpdateLock> CDDrive::LockForUpdate(std::string& refusal) const {
+  return CurrentTransport().LockForUpdate(address_, refusal);
 }
 
 bool CDDrive::Open() {

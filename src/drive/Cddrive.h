@@ -58,6 +58,13 @@ public:
   const std::string& DevicePath() const { return address_.DevicePath; }
   // True when construction opened and identified the drive (it then counts in OpenCount).
   bool IsOpen() const { return counted_; }
+  // True when construction left the drive alone, unopened, because another holder had it
+  // locked for update.
+  bool LockedForUpdateElsewhere() const { return lockedElsewhere_; }
+  // Takes the drive's update lock before an update; null with refusal set (why, as a phrase
+  // such as kRefusedBeingUpdated) when another odflash process or another program holds the
+  // drive. Sends nothing to the drive.
+  std::unique_ptr<UpdateLock> LockForUpdate(std::string& refusal) const;
 
   // Transport state operations (process-wide).
   static void SetTimeout(std::uint16_t seconds);
@@ -89,6 +96,7 @@ private:
   std::unique_ptr<DeviceChannel> channel_;
   CommandOutcome lastOutcome_;
   bool counted_ = false;
+  bool lockedElsewhere_ = false;
   // The 28-character identity field ("%28.28s" of INQUIRY bytes 8 to 35) of the last
   // successful INQUIRY; empty when the last INQUIRY failed.
   std::string identityField_;

@@ -11,6 +11,8 @@ CDDrives::CDDrives() {
       drives_[currentIndex_] = std::move(probe);
       ++currentIndex_;
       ++count_;
+    } else if (probe->LockedForUpdateElsewhere()) {
+      busyDevicePaths_.push_back(candidate.DevicePath);
     }
   }
   if (count_ > 0) Select(0);

@@ -5,6 +5,8 @@
 #include <array>
 #include <cstdint>
 #include <memory>
+#include <string>
+#include <vector>
 
 #include "drive/Cddrive.h"
 
@@ -16,6 +18,7 @@ public:
 
   // Probes every candidate of the transport, keeps the drives that opened and answered INQUIRY
   // (at most kSlotCount: probing stops when the list is full) and selects the first one.
+  // Candidates locked for update by another holder are not probed at all.
   CDDrives();
   // Releases the listed drives, last to first.
   ~CDDrives();
@@ -32,12 +35,16 @@ public:
   std::int32_t CurrentIndex() const { return currentIndex_; }
   // The drive at an index below Count(), null otherwise.
   CDDrive* Drive(int index) const;
+  // The device paths of the candidates left alone because they were locked for update
+  // (kRefusedBeingUpdated), in probe order; they are not in the list.
+  const std::vector<std::string>& BusyDevicePaths() const { return busyDevicePaths_; }
 
 private:
   std::uint8_t count_ = 0;
   std::int32_t currentIndex_ = 0;
   std::array<std::unique_ptr<CDDrive>, kSlotCount> drives_;
   CDDrive* current_ = nullptr;
+  std::vector<std::string> busyDevicePaths_;
 };
 
 } // namespace drive

@@ -2,8 +2,35 @@
 
 #include "drive/Platform.h"
 #include "sim/EmulatedDrive.h"
+#include "sys/FileLock.h"
 
 namespace drive {
+namespace {
+
+// Drive i locks byte kDriveLockOffset + i of its INI file: far past the text, because Windows
+// range locks are mandatory and would otherwise stop other processes from reading the file.
+constexpr std::uint64_t kDriveLockOffset = 0x40000000;
+
+std::size_t DriveIndex(const DriveAddress& address) {
+  return std::size_t{address.Adapter} * 2 + address.Target;
+}
+
+// The address as the in-process lock knows it, however the caller spelled it.
+DriveAddress LockAddress(const DriveAddress& address) {
+  DriveAddress named;
+  named.DevicePath = "sim:Drive" + std::to_string(DriveIndex(address));
+  return named;
+}
+
+class EmulatedUpdateLock final : public UpdateLock {
+public:
+  explicit EmulatedUpdateLock(std::unique_ptr<sys::FileByteLock> lock) : lock_(std::move(lock)) {}
+
+private:
+  std::unique_ptr<sys::FileByteLock> lock_;
+};
+
+} // namespace
 
 class EmulatedChannel : public DeviceChannel {
 public:
@@ -42,12 +69,12 @@ private:
   sim::EmulatedDrive* drive_;
 };
 
-EmulatedTransport::EmulatedTransport(std::shared_ptr<sim::SimMachine> machine)
-    : machine_(std::move(machine)) {}
+EmulatedTransport::EmulatedTransport(std::shared_ptr<sim::SimMachine> machine, std::string driveFile)
+    : machine_(std::move(machine)), driveFile_(std::move(driveFile)) {}
 
 std::unique_ptr<DeviceChannel> EmulatedTransport::Open(const DriveAddress& address) {
   // No drive at the address: the channel fails every command, as an empty ASPI position does.
-  const std::size_t index = std::size_t{address.Adapter} * 2 + address.Target;
+  const std::size_t index = DriveIndex(address);
   sim::EmulatedDrive* drive =
       address.Target < 2 && address.Lun == 0 && index < machine_->Count() ? &machine_->Drive(index)
                                                                            : nullptr;
@@ -65,6 +92,26 @@ std::vector<DriveAddress> EmulatedTransport::Candidates() {
     candidates.push_back(address);
   }
   return candidates;
+}
+
+std::unique_ptr<UpdateLock> EmulatedTransport::LockForUpdate(const DriveAddress& address,
+                                                             std::string& refusal) {
+  if (!driveFile_.empty()) {
+    bool heldElsewhere = false;
+    auto lock = sys::FileByteLock::TryLock(driveFile_, kDriveLockOffset + DriveIndex(address), heldElsewhere);
+    if (lock) return std::make_unique<EmulatedUpdateLock>(std::move(lock));
+    if (heldElsewhere) {
+      refusal = kRefusedBeingUpdated;
+      return nullptr;
+    }
+  }
+  return Transport::LockForUpdate(LockAddress(address), refusal);
+}
+
+bool EmulatedTransport::IsLockedForUpdate(const DriveAddress& address) {
+  if (!driveFile_.empty() && sys::FileByteLock::IsLocked(driveFile_, kDriveLockOffset + DriveIndex(address)))
+    return true;
+  return Transport::IsLockedForUpdate(LockAddress(address));
 }
 
 std::optional<std::string> EmulatedTransport::SystemErrorText(std::uint32_t code) {

@@ -1,8 +1,14 @@
 #pragma once
 // The transport to emulated drives in this process. Drive i sits at adapter i / 2, target i % 2,
 // lun 0 (the ASPI positions), with the letter its configuration gives (a space by default).
+//
+// The update lock of drive i is a lock on one byte of the drive INI file the machine was loaded
+// from, so that processes emulating the same file exclude each other as they would on one real
+// drive. A machine built in memory (or a file this process may not lock) locks within the
+// process only.
 
 #include <memory>
+#include <string>
 
 #include "drive/Transport.h"
 
@@ -14,19 +20,24 @@ namespace drive {
 
 class EmulatedTransport : public Transport {
 public:
-  explicit EmulatedTransport(std::shared_ptr<sim::SimMachine> machine);
+  // driveFile: the drive INI file the machine was loaded from; empty for a machine built in
+  // memory.
+  explicit EmulatedTransport(std::shared_ptr<sim::SimMachine> machine, std::string driveFile = {});
   TransportKind Kind() const override { return TransportKind::Emulated; }
   std::uint8_t SetUp() override { return kResultOpened; }
   std::unique_ptr<DeviceChannel> Open(const DriveAddress& address) override;
   std::vector<DriveAddress> Candidates() override;
   std::uint32_t LastSystemError() override { return lastError_; }
   std::optional<std::string> SystemErrorText(std::uint32_t code) override;
+  std::unique_ptr<UpdateLock> LockForUpdate(const DriveAddress& address, std::string& refusal) override;
+  bool IsLockedForUpdate(const DriveAddress& address) override;
 
   const std::shared_ptr<sim::SimMachine>& Machine() const { return machine_; }
 
 private:
   friend class EmulatedChannel;
   std::shared_ptr<sim::SimMachine> machine_;
+  std::string driveFile_;
   std::uint32_t lastError_ = 0;
 };
 

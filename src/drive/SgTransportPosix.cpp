@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <scsi/sg.h>
+#include <sys/file.h>
 #include <sys/ioctl.h>
 #include <unistd.h>
 
@@ -73,12 +74,37 @@ DriveAddress ToAddress(const SysfsDrive& drive) {
   return address;
 }
 
+// Both descriptors of a held drive: the flock()ed one that other odflash processes test, and the
+// exclusive open that keeps the disc from being mounted meanwhile.
+class SgUpdateLock final : public UpdateLock {
+public:
+  SgUpdateLock(int flockFd, int exclusiveFd) : flockFd_(flockFd), exclusiveFd_(exclusiveFd) {}
+  ~SgUpdateLock() override {
+    ::close(exclusiveFd_);
+    ::close(flockFd_);
+  }
+
+private:
+  int flockFd_;
+  int exclusiveFd_;
+};
+
+// O_NONBLOCK: a tray without a disc must not fail the open.
+int OpenForLock(const std::string& path, int extraFlags) {
+  return ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | extraFlags);
+}
+
+// "it cannot be opened: No such file or directory" and the like.
+std::string SystemRefusal(const char* what, int code) {
+  return std::string("it cannot be ") + what + ": " + std::strerror(code);
+}
+
 } // namespace
 
 SgTransport::SgTransport(std::string sysfsRoot, std::string devRoot)
     : sysfsRoot_(std::move(sysfsRoot)), devRoot_(std::move(devRoot)) {}
 
-std::unique_ptr<DeviceChannel> SgTransport::Open(const DriveAddress& address) {
+std::string SgTransport::DevicePathOf(const DriveAddress& address) {
   std::string path = address.DevicePath;
   if (path.empty()) {
     // Addressed by numbers only: find the device with that host, target and lun.
@@ -86,6 +112,11 @@ std::unique_ptr<DeviceChannel> SgTransport::Open(const DriveAddress& address) {
       if (drive.Host == address.Adapter && drive.Target == address.Target && drive.Lun == address.Lun)
         path = drive.DevicePath;
   }
+  return path;
+}
+
+std::unique_ptr<DeviceChannel> SgTransport::Open(const DriveAddress& address) {
+  const std::string path = DevicePathOf(address);
   const int fd = path.empty() ? -1 : ::open(path.c_str(), O_RDWR | O_NONBLOCK | O_CLOEXEC);
   if (fd < 0) {
     const int code = path.empty() ? ENODEV : errno;
@@ -95,6 +126,43 @@ std::unique_ptr<DeviceChannel> SgTransport::Open(const DriveAddress& address) {
   }
   lastError_ = 0;
   return std::make_unique<SgChannel>(*this, fd);
+}
+
+std::unique_ptr<UpdateLock> SgTransport::LockForUpdate(const DriveAddress& address, std::string& refusal) {
+  const std::string path = DevicePathOf(address);
+  if (path.empty()) {
+    refusal = SystemRefusal("opened", ENODEV);
+    return nullptr;
+  }
+  // The flock first: a second odflash then learns that the drive is being updated, not merely
+  // that someone holds it.
+  const int flockFd = OpenForLock(path, 0);
+  if (flockFd < 0) {
+    refusal = SystemRefusal("opened", errno);
+    return nullptr;
+  }
+  if (::flock(flockFd, LOCK_EX | LOCK_NB) != 0) {
+    refusal = errno == EWOULDBLOCK ? kRefusedBeingUpdated : SystemRefusal("locked", errno);
+    ::close(flockFd);
+    return nullptr;
+  }
+  const int exclusiveFd = OpenForLock(path, O_EXCL);
+  if (exclusiveFd < 0) {
+    refusal = errno == EBUSY ? kRefusedHeldByProgram : SystemRefusal("opened exclusively", errno);
+    ::close(flockFd);
+    return nullptr;
+  }
+  return std::make_unique<SgUpdateLock>(flockFd, exclusiveFd);
+}
+
+bool SgTransport::IsLockedForUpdate(const DriveAddress& address) {
+  const std::string path = DevicePathOf(address);
+  const int fd = path.empty() ? -1 : OpenForLock(path, 0);
+  if (fd < 0) return false; // the open that follows reports it
+  const bool locked = ::flock(fd, LOCK_SH | LOCK_NB) != 0 && errno == EWOULDBLOCK;
+  if (!locked) ::flock(fd, LOCK_UN);
+  ::close(fd);
+  return locked;
 }
 
 std::vector<DriveAddress> SgTransport::Candidates() {

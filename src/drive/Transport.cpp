@@ -1,6 +1,7 @@
 #include "drive/Transport.h"
 
 #include <cstdlib>
+#include <set>
 
 #include "drive/EmulatedTransport.h"
 #include "sim/EmulatedDrive.h"
@@ -16,7 +17,41 @@ std::unique_ptr<Transport>& InstalledTransport() {
   return transport;
 }
 
+// The drives locked for update by this process, by their lock key.
+std::set<std::string>& InProcessUpdateLocks() {
+  static std::set<std::string> held;
+  return held;
+}
+
+std::string UpdateLockKey(const DriveAddress& address) {
+  if (!address.DevicePath.empty()) return address.DevicePath;
+  return std::string(1, address.Letter) + ":" + std::to_string(address.Adapter) + "-" +
+         std::to_string(address.Target) + "-" + std::to_string(address.Lun);
+}
+
+class InProcessUpdateLock final : public UpdateLock {
+public:
+  explicit InProcessUpdateLock(std::string key) : key_(std::move(key)) {}
+  ~InProcessUpdateLock() override { InProcessUpdateLocks().erase(key_); }
+
+private:
+  std::string key_;
+};
+
 } // namespace
+
+std::unique_ptr<UpdateLock> Transport::LockForUpdate(const DriveAddress& address, std::string& refusal) {
+  std::string key = UpdateLockKey(address);
+  if (!InProcessUpdateLocks().insert(key).second) {
+    refusal = kRefusedBeingUpdated;
+    return nullptr;
+  }
+  return std::make_unique<InProcessUpdateLock>(std::move(key));
+}
+
+bool Transport::IsLockedForUpdate(const DriveAddress& address) {
+  return InProcessUpdateLocks().count(UpdateLockKey(address)) != 0;
+}
 
 TransportState& State() {
   static TransportState state;
@@ -47,7 +82,7 @@ bool UseEmulatedDrivesFromFile(const std::string& path, std::string& error) {
   std::string text;
   if (!sys::ReadRegularFile(path, kMaxDriveFileBytes, text, error)) return false;
   try {
-    UseEmulatedDrives(sim::SimMachine::FromIni(text));
+    UseTransport(std::make_unique<EmulatedTransport>(sim::SimMachine::FromIni(text), path));
   } catch (const std::exception& e) {
     error = path + ": " + e.what();
     return false;

@@ -63,6 +63,19 @@ public:
   virtual CommandOutcome Send(const CommandBlock& command) = 0;
 };
 
+// A drive held for a firmware update: while it lives, no other odflash process (and no other
+// lock in this one) can take the drive's update lock, and their enumerations leave the drive
+// alone. Released when destroyed, and by the system when the process ends.
+class UpdateLock {
+public:
+  virtual ~UpdateLock() = default;
+};
+
+// Why a drive's update lock was refused; the command line and the window print them after the
+// drive's name.
+inline constexpr const char* kRefusedBeingUpdated = "it is being updated by another odflash process";
+inline constexpr const char* kRefusedHeldByProgram = "it is mounted or held by another program";
+
 class Transport {
 public:
   virtual ~Transport() = default;
@@ -83,6 +96,13 @@ public:
   // True when the drives behind the transport are emulated (the emulated transport, or the
   // stand-in ASPI library on the ASPI path).
   virtual bool ServesEmulatedDrives() const { return Kind() == TransportKind::Emulated; }
+  // Takes the update lock of the drive at the address without sending it anything; null with
+  // refusal set (one of the kRefused texts, or why the lock could not be taken) when another
+  // holder has it. This default locks within the process only.
+  virtual std::unique_ptr<UpdateLock> LockForUpdate(const DriveAddress& address, std::string& refusal);
+  // True when some holder has the drive's update lock: enumeration must not probe the drive.
+  // Tests the lock without keeping it and sends nothing.
+  virtual bool IsLockedForUpdate(const DriveAddress& address);
 };
 
 // The process-wide transport state, shared by every CDDrive.
@@ -111,8 +131,9 @@ void ResetTransportState();
 
 // Installs the emulated transport serving the machine's drives.
 void UseEmulatedDrives(std::shared_ptr<sim::SimMachine> machine);
-// Installs the emulated transport for a drive INI file; false with error set when the file is
-// missing or bad (the transport is then left unchanged).
+// Installs the emulated transport for a drive INI file, whose drives' update locks are locks on
+// the file (see EmulatedTransport); false with error set when the file is missing or bad (the
+// transport is then left unchanged).
 bool UseEmulatedDrivesFromFile(const std::string& path, std::string& error);
 // The emulated-drive file that a window front-end should use: $ODFLASH_SIM on Linux, empty
 // otherwise (on Windows the stand-in WNASPI32.DLL reads the variable itself).

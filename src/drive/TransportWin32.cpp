@@ -210,6 +210,17 @@ private:
   AspiRequest* stalled_ = nullptr; // parked, owned by ParkedRequests
 };
 
+// Holds a handle to the drive's update mutex: the mutex exists, and so the lock is held, until
+// the last handle is closed (by the system too, when the process ends).
+class MutexUpdateLock final : public UpdateLock {
+public:
+  explicit MutexUpdateLock(HANDLE mutex) : mutex_(mutex) {}
+  ~MutexUpdateLock() override { Win32().CloseHandle(mutex_); }
+
+private:
+  HANDLE mutex_;
+};
+
 } // namespace
 
 Win32Transport::Win32Transport() = default;
@@ -299,6 +310,33 @@ std::vector<DriveAddress> Win32Transport::Candidates() {
     candidates.push_back(address);
   }
   return candidates;
+}
+
+std::string Win32Transport::UpdateMutexName(const DriveAddress& address) const {
+  if (usePassThrough_) return std::string("Global\\odflash-update-") + address.Letter;
+  return "odflash-update-aspi-" + std::to_string(address.Adapter) + "-" + std::to_string(address.Target);
+}
+
+std::unique_ptr<UpdateLock> Win32Transport::LockForUpdate(const DriveAddress& address, std::string& refusal) {
+  // Exactly one of two processes racing here creates the mutex; the other finds it existing.
+  HANDLE mutex = Win32().CreateMutexA(nullptr, FALSE, UpdateMutexName(address).c_str());
+  const DWORD error = Win32().GetLastError();
+  if (mutex != nullptr && error != ERROR_ALREADY_EXISTS) return std::make_unique<MutexUpdateLock>(mutex);
+  if (mutex != nullptr) Win32().CloseHandle(mutex);
+  // Access denied: it exists, made by another user's odflash.
+  if (mutex != nullptr || error == ERROR_ACCESS_DENIED) {
+    refusal = kRefusedBeingUpdated;
+  } else {
+    refusal = "it cannot be locked (system error " + std::to_string(error) + ")";
+  }
+  return nullptr;
+}
+
+bool Win32Transport::IsLockedForUpdate(const DriveAddress& address) {
+  HANDLE mutex = Win32().OpenMutexA(SYNCHRONIZE, FALSE, UpdateMutexName(address).c_str());
+  if (mutex == nullptr) return false;
+  Win32().CloseHandle(mutex);
+  return true;
 }
 
 void Win32Transport::CaptureLastError() { lastError_ = Win32().GetLastError(); }

@@ -25,6 +25,8 @@ struct Win32Calls {
                                 LPSTR buffer, DWORD size, va_list* arguments);
   DWORD(WINAPI* GetLogicalDriveStringsA)(DWORD length, LPSTR buffer);
   UINT(WINAPI* GetDriveTypeA)(LPCSTR root);
+  HANDLE(WINAPI* CreateMutexA)(LPSECURITY_ATTRIBUTES security, BOOL initialOwner, LPCSTR name);
+  HANDLE(WINAPI* OpenMutexA)(DWORD access, BOOL inherit, LPCSTR name);
 };
 
 // The real functions.

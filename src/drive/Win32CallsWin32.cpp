@@ -18,6 +18,8 @@ Win32Calls RealWin32Calls() {
   calls.FormatMessageA = ::FormatMessageA;
   calls.GetLogicalDriveStringsA = ::GetLogicalDriveStringsA;
   calls.GetDriveTypeA = ::GetDriveTypeA;
+  calls.CreateMutexA = ::CreateMutexA;
+  calls.OpenMutexA = ::OpenMutexA;
   return calls;
 }
 

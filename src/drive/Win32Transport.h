@@ -1,6 +1,10 @@
 #pragma once
 // The Windows transport: NT pass-through (IOCTL_SCSI_PASS_THROUGH_DIRECT on \\.\X:) on the NT
 // family, the ASPI layer WNASPI32.DLL on every other platform; GetVersionExA decides at set-up.
+//
+// A drive's update lock is a named mutex that exists while an odflash process holds it: by drive
+// letter in the machine-wide "Global\" namespace on the NT family, by adapter and target (no
+// namespaces there) on the ASPI path.
 
 #include <windows.h>
 #include <winioctl.h>
@@ -38,6 +42,10 @@ public:
   std::uint32_t LastSystemError() override { return lastError_; }
   std::optional<std::string> SystemErrorText(std::uint32_t code) override;
   bool ServesEmulatedDrives() const override { return !usePassThrough_ && standIn_; }
+  std::unique_ptr<UpdateLock> LockForUpdate(const DriveAddress& address, std::string& refusal) override;
+  bool IsLockedForUpdate(const DriveAddress& address) override;
+  // The name of the drive's update mutex.
+  std::string UpdateMutexName(const DriveAddress& address) const;
 
   // Called by the channels right after each system call: the one place GetLastError is read.
   void CaptureLastError();

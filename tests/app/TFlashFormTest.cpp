@@ -319,6 +319,31 @@ TEST_F(FormTest, FlashRunReplacesTheEntryAndKeepsTheWindowUsable) {
   EXPECT_TRUE(form.FormCloseQuery());
   EXPECT_EQ(restarter_.requests, 0);
   EXPECT_EQ(machine_->Drive(0).CommitCount(), 1u);
+  std::string refusal;
+  EXPECT_NE(form.SelectedDrive()->LockForUpdate(refusal), nullptr) << "the run kept the update lock";
+}
+
+TEST_F(FormTest, ADriveLockedForUpdateElsewhereIsLeftAlone) {
+  UseDrives(DriveSection(0, "MX77004150Q", "K4P5"));
+  TestPayload payload({});
+  view_.Answer({Yes});
+  app::TFlashForm& form = Form(payload.Block());
+  form.FormCreate();
+  ASSERT_NE(form.SelectedDrive(), nullptr);
+  std::string refusal;
+  const auto otherUpdate = form.SelectedDrive()->LockForUpdate(refusal); // as another process would
+  ASSERT_NE(otherUpdate, nullptr);
+  const std::size_t commandsBefore = machine_->Drive(0).Log().size();
+
+  form.FlashButtonClick();
+  EXPECT_EQ(view_.messages.back(),
+            (ShownMessage{"The drive 0-0-0 E: HBQ     MX77004150Q     K4P5 cannot be updated now: it is being "
+                          "updated by another odflash process.\nNothing was sent to it.",
+                          MessageKind::Error, MessageButtons::Ok}));
+  EXPECT_EQ(machine_->Drive(0).Log().size(), commandsBefore);
+  EXPECT_EQ(view_.longOperations, 0);
+  EXPECT_TRUE(view_.inputEnabled);
+  EXPECT_FALSE(form.FlashInProgress());
 }
 
 TEST_F(FormTest, AnExceptionInAHandlerIsReportedAndTheWindowGoesOn) {

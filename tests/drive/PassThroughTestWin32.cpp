@@ -36,6 +36,8 @@ struct FakeMachine {
   DWORD LastError = 0;
   std::string ErrorText = "Access is denied.\r\n"; // empty: FormatMessageA fails
   std::vector<DWORD> RootBufferSizes;
+  std::map<std::string, int> Mutexes; // named mutexes and their open handles
+  std::vector<std::string> MutexNames; // names given to CreateMutexA and OpenMutexA
 };
 
 FakeMachine* fake = nullptr;
@@ -120,6 +122,42 @@ UINT WINAPI FakeGetDriveTypeA(LPCSTR root) {
   return type == fake->Types.end() ? DRIVE_FIXED : type->second;
 }
 
+// Mutex handles are 0x2000 + a serial number; closing one drops its name's count.
+std::map<HANDLE, std::string> mutexHandles;
+
+HANDLE NewMutexHandle(const std::string& name) {
+  static std::uintptr_t serial = 0;
+  HANDLE handle = reinterpret_cast<HANDLE>(0x2000 + ++serial);
+  mutexHandles[handle] = name;
+  ++fake->Mutexes[name];
+  return handle;
+}
+
+HANDLE WINAPI FakeCreateMutexA(LPSECURITY_ATTRIBUTES security, BOOL initialOwner, LPCSTR name) {
+  EXPECT_EQ(security, nullptr);
+  EXPECT_FALSE(initialOwner);
+  fake->MutexNames.push_back(name);
+  fake->LastError = fake->Mutexes[name] > 0 ? ERROR_ALREADY_EXISTS : 0;
+  return NewMutexHandle(name);
+}
+
+HANDLE WINAPI FakeOpenMutexA(DWORD, BOOL, LPCSTR name) {
+  fake->MutexNames.push_back(name);
+  if (fake->Mutexes[name] == 0) {
+    fake->LastError = ERROR_FILE_NOT_FOUND;
+    return nullptr;
+  }
+  return NewMutexHandle(name);
+}
+
+BOOL WINAPI FakeCloseHandleOfMutex(HANDLE handle) {
+  auto mutex = mutexHandles.find(handle);
+  if (mutex == mutexHandles.end()) return FakeCloseHandle(handle);
+  --fake->Mutexes[mutex->second];
+  mutexHandles.erase(mutex);
+  return TRUE;
+}
+
 std::string Roots(const std::string& letters) {
   std::string roots;
   for (char letter : letters) roots += std::string(1, letter) + ":\\" + std::string(1, '\0');
@@ -135,7 +173,9 @@ protected:
     calls.GetVersionExA = FakeGetVersionExA;
     calls.CreateFileA = FakeCreateFileA;
     calls.DeviceIoControl = FakeDeviceIoControl;
-    calls.CloseHandle = FakeCloseHandle;
+    calls.CloseHandle = FakeCloseHandleOfMutex;
+    calls.CreateMutexA = FakeCreateMutexA;
+    calls.OpenMutexA = FakeOpenMutexA;
     calls.GetLastError = FakeGetLastError;
     calls.FormatMessageA = FakeFormatMessageA;
     calls.GetLogicalDriveStringsA = FakeGetLogicalDriveStringsA;
@@ -287,6 +327,40 @@ TEST_F(PassThroughTest, RootStringsLongerThanEightyCharactersAreAllWalked) {
   ASSERT_EQ(drives.Count(), 2);
   EXPECT_EQ(drives.Drive(1)->Letter, 'Z');
   EXPECT_THAT(machine_.RootBufferSizes, ::testing::ElementsAre(80u, 98u));
+}
+
+TEST_F(PassThroughTest, TheUpdateMutexKeepsOtherProcessesAwayFromTheDrive) {
+  std::unique_ptr<drive::UpdateLock> lock;
+  {
+    CDDrives drives;
+    ASSERT_EQ(drives.Count(), 2);
+    std::string refusal;
+    lock = drives.Drive(0)->LockForUpdate(refusal);
+    ASSERT_NE(lock, nullptr) << refusal;
+    EXPECT_EQ(machine_.Mutexes["Global\\odflash-update-E"], 1);
+    // Another process finds the mutex existing: refused, and its handle is given back.
+    EXPECT_EQ(drives.Drive(0)->LockForUpdate(refusal), nullptr);
+    EXPECT_EQ(refusal, drive::kRefusedBeingUpdated);
+    EXPECT_EQ(machine_.Mutexes["Global\\odflash-update-E"], 1);
+  }
+  // Enumeration while E is held: E is not even opened, F is listed.
+  machine_.Opened.clear();
+  {
+    CDDrives drives;
+    ASSERT_EQ(drives.Count(), 1);
+    EXPECT_EQ(drives.Current()->Letter, 'F');
+    EXPECT_EQ(drives.BusyDevicePaths(), std::vector<std::string>{"\\\\.\\E:"});
+    EXPECT_THAT(machine_.Opened, ::testing::ElementsAre("\\\\.\\F:"));
+  }
+  lock.reset();
+  EXPECT_EQ(machine_.Mutexes["Global\\odflash-update-E"], 0);
+  // On the ASPI path (Windows 9x) there are no namespaces: the name is by adapter and target.
+  drive::Win32Transport aspi;
+  drive::DriveAddress address;
+  address.Adapter = 3;
+  address.Target = 1;
+  EXPECT_EQ(aspi.UpdateMutexName(address), "odflash-update-aspi-3-1");
+  EXPECT_TRUE(messages_.Shown.empty());
 }
 
 } // namespace

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Boots Debian's kernel under QEMU with two SCSI CD-ROM drives of known identity and runs
-# "odflash scan" and a vendor command inside the guest through the real sr/sg drivers and SG_IO.
+# "odflash scan", a vendor command and the update lock inside the guest through the real sr/sg
+# drivers and SG_IO.
 # Usage: qemu_sg_io.sh ODFLASH SG_CHECK WORKDIR
 set -euo pipefail
 
@@ -87,4 +88,9 @@ grep -qF '"identity":"'"$host"'-1-0:ODQEMUDVD-ROM16XQ2.0"' <<<"$output" || fail 
 # CHECK CONDITION, no system error.
 grep -qxF "/dev/sr0 Read Flash ID> 05 20 00. 02, 0000 result 0" <<<"$output" || fail "sr0 vendor command"
 grep -qxF "/dev/sr1 Read Flash ID> 05 20 00. 02, 0000 result 0" <<<"$output" || fail "sr1 vendor command"
+# The update lock: flock and O_EXCL on the real block device.
+grep -qxF "lock /dev/sr0: held" <<<"$output" || fail "sr0 lock"
+grep -qxF "second lock /dev/sr0: it is being updated by another odflash process" <<<"$output" || fail "second sr0 lock"
+grep -qxF "busy /dev/sr0" <<<"$output" || fail "enumeration probed the locked sr0"
+grep -qxF "lock held elsewhere /dev/sr1: it is mounted or held by another program" <<<"$output" || fail "sr1 held exclusively"
 echo "qemu_sg_io: ok"
