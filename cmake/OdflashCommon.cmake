@@ -9,6 +9,17 @@ if(ODFLASH_SANITIZE)
   target_link_options(odflash_options INTERFACE -fsanitize=address,undefined)
 endif()
 
+# Fuzzing: the libraries get libFuzzer's coverage instrumentation without its main; the
+# harness programs add -fsanitize=fuzzer themselves (tests/fuzz).
+if(ODFLASH_FUZZ)
+  if(NOT CMAKE_CXX_COMPILER_ID STREQUAL "Clang")
+    message(FATAL_ERROR "ODFLASH_FUZZ needs clang (libFuzzer): use the fuzz preset")
+  endif()
+  target_compile_options(odflash_options INTERFACE -fsanitize=fuzzer-no-link,address,undefined
+                         -fno-omit-frame-pointer -fno-sanitize-recover=all)
+  target_link_options(odflash_options INTERFACE -fsanitize=address,undefined)
+endif()
+
 if(WIN32)
   # Windows programs must run with no MinGW runtime DLL beside them.
   target_link_options(odflash_options INTERFACE -static -static-libgcc -static-libstdc++)

@@ -21,6 +21,8 @@ packages=(
   qt6-base-dev fonts-dejavu-core
   # A real kernel for the SG_IO transport test
   qemu-system-x86 linux-image-amd64 busybox-static cpio
+  # libFuzzer harnesses (scripts/fuzz.sh, fuzz preset)
+  clang libclang-rt-14-dev
 )
 
 missing=()
