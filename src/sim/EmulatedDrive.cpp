@@ -224,7 +224,7 @@ CommandResult EmulatedDrive::WriteBuffer(const std::uint8_t (&cdb)[12], bool dat
     }
     if (dataIn || length < count || offset > kDriveMemorySize || count > kDriveMemorySize - offset)
       return Fail(kInvalidField);
-    std::memcpy(memory_.data() + offset, data, count);
+    if (count != 0) std::memcpy(memory_.data() + offset, data, count);
     if (cdb[9] == 0x00 && offset < kImageAreaSize)
       imageExtent_ = std::max(imageExtent_, std::min(offset + count, kImageAreaSize));
     return Good(count);
@@ -254,7 +254,7 @@ CommandResult EmulatedDrive::ReadBuffer(const std::uint8_t (&cdb)[12], std::uint
   const std::uint32_t count = Be24(cdb + 6);
   if (length < count || offset > kDriveMemorySize || count > kDriveMemorySize - offset)
     return Fail(kInvalidField);
-  std::memcpy(data, memory_.data() + offset, count);
+  if (count != 0) std::memcpy(data, memory_.data() + offset, count);
   if (config_.CorruptReadAt && *config_.CorruptReadAt >= offset &&
       *config_.CorruptReadAt - offset < count)
     data[*config_.CorruptReadAt - offset] ^= 0xFF;
@@ -270,7 +270,7 @@ CommandResult EmulatedDrive::Vendor(const std::uint8_t (&cdb)[12], std::uint8_t*
   case 0x11: { // flash chip ID: 4 bytes, the rest of the 128 zero
     const std::uint32_t copied = std::min<std::uint32_t>(length, 128);
     if (copied != 0) std::memset(data, 0, copied);
-    std::memcpy(data, config_.FlashId, std::min<std::uint32_t>(copied, 4));
+    if (copied != 0) std::memcpy(data, config_.FlashId, std::min<std::uint32_t>(copied, 4));
     return Good(copied);
   }
   default:

@@ -131,16 +131,12 @@ private:
   std::string path_;
 };
 
-// The payload block's search as its format defines it, one byte at a time: a mismatch sets the
-// count back to 0 and the mismatching byte is not tried again as a first marker byte. Returns
-// the offset just after the first completed marker.
+// Where the first occurrence of the marker ends, found the plain way: the yardstick for the
+// streaming search. Empty when there is none.
 inline std::optional<std::size_t> ReferenceMarkerEnd(const Bytes& bytes, std::span<const std::uint8_t> marker) {
-  std::size_t matched = 0;
-  for (std::size_t i = 0; i < bytes.size(); ++i) {
-    matched = bytes[i] == marker[matched] ? matched + 1 : 0;
-    if (matched == marker.size()) return i + 1;
-  }
-  return std::nullopt;
+  const auto at = std::search(bytes.begin(), bytes.end(), marker.begin(), marker.end());
+  if (at == bytes.end() || marker.empty()) return std::nullopt;
+  return static_cast<std::size_t>(at - bytes.begin()) + marker.size();
 }
 
 inline Bytes ReadWholeFile(const std::string& path) {

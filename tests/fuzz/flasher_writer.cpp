@@ -73,6 +73,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   if ((flags & 2) != 0) {
     const std::size_t after = blockAt ? *blockAt + kMarkerLength : program.size();
     fuzzsupport::InsertFill(program, after, kHeaderLength + kImageCapacity - 128 + adjustment);
+    // A builder's region starts with the builder tag; without it the template is a flasher.
+    if ((flags & 8) == 0 && after + kHeaderLength + kBuilderTagLength <= program.size())
+      std::copy_n(kBuilderTag, kBuilderTagLength, program.begin() + static_cast<std::ptrdiff_t>(after + kHeaderLength));
   }
 
   const fuzzsupport::ScratchDir& scratch = fuzzsupport::ScratchDir::Get();
@@ -106,6 +109,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const std::optional<std::size_t> templateBlock = FindBlock(program);
   FUZZ_CHECK(templateBlock.has_value());
   FUZZ_CHECK(program.size() - *templateBlock >= kMarkerLength + kHeaderLength + kImageCapacity);
+  const std::size_t regionAt = *templateBlock + kMarkerLength + kHeaderLength;
+  FUZZ_CHECK(std::equal(kBuilderTag, kBuilderTag + kBuilderTagLength, program.begin() + static_cast<std::ptrdiff_t>(regionAt)));
 
   const Bytes output = fuzzsupport::ReadWholeFile(outputPath);
   FUZZ_CHECK(output.size() == program.size());
@@ -121,12 +126,16 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const auto writtenHeader = block.Header();
   FUZZ_CHECK(std::equal(writtenHeader.begin(), writtenHeader.end(), header.begin(), header.end()));
 
-  // Outside the header and the image every byte is the template's.
+  // Outside the header and the image region every byte is the template's; the region past the
+  // image is zero.
   const std::size_t changedFrom = *templateBlock + kMarkerLength;
-  const std::size_t changedTo = changedFrom + kHeaderLength + firmware.size();
+  const std::size_t imageEnd = regionAt + firmware.size();
+  const std::size_t regionEnd = regionAt + kImageCapacity;
   FUZZ_CHECK(std::equal(output.begin(), output.begin() + static_cast<std::ptrdiff_t>(changedFrom), program.begin()));
-  FUZZ_CHECK(std::equal(output.begin() + static_cast<std::ptrdiff_t>(changedTo), output.end(),
-                        program.begin() + static_cast<std::ptrdiff_t>(changedTo)));
+  FUZZ_CHECK(std::all_of(output.begin() + static_cast<std::ptrdiff_t>(imageEnd),
+                         output.begin() + static_cast<std::ptrdiff_t>(regionEnd), [](std::uint8_t b) { return b == 0; }));
+  FUZZ_CHECK(std::equal(output.begin() + static_cast<std::ptrdiff_t>(regionEnd), output.end(),
+                        program.begin() + static_cast<std::ptrdiff_t>(regionEnd)));
 
   std::set<std::string> expected = before;
   expected.insert(outputName);
