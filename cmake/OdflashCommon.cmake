@@ -56,3 +56,15 @@ function(odflash_folder_sources out dir)
   endforeach()
   set(${out} ${_kept} PARENT_SCOPE)
 endfunction()
+
+# A program that serves as a template for flashers: its debug information goes to a file beside
+# it (linked by .gnu_debuglink, so debuggers still find it), because a flasher is a byte copy of
+# its template and a copy of the payload block's bytes in the debug information would be a
+# second block. Every build then checks that the block is where the builder finds it, once.
+function(odflash_template_program target)
+  add_custom_command(TARGET ${target} POST_BUILD
+    COMMAND ${CMAKE_OBJCOPY} --only-keep-debug $<TARGET_FILE:${target}> $<TARGET_FILE:${target}>.debug
+    COMMAND ${CMAKE_OBJCOPY} --strip-debug --add-gnu-debuglink=$<TARGET_FILE:${target}>.debug $<TARGET_FILE:${target}>
+    COMMAND ${CMAKE_COMMAND} -DPROGRAM=$<TARGET_FILE:${target}> -P ${PROJECT_SOURCE_DIR}/cmake/CheckPayloadBlock.cmake
+    VERBATIM)
+endfunction()

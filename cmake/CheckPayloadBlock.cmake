@@ -1,8 +1,9 @@
 # cmake -DPROGRAM=file -P CheckPayloadBlock.cmake
-# Checks, after linking, that a program carries its payload block as the builder will find it:
-# an image region starting with the builder tag "RUSK", 152 bytes after a marker of 14
-# printable characters and a NUL, and no earlier run of those 15 bytes anywhere in the file.
-# This runs for both Windows builds, including the i686 one that cannot be executed here.
+# Checks, after linking, that a template program carries its payload block as the builder will
+# find it: an image region starting with the builder tag "RUSK", 152 bytes after a marker of 14
+# printable characters and a NUL, and that run of 15 bytes nowhere else in the file (a copy in
+# debug information would be a second candidate for the builder). This runs for every build,
+# including the i686 one that cannot be executed here.
 cmake_minimum_required(VERSION 3.25)
 
 file(READ "${PROGRAM}" content HEX)
@@ -49,11 +50,17 @@ while(TRUE)
   endif()
 endwhile()
 
-# The first run of marker bytes must be the block itself.
+# The only run of marker bytes must be the block itself.
 find_bytes(first "${marker}" 0)
 if(NOT first EQUAL markerAt)
   math(EXPR firstByte "${first} / 2")
   message(FATAL_ERROR "${PROGRAM}: the marker occurs at byte ${firstByte}, before the payload block")
+endif()
+math(EXPR afterBlock "${markerAt} + 2")
+find_bytes(second "${marker}" ${afterBlock})
+if(NOT second EQUAL -1)
+  math(EXPR secondByte "${second} / 2")
+  message(FATAL_ERROR "${PROGRAM}: the marker occurs again at byte ${secondByte}: the block is not unique")
 endif()
 math(EXPR markerByte "${markerAt} / 2")
 message(STATUS "${PROGRAM}: payload block at byte ${markerByte}")
