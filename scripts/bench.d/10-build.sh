@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
-# Building a flasher: time as a ratio to copying the same template with cp in the same run
-# (target: at most 1.5), and the builder's peak resident memory for a 16 MiB template
+# Building a flasher: time as a ratio to a durable copy of the same template in the same run
+# (cp, then sync of the copy: the builder flushes its output to disk before it takes its name;
+# target: at most 1.5), and the builder's peak resident memory for a 16 MiB template
 # (target: under 8 MiB, the template being streamed). Figures are printed, never asserted.
 set -euo pipefail
 build="${ODFLASH_BUILD:?ODFLASH_BUILD must name a linux build}"
@@ -26,7 +27,7 @@ for round in $(seq 1 11); do
   start=$(now_ns)
   "$odflash" build --ini models.ini --model 0 --firmware 1.10.BIN --template template.exe --output-dir out >/dev/null
   middle=$(now_ns)
-  cp template.exe out/copy.exe
+  cp template.exe out/copy.exe && sync out/copy.exe out
   end=$(now_ns)
   build_ns=$((middle - start)) copy_ns=$((end - middle))
   if [ "$round" -eq 1 ] || [ "$build_ns" -lt "$best_build" ]; then best_build=$build_ns; fi
@@ -37,6 +38,6 @@ peak_kib=$(/usr/bin/time -f '%M' "$odflash" build --ini models.ini --model 0 --f
   --template template.exe --output-dir out 2>&1 >/dev/null | tail -1)
 
 awk -v b="$best_build" -v c="$best_copy" -v m="$peak_kib" 'BEGIN {
-  printf "build of a flasher from a 16 MiB template: %.1f ms, cp of the template: %.1f ms, ratio %.2f (target <= 1.5)\n", b / 1e6, c / 1e6, b / c
+  printf "build of a flasher from a 16 MiB template: %.1f ms, cp and sync of the template: %.1f ms, ratio %.2f (target <= 1.5)\n", b / 1e6, c / 1e6, b / c
   printf "builder peak resident memory: %d KiB = %.1f MiB (target < 8 MiB)\n", m, m / 1024
 }'
