@@ -1,12 +1,14 @@
 #!/usr/bin/env bash
 # The main job on the embedded default: builds a flasher from the sample model file and a
 # sample firmware image, shows its payload with "odflash info" and checks that the extracted
-# image is the firmware file. Builds the linux preset's programs first when they are missing.
+# image is the firmware file. Builds the linux preset's programs first when they are missing
+# (installing what that build needs).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 build="${ODFLASH_BUILD:-$PWD/build/linux}"
 
 if [ ! -x "$build/src/cli/odflash" ] || [ ! -f "$build/samples/1.10.BIN" ]; then
+  scripts/setup.sh --linux # what the linux preset needs, on a fresh machine
   cmake --preset linux -B "$build" >/dev/null
   cmake --build "$build" -j "$(nproc)" --target odflash odflash-payload-probe odflash_sample_files
 fi

@@ -2,28 +2,39 @@
 # Installs what a fresh Debian 12 machine lacks to build and test odflash on every preset.
 # Idempotent: when every package is present it only checks and returns. Recommended packages
 # come along (Wine relies on some of them), as on the machines the tests were made on.
+#   scripts/setup.sh            everything: every preset and every test
+#   scripts/setup.sh --linux    only what the linux preset's programs need (scripts/demo.sh)
 set -euo pipefail
 
-packages=(
+linux_packages=(
   # Linux build and tests
   build-essential cmake ninja-build pkg-config git
   libgtest-dev libgmock-dev googletest libbenchmark-dev
   libcli11-dev nlohmann-json3-dev
   # the update guard's logind inhibitor lock (sd-bus)
   libsystemd-dev
+  # Linux window
+  qt6-base-dev fonts-dejavu-core
+)
+packages=(
+  "${linux_packages[@]}"
   # peak memory figure of the build benchmark (/usr/bin/time)
   time
   # Windows builds (MinGW-w64) and their tests under Wine, driven under Xvfb
   g++-mingw-w64-x86-64 g++-mingw-w64-i686 wine64 xvfb xdotool imagemagick x11-utils
   # the window's Big5 font under Wine needs a font that covers that character set
   fonts-arphic-uming
-  # Linux window
-  qt6-base-dev fonts-dejavu-core
   # A real kernel for the SG_IO transport test
   qemu-system-x86 linux-image-amd64 busybox-static cpio
   # libFuzzer harnesses (scripts/fuzz.sh, fuzz preset)
   clang libclang-rt-14-dev
 )
+
+case "${1:-}" in
+  --linux) packages=("${linux_packages[@]}") ;;
+  "") ;;
+  *) echo "usage: scripts/setup.sh [--linux]" >&2; exit 2 ;;
+esac
 
 missing=()
 for p in "${packages[@]}"; do
