@@ -53,7 +53,6 @@ struct FlashOptions {
 class EventStream {
 public:
   explicit EventStream(bool enabled) : enabled_(enabled) {}
-  bool Enabled() const { return enabled_; }
   void Emit(const std::string& event, const nlohmann::ordered_json& fields = nlohmann::ordered_json::object()) {
     if (!enabled_) return;
     nlohmann::ordered_json line = {{"schemaVersion", kJsonSchemaVersion}, {"event", event}};
@@ -188,7 +187,6 @@ public:
 
   // Why the update question was declined (empty when it was answered yes).
   const std::string& DeclineReason() const { return declineReason_; }
-  std::FILE* Out() const { return out_; }
 
 private:
   // --yes answers a plain update; a downgrade or a reinstall only with its own option as well.
@@ -484,6 +482,9 @@ int RunFlash(const FlashOptions& options, RunRecord& record) {
   record.revisionAfter = target->RevisionText();
   if (!account.failed) std::fprintf(out, "%s\n", account.line.c_str());
   else if (!account.line.empty()) Fail(record, account.line);
+  // An interrupt held during the run ends the program as the interrupt would have (asked
+  // while the sink still holds the guard).
+  if (const int interrupted = sys::HeldRequestExitCode(); interrupted != 0) return interrupted;
   return account.code;
 }
 
@@ -491,9 +492,7 @@ int RunFlash(const FlashOptions& options, RunRecord& record) {
 int RunFlashCommand(const FlashOptions& options) {
   const auto started = std::chrono::steady_clock::now();
   RunRecord record;
-  int code = RunFlash(options, record);
-  // An interrupt held during the run ends the program as the interrupt would have.
-  if (const int interrupted = sys::HeldRequestExitCode(); interrupted != 0) code = interrupted;
+  const int code = RunFlash(options, record);
   EventStream events(options.json);
   nlohmann::ordered_json result = {
       {"outcome", record.outcome},
