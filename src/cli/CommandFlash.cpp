@@ -209,16 +209,20 @@ private:
       std::fprintf(out_, "Answered yes (--yes).\n");
       return true;
     }
-    if (!ODFLASH_ISATTY(ODFLASH_FILENO(stdin))) {
+    const bool atTerminal = ODFLASH_ISATTY(ODFLASH_FILENO(stdin)) != 0;
+    if (atTerminal) {
+      std::fprintf(out_, "Update the drive? [y/N] ");
+      std::fflush(out_);
+    }
+    std::string answer;
+    // End of input is no one answering too (Wine takes /dev/null for a terminal).
+    if (!atTerminal || !std::getline(std::cin, answer)) {
+      if (atTerminal) std::fprintf(out_, "\n");
       answeredBy = "none";
       declineReason_ = unanswered;
       return false;
     }
     answeredBy = "terminal";
-    std::fprintf(out_, "Update the drive? [y/N] ");
-    std::fflush(out_);
-    std::string answer;
-    std::getline(std::cin, answer);
     const bool yes = answer == "y" || answer == "Y" || answer == "yes";
     if (!yes) declineReason_ = "answered no";
     return yes;
