@@ -10,6 +10,10 @@ namespace builder {
 // The firmware files of directory that match a model's BINMask (masks joined with ';').
 std::vector<std::string> FirmwareFiles(const std::string& directory, const std::string& binMask);
 
+// True when the builder window, listing the firmware file's folder under binMask, would list
+// that file: the window's own rules decide letter case (and short names on Windows).
+bool FirmwareFitsMask(const std::string& firmwarePath, const std::string& binMask);
+
 struct FirmwareChoice {
   std::string SelectedFileName;  // empty until a file is clicked
   bool BuildEnabled = false;

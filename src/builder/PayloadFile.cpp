@@ -10,6 +10,12 @@
 namespace builder {
 
 std::optional<PayloadFile> ReadPayloadFromFile(const std::string& path, std::string& error) {
+  bool noBlock = false;
+  return ReadPayloadFromFile(path, error, noBlock);
+}
+
+std::optional<PayloadFile> ReadPayloadFromFile(const std::string& path, std::string& error, bool& noBlock) {
+  noBlock = false;
   std::uint64_t size = 0;
   sys::FileHandle file = sys::OpenRegularFile(path, kMaxProgramBytes, size, error);
   if (!file) return std::nullopt;
@@ -26,6 +32,7 @@ std::optional<PayloadFile> ReadPayloadFromFile(const std::string& path, std::str
   }
   if (!search.Found()) {
     error = "no payload block in " + path;
+    noBlock = true;
     return std::nullopt;
   }
 

@@ -23,5 +23,8 @@ struct PayloadFile {
 // announces an image longer than the image region or than the bytes present. A builder's
 // block (builder tag in the region) is returned whatever its header holds.
 std::optional<PayloadFile> ReadPayloadFromFile(const std::string& path, std::string& error);
+// The same; noBlock tells a file without any block (a firmware file, say) from the other
+// failures.
+std::optional<PayloadFile> ReadPayloadFromFile(const std::string& path, std::string& error, bool& noBlock);
 
 } // namespace builder

@@ -3,7 +3,10 @@
 // itself with RegisterCommand at start-up; main() parses and runs the one the user named.
 
 #include <functional>
+#include <optional>
 #include <string>
+
+#include "builder/PayloadFile.h"
 
 namespace CLI {
 class App;
@@ -33,6 +36,13 @@ bool RegisterCommand(int order, std::string name, std::string description, Comma
 
 // The one-line error every command prints on failure: "odflash: <what>" to stderr.
 void PrintError(const std::string& what);
+
+// Every --json output carries this version of its shape.
+inline constexpr int kJsonSchemaVersion = 1;
+
+// The payload block of a flasher (or builder) file. On failure error is the command's one-line
+// reason; a file without a block is named as no flasher, with how to build one.
+std::optional<builder::PayloadFile> ReadFlasherFile(const std::string& path, std::string& error);
 
 // A message box text as terminal lines: without the line breaks that frame it in a box.
 std::string TerminalText(const std::string& text);

@@ -5,6 +5,7 @@
 
 #include <cstdio>
 
+#include "builder/FirmwareChoice.h"
 #include "builder/FlasherWriter.h"
 #include "builder/ModelTable.h"
 #include "cli/Command.h"
@@ -47,6 +48,7 @@ struct BuildOptions {
   std::string firmware;
   std::string templatePath;
   std::string outputDirectory;
+  bool force = false; // build even when the firmware's name does not fit the model's BINMask
 };
 
 int RunBuild(const BuildOptions& options) {
@@ -62,6 +64,16 @@ int RunBuild(const BuildOptions& options) {
     return kExitFailure;
   }
   const auto i = static_cast<std::size_t>(options.model);
+  // The window offers only the files the model's mask lists; a firmware of another model
+  // would be refused by every drive of this one, or worse, accepted. A missing file is the
+  // build's own error.
+  if (!options.force && sys::KindOfPath(options.firmware) != sys::PathKind::Missing &&
+      !builder::FirmwareFitsMask(options.firmware, table.BINMask[i])) {
+    PrintError(sys::FileNameOf(options.firmware) + " does not fit model " + std::to_string(options.model) +
+               " (" + table.Model[i] + "), whose firmware files are " + table.BINMask[i] +
+               "; --force builds it anyway");
+    return kExitFailure;
+  }
   builder::BuildRequest request;
   request.ProgramPath = options.templatePath.empty()
                             ? sys::JoinPath(DirectoryOf(sys::ModulePath()), kDefaultTemplate)
@@ -106,6 +118,8 @@ const bool registered = RegisterCommand(
                              kDefaultTemplate + " beside odflash)");
       command.add_option("--output-dir", options->outputDirectory,
                          "Folder for the flasher (default: the current directory)");
+      command.add_flag("--force", options->force,
+                       "Build even when the firmware file's name does not fit the model's BINMask");
       return [options]() { return RunBuild(*options); };
     });
 

@@ -28,7 +28,7 @@ bool WriteToStandardOutput(std::span<const std::uint8_t> image) {
 
 int RunExtract(const std::string& file, const std::string& out) {
   std::string error;
-  const auto payload = builder::ReadPayloadFromFile(file, error);
+  const auto payload = ReadFlasherFile(file, error);
   if (!payload) {
     PrintError(error);
     return kExitFailure;

@@ -2,8 +2,10 @@
 // window's checks (eligibility, the update question) and a progress display on the terminal.
 
 #include <CLI/CLI.hpp>
+#include <nlohmann/json.hpp>
 
 #include <algorithm>
+#include <chrono>
 #include <cstdio>
 #include <iostream>
 #include <memory>
@@ -39,30 +41,90 @@ struct FlashOptions {
   std::string flasher;
   std::string drive;  // list position or device path; empty: the one eligible drive
   bool yes = false;
+  bool allowOlder = false;     // --yes may answer a downgrade
+  bool allowReinstall = false; // --yes may answer a reinstall of the same revision
   bool dryRun = false;
   bool restart = false;
+  bool json = false;
   std::string simFile;
 };
 
+// flash --json: one JSON object per line on standard output, each with the schema version.
+class EventStream {
+public:
+  explicit EventStream(bool enabled) : enabled_(enabled) {}
+  void Emit(const std::string& event, const nlohmann::ordered_json& fields = nlohmann::ordered_json::object()) {
+    if (!enabled_) return;
+    nlohmann::ordered_json line = {{"schemaVersion", kJsonSchemaVersion}, {"event", event}};
+    line.update(fields);
+    std::printf("%s\n", line.dump(-1, ' ', false, nlohmann::ordered_json::error_handler_t::replace).c_str());
+    std::fflush(stdout);
+  }
+
+private:
+  bool enabled_;
+};
+
+const char* PhaseName(flash::FlashPhase phase) {
+  switch (phase) {
+  case flash::FlashPhase::ReadyWait: return "readyWait";
+  case flash::FlashPhase::Profile: return "profile";
+  case flash::FlashPhase::Upload: return "upload";
+  case flash::FlashPhase::EntryCritical: return "entryCritical";
+  case flash::FlashPhase::Verify: return "verify";
+  case flash::FlashPhase::Flash: return "flash";
+  case flash::FlashPhase::Done: return "done";
+  }
+  return "unknown";
+}
+
+const char* MessageKindName(sys::MessageKind kind) {
+  switch (kind) {
+  case sys::MessageKind::Plain: return "plain";
+  case sys::MessageKind::Information: return "information";
+  case sys::MessageKind::Warning: return "warning";
+  case sys::MessageKind::Error: return "error";
+  case sys::MessageKind::Confirmation: return "confirmation";
+  }
+  return "plain";
+}
+
+const char* UpdateKindName(flash::UpdateKind kind) {
+  switch (kind) {
+  case flash::UpdateKind::Update: return "update";
+  case flash::UpdateKind::Reinstall: return "reinstall";
+  case flash::UpdateKind::Downgrade: return "downgrade";
+  }
+  return "update";
+}
+
 // The procedure's sink for a terminal: each status caption on its own line, followed by a
 // percentage and byte count that is redrawn in place on a terminal and printed at every
-// quarter otherwise.
+// quarter otherwise. With --json the same goes to standard error and every step is also an
+// event on standard output.
 class TerminalSink final : public flash::FlashSink {
 public:
-  TerminalSink(const FlashOptions& options, bool interactive)
-      : options_(options), interactive_(interactive) {}
+  // update: what the update question is about, by the revisions d (the drive's) and n (the
+  // flasher's).
+  TerminalSink(const FlashOptions& options, flash::UpdateKind update, std::string d, std::string n,
+               EventStream& events)
+      : options_(options), update_(update), driveRevision_(std::move(d)), carriedRevision_(std::move(n)),
+        events_(events),
+        out_(options.json ? stderr : stdout), interactive_(ODFLASH_ISATTY(ODFLASH_FILENO(out_)) != 0) {}
 
   void SetStatus(const std::string& text) override {
     EndProgressLine();
-    std::printf("%s\n", text.c_str());
-    std::fflush(stdout);
+    std::fprintf(out_, "%s\n", text.c_str());
+    std::fflush(out_);
     status_ = text;
+    events_.Emit("status", {{"text", status_}});
   }
   void AppendStatus(const std::string& suffix) override {
     EndProgressLine();
     status_ += suffix;
-    std::printf("%s\n", status_.c_str());
-    std::fflush(stdout);
+    std::fprintf(out_, "%s\n", status_.c_str());
+    std::fflush(out_);
+    events_.Emit("status", {{"text", status_}});
   }
   void SetProgressRange(std::uint32_t minimum, std::uint32_t maximum, std::uint32_t) override {
     minimum_ = minimum;
@@ -73,13 +135,14 @@ public:
     // The Flash command's bar (0 to 200) says nothing a caption does not; the final 0 resets.
     if (phase_ != flash::FlashPhase::Upload && phase_ != flash::FlashPhase::Verify) return;
     if (maximum_ <= minimum_) return;
+    events_.Emit("progress", {{"phase", PhaseName(phase_)}, {"bytes", position - minimum_}, {"total", maximum_ - minimum_}});
     const int percent = static_cast<int>(100.0 * (position - minimum_) / (maximum_ - minimum_));
     const bool due = shownPercent_ < 0 || (interactive_ ? percent != shownPercent_ : percent / 25 != shownPercent_ / 25);
     if (!due) return;
     shownPercent_ = percent;
-    std::printf(interactive_ ? "\r  %3d%%  %u of %u bytes" : "  %3d%%  %u of %u bytes\n", percent,
-                static_cast<unsigned>(position - minimum_), static_cast<unsigned>(maximum_ - minimum_));
-    std::fflush(stdout);
+    std::fprintf(out_, interactive_ ? "\r  %3d%%  %u of %u bytes" : "  %3d%%  %u of %u bytes\n", percent,
+                 static_cast<unsigned>(position - minimum_), static_cast<unsigned>(maximum_ - minimum_));
+    std::fflush(out_);
     progressLineOpen_ = interactive_;
   }
   void EnterPhase(flash::FlashPhase phase) override {
@@ -89,59 +152,116 @@ public:
     EndProgressLine();
     phase_ = phase;
     shownPercent_ = -1;
+    events_.Emit("phase", {{"phase", PhaseName(phase)}});
   }
-  void ShowMessage(const std::string& text, sys::MessageKind) override {
+  void ShowMessage(const std::string& text, sys::MessageKind kind) override {
     EndProgressLine();
     std::fprintf(stderr, "%s\n", TerminalText(text).c_str());
+    events_.Emit("message", {{"kind", MessageKindName(kind)}, {"text", TerminalText(text)}});
   }
   bool Ask(const std::string& text, sys::MessageKind) override {
     EndProgressLine();
     if (text == flash::kRestartQuestion) {
       if (options_.restart) {
-        std::printf("Restarting the computer (--restart).\n");
-        return true;
+        std::fprintf(out_, "Restarting the computer (--restart).\n");
+      } else {
+        std::fprintf(out_, "Restart the computer for the new firmware to take effect "
+                           "(--restart has odflash request it).\n");
       }
-      std::printf("Restart the computer for the new firmware to take effect "
-                  "(--restart has odflash request it).\n");
-      return false;
+      events_.Emit("question", {{"question", "restart"}, {"text", TerminalText(text)},
+                                {"answer", options_.restart}, {"answeredBy", "option"}});
+      return options_.restart;
     }
-    std::printf("%s\n", TerminalText(text).c_str());
-    if (options_.yes) {
-      std::printf("Answered yes (--yes).\n");
-      return true;
-    }
-    if (!ODFLASH_ISATTY(ODFLASH_FILENO(stdin))) {
-      std::printf("No answer on a terminal: declined (--yes answers it).\n");
-      return false;
-    }
-    std::printf("Update the drive? [y/N] ");
-    std::fflush(stdout);
-    std::string answer;
-    std::getline(std::cin, answer);
-    return answer == "y" || answer == "Y" || answer == "yes";
+    std::fprintf(out_, "%s\n", TerminalText(text).c_str());
+    const char* answeredBy = "option";
+    const bool answer = AnswerUpdate(answeredBy);
+    events_.Emit("question", {{"question", "update"}, {"update", UpdateKindName(update_)},
+                              {"text", TerminalText(text)}, {"answer", answer}, {"answeredBy", answeredBy}});
+    return answer;
   }
   void SetBusy(bool) override {}
   void DriveRefreshed(const std::string& identity) override {
     EndProgressLine();
-    std::printf("Drive now reports: %s\n", identity.c_str());
+    std::fprintf(out_, "Drive now reports: %s\n", identity.c_str());
   }
 
+  // Why the update question was declined (empty when it was answered yes).
+  const std::string& DeclineReason() const { return declineReason_; }
+
 private:
+  // --yes answers a plain update; a downgrade or a reinstall only with its own option as well.
+  // Whatever --yes does not answer, a person at the terminal may.
+  bool AnswerUpdate(const char*& answeredBy) {
+    const std::string& d = driveRevision_;
+    const std::string& n = carriedRevision_;
+    std::string unanswered = "no answer on a terminal; --yes answers it";
+    bool allowed = true;
+    if (update_ == flash::UpdateKind::Downgrade) {
+      allowed = options_.allowOlder;
+      unanswered = "the flasher's firmware " + n + " is older than the drive's " + d +
+                   "; --yes answers a downgrade only with --allow-older";
+    } else if (update_ == flash::UpdateKind::Reinstall) {
+      allowed = options_.allowReinstall;
+      unanswered = "the drive already runs firmware " + d +
+                   "; --yes answers a reinstall only with --allow-reinstall";
+    }
+    if (options_.yes && allowed) {
+      std::fprintf(out_, "Answered yes (--yes).\n");
+      return true;
+    }
+    const bool atTerminal = ODFLASH_ISATTY(ODFLASH_FILENO(stdin)) != 0;
+    if (atTerminal) {
+      std::fprintf(out_, "Update the drive? [y/N] ");
+      std::fflush(out_);
+    }
+    std::string answer;
+    // End of input is no one answering too (Wine takes /dev/null for a terminal).
+    if (!atTerminal || !std::getline(std::cin, answer)) {
+      if (atTerminal) std::fprintf(out_, "\n");
+      answeredBy = "none";
+      declineReason_ = unanswered;
+      return false;
+    }
+    answeredBy = "terminal";
+    const bool yes = answer == "y" || answer == "Y" || answer == "yes";
+    if (!yes) declineReason_ = "answered no";
+    return yes;
+  }
+
   void EndProgressLine() {
     if (!progressLineOpen_) return;
-    std::printf("\n");
+    std::fprintf(out_, "\n");
     progressLineOpen_ = false;
   }
 
   const FlashOptions& options_;
+  flash::UpdateKind update_;
+  std::string driveRevision_, carriedRevision_;
+  EventStream& events_;
+  std::FILE* out_;
   bool interactive_;
   std::optional<sys::UpdateGuard> guard_;
   std::string status_;
+  std::string declineReason_;
   flash::FlashPhase phase_ = flash::FlashPhase::ReadyWait;
   std::uint32_t minimum_ = 0, maximum_ = 0;
   int shownPercent_ = -1;
   bool progressLineOpen_ = false;
 };
+
+// What the JSON result reports of a run, filled in as the run goes.
+struct RunRecord {
+  std::string outcome = "notStarted"; // the procedure's outcome once it ran
+  std::string error;                  // the failure line without "odflash: "
+  nlohmann::ordered_json drive;       // null until a drive was chosen
+  std::string revisionBefore, revisionAfter;
+};
+
+// Every failure line of the command goes through here, so that the JSON result repeats it.
+void Fail(RunRecord& record, const std::string& what) {
+  PrintError(what);
+  record.error = what;
+}
 
 std::string DriveLine(int index, const drive::CDDrive& drive) {
   return "  " + std::to_string(index) + ": " + drive.IdentityText + "  (" + drive.DevicePath() + ")";
@@ -149,14 +269,15 @@ std::string DriveLine(int index, const drive::CDDrive& drive) {
 
 // A drive that another odflash process or another program holds; name: its identity and device
 // path, or the device path alone of a drive that enumeration left alone.
-int RefuseDriveInUse(const std::string& name, const std::string& refusal) {
-  PrintError("cannot update drive " + name + ": " + refusal + "; nothing was sent to it");
+int RefuseDriveInUse(const std::string& name, const std::string& refusal, RunRecord& record) {
+  Fail(record, "cannot update drive " + name + ": " + refusal + "; nothing was sent to it");
   return kExitDriveInUse;
 }
 
 // The drives that enumeration left alone because they are being updated; kExitDriveInUse.
-int RefuseBusyDrives(const drive::CDDrives& drives) {
-  for (const std::string& path : drives.BusyDevicePaths()) RefuseDriveInUse(path, drive::kRefusedBeingUpdated);
+int RefuseBusyDrives(const drive::CDDrives& drives, RunRecord& record) {
+  for (const std::string& path : drives.BusyDevicePaths())
+    RefuseDriveInUse(path, drive::kRefusedBeingUpdated, record);
   return kExitDriveInUse;
 }
 
@@ -164,7 +285,7 @@ int RefuseBusyDrives(const drive::CDDrives& drives) {
 // updated by another odflash process was not probed: when it is the one wanted, or no listed
 // drive fits, the answer is kExitDriveInUse.
 drive::CDDrive* ChooseDrive(const drive::CDDrives& drives, const builder::PayloadTexts& texts,
-                            const FlashOptions& options, int& exitCode) {
+                            const FlashOptions& options, int& exitCode, RunRecord& record) {
   const std::vector<std::string>& busy = drives.BusyDevicePaths();
   std::vector<int> eligible;
   std::string listing;
@@ -178,15 +299,15 @@ drive::CDDrive* ChooseDrive(const drive::CDDrives& drives, const builder::Payloa
   const std::string wanted = "a " + texts.InquiryId + " drive with firmware " + texts.FirmwareLow +
                              " to " + texts.FirmwareHigh;
   if (!options.drive.empty() && std::find(busy.begin(), busy.end(), options.drive) != busy.end()) {
-    exitCode = RefuseDriveInUse(options.drive, drive::kRefusedBeingUpdated);
+    exitCode = RefuseDriveInUse(options.drive, drive::kRefusedBeingUpdated, record);
     return nullptr;
   }
   if (!busy.empty() && (drives.Count() == 0 || (options.drive.empty() && eligible.empty()))) {
-    exitCode = RefuseBusyDrives(drives);
+    exitCode = RefuseBusyDrives(drives, record);
     return nullptr;
   }
   if (drives.Count() == 0) {
-    PrintError("no optical drive found");
+    Fail(record, "no optical drive found");
     exitCode = kExitNoEligibleDrive;
     return nullptr;
   }
@@ -196,12 +317,12 @@ drive::CDDrive* ChooseDrive(const drive::CDDrives& drives, const builder::Payloa
       if (drives.Drive(i)->DevicePath() == options.drive || std::to_string(i) == options.drive) chosen = i;
     }
     if (chosen < 0) {
-      PrintError("no drive " + options.drive + "; the drives found are:\n" + listing);
+      Fail(record, "no drive " + options.drive + "; the drives found are:\n" + listing);
       exitCode = kExitUsage;
       return nullptr;
     }
     if (std::find(eligible.begin(), eligible.end(), chosen) == eligible.end()) {
-      PrintError("drive " + options.drive + " does not fit this flasher (it wants " + wanted +
+      Fail(record, "drive " + options.drive + " does not fit this flasher (it wants " + wanted +
                  "):\n" + DriveLine(chosen, *drives.Drive(chosen)));
       exitCode = kExitNoEligibleDrive;
       return nullptr;
@@ -209,55 +330,92 @@ drive::CDDrive* ChooseDrive(const drive::CDDrives& drives, const builder::Payloa
     return drives.Drive(chosen);
   }
   if (eligible.empty()) {
-    PrintError("no drive fits this flasher (it wants " + wanted + "); the drives found are:\n" + listing);
+    Fail(record, "no drive fits this flasher (it wants " + wanted + "); the drives found are:\n" + listing);
     exitCode = kExitNoEligibleDrive;
     return nullptr;
   }
   if (eligible.size() > 1) {
-    PrintError("several drives fit this flasher; name one with --drive:\n" + listing);
+    Fail(record, "several drives fit this flasher; name one with --drive:\n" + listing);
     exitCode = kExitUsage;
     return nullptr;
   }
   return drives.Drive(eligible.front());
 }
 
-// The command line's own account of a failed run, after the system's message.
-int Report(flash::FlashOutcome outcome, const flash::FlashProcedure& procedure) {
+// The outcome's name in the JSON result.
+const char* OutcomeName(flash::FlashOutcome outcome) {
+  using flash::FlashOutcome;
+  switch (outcome) {
+  case FlashOutcome::Flashed: return "flashed";
+  case FlashOutcome::Verified: return "verified";
+  case FlashOutcome::Declined: return "declined";
+  case FlashOutcome::Refused: return "refused";
+  case FlashOutcome::NotReady: return "notReady";
+  case FlashOutcome::ProfileFailed: return "profileFailed";
+  case FlashOutcome::UploadFailed: return "uploadFailed";
+  case FlashOutcome::EntryCriticalFailed: return "entryCriticalFailed";
+  case FlashOutcome::ProfileCheckFailed: return "profileCheckFailed";
+  case FlashOutcome::ProfileMismatch: return "profileMismatch";
+  case FlashOutcome::ReadBackFailed: return "readBackFailed";
+  case FlashOutcome::CompareFailed: return "compareFailed";
+  case FlashOutcome::FlashFailed: return "flashFailed";
+  case FlashOutcome::Interrupted: return "interrupted";
+  }
+  return "unknown";
+}
+
+// The command line's own account of a run, after the system's messages: the final line of a
+// success (printed to out), or the one failure line "<what failed>: <reason>" in failure.
+struct Account {
+  int code = kExitFailure;
+  std::string line;
+  bool failed = true;
+};
+
+Account Report(flash::FlashOutcome outcome, const flash::FlashProcedure& procedure,
+               const flash::FlashRequest& request, const drive::CDDrive& target, const TerminalSink& sink) {
   using flash::FlashOutcome;
   char text[200];
+  // The drive's answer to the command that failed, when a command did.
+  const drive::CommandOutcome& last = target.LastOutcome();
+  const std::string driveAnswer = last.Succeeded() ? std::string() : drive::DescribeOutcome(last);
+  auto failure = [](int code, std::string what, const std::string& reason) {
+    return Account{code, reason.empty() ? what : what + ": " + reason, true};
+  };
   switch (outcome) {
   case FlashOutcome::Flashed:
-    std::printf("The drive's firmware was updated.\n");
-    return kExitSuccess;
+    return {kExitSuccess, "The drive's firmware was updated.", false};
   case FlashOutcome::Verified:
-    std::printf("Dry run: the image was written to drive memory and verified; the Flash command "
-                "was not sent, the drive's flash is unchanged.\n");
-    return kExitSuccess;
+    return {kExitSuccess,
+            request.kind == flash::ImageKind::CdRwNewFormat
+                ? "Dry run: the image was written to drive memory and verified; Entry critical and the "
+                  "Flash command were not sent, the drive's flash is unchanged."
+                : "Dry run: the image was written to drive memory and verified; the Flash command "
+                  "was not sent, the drive's flash is unchanged.",
+            false};
   case FlashOutcome::Declined:
-    PrintError("update declined; nothing was sent to the drive");
-    return kExitDeclined;
+    return failure(kExitDeclined, "update declined; nothing was sent to the drive", sink.DeclineReason());
   case FlashOutcome::Refused:
-    return kExitFailure;
+    return {kExitFailure, "", true}; // the procedure's message said why
   case FlashOutcome::NotReady:
-    PrintError("the drive did not become ready; nothing was written to it");
-    return kExitDriveCommand;
+    return failure(kExitDriveCommand, "the drive did not become ready; nothing was written to it", driveAnswer);
   case FlashOutcome::ProfileFailed:
-    PrintError("the flash profile could not be sent; the drive's flash is unchanged");
-    return kExitDriveCommand;
+    return failure(kExitDriveCommand, "the flash profile could not be sent; the drive's flash is unchanged",
+                   driveAnswer);
   case FlashOutcome::UploadFailed:
   case FlashOutcome::ReadBackFailed:
     std::snprintf(text, sizeof text, "%s the image failed at offset 0x%05X; the drive's flash is unchanged",
                   outcome == FlashOutcome::UploadFailed ? "writing" : "reading back",
                   static_cast<unsigned>(procedure.FailedChunkOffset()));
-    PrintError(text);
-    return kExitDriveCommand;
+    return failure(kExitDriveCommand, text, driveAnswer);
   case FlashOutcome::EntryCriticalFailed:
+    return failure(kExitDriveCommand, "Entry critical failed; the drive's flash is unchanged", driveAnswer);
   case FlashOutcome::ProfileCheckFailed:
-    PrintError("a drive command failed; the drive's flash is unchanged");
-    return kExitDriveCommand;
+    return failure(kExitDriveCommand, "reading the flash profile back failed; the drive's flash is unchanged",
+                   driveAnswer);
   case FlashOutcome::ProfileMismatch:
-    PrintError("the flash profile read back differs from the one sent; the drive's flash is unchanged");
-    return kExitVerifyMismatch;
+    return failure(kExitVerifyMismatch,
+                   "the flash profile read back differs from the one sent; the drive's flash is unchanged", "");
   case FlashOutcome::CompareFailed: {
     const flash::Mismatch& mismatch = procedure.LastMismatch();
     std::snprintf(text, sizeof text,
@@ -265,47 +423,49 @@ int Report(flash::FlashOutcome outcome, const flash::FlashProcedure& procedure) 
                   "(%u differing bytes in that chunk); the drive's flash is unchanged",
                   static_cast<unsigned>(mismatch.offset), mismatch.expected, mismatch.found,
                   static_cast<unsigned>(mismatch.differingBytes));
-    PrintError(text);
-    return kExitVerifyMismatch;
+    return failure(kExitVerifyMismatch, text, "");
   }
   case FlashOutcome::FlashFailed:
-    PrintError("the drive did not commit the image to its flash");
-    return kExitFlashFailed;
+    return failure(kExitFlashFailed, "the drive did not commit the image to its flash", driveAnswer);
   case FlashOutcome::Interrupted:
-    PrintError("interrupted; nothing was written to the drive");
-    return kExitFailure; // the held interrupt's own code replaces it
+    // The held interrupt's own code replaces the exit code.
+    return failure(kExitFailure, "interrupted; nothing was written to the drive", "");
   }
-  return kExitFailure;
+  return {};
 }
 
-int RunFlash(const FlashOptions& options) {
+int RunFlash(const FlashOptions& options, RunRecord& record) {
   std::string error;
-  const auto payload = builder::ReadPayloadFromFile(options.flasher, error);
+  const auto payload = ReadFlasherFile(options.flasher, error);
   if (!payload) {
-    PrintError(error);
+    Fail(record, error);
     return kExitFailure;
   }
   const builder::PayloadBlock block = payload->View();
   if (block.HasBuilderTag()) {
-    PrintError(options.flasher + " is a builder, not a flasher: it carries no firmware");
+    Fail(record, options.flasher + " is a builder, not a flasher: it carries no firmware");
     return kExitFailure;
   }
   if (!options.simFile.empty() && !drive::UseEmulatedDrivesFromFile(options.simFile, error)) {
-    PrintError(error);
+    Fail(record, error);
     return kExitFailure;
   }
   const drive::CDDrives drives;
   const builder::PayloadTexts texts = builder::MakePayloadTexts(block);
   int exitCode = kExitSuccess;
-  drive::CDDrive* target = ChooseDrive(drives, texts, options, exitCode);
+  drive::CDDrive* target = ChooseDrive(drives, texts, options, exitCode, record);
   if (target == nullptr) return exitCode;
+  record.drive = {{"identity", target->IdentityText}, {"device", target->DevicePath()}};
+  record.revisionBefore = record.revisionAfter = target->RevisionText();
   // Held until the run ends: no other odflash process may update or even probe the drive.
   std::string refusal;
   const std::unique_ptr<drive::UpdateLock> updateLock = target->LockForUpdate(refusal);
-  if (!updateLock) return RefuseDriveInUse(target->IdentityText + " (" + target->DevicePath() + ")", refusal);
-  std::printf("Drive:    %s (%s)\nFirmware: %s %s, revision %s, %u bytes\n", target->IdentityText.c_str(),
-              target->DevicePath().c_str(), texts.VendorName.c_str(), texts.ModelName.c_str(),
-              block.NewRevision().c_str(), static_cast<unsigned>(block.ImageLength()));
+  if (!updateLock)
+    return RefuseDriveInUse(target->IdentityText + " (" + target->DevicePath() + ")", refusal, record);
+  std::FILE* out = options.json ? stderr : stdout;
+  std::fprintf(out, "Drive:    %s (%s)\nFirmware: %s %s, revision %s, %u bytes\n", target->IdentityText.c_str(),
+               target->DevicePath().c_str(), texts.VendorName.c_str(), texts.ModelName.c_str(),
+               block.NewRevision().c_str(), static_cast<unsigned>(block.ImageLength()));
 
   // The window lends its transfer buffer to the drive layer in the same way.
   std::vector<std::uint8_t> transferBuffer(flash::kChunkSize);
@@ -313,15 +473,41 @@ int RunFlash(const FlashOptions& options) {
   flash::FlashRequest request = flash::MakeFlashRequest(block);
   request.stopBeforeFlash = options.dryRun;
 
-  TerminalSink sink(options, ODFLASH_ISATTY(ODFLASH_FILENO(stdout)) != 0);
+  const flash::UpdateQuestion question =
+      flash::MakeUpdateQuestion(target->RevisionText(), request.carriedRevision, request.anyFirmware);
+  EventStream events(options.json);
+  TerminalSink sink(options, question.update, target->RevisionText(), request.carriedRevision, events);
   flash::FlashProcedure procedure(sink);
   const flash::FlashOutcome outcome = procedure.Run(*target, request);
-  int code = Report(outcome, procedure);
-  if (code == kExitDriveCommand || code == kExitFlashFailed)
-    PrintError("the drive's answer to the last command: " + drive::DescribeOutcome(target->LastOutcome()));
+  const Account account = Report(outcome, procedure, request, *target, sink);
   drive::CDDrive::SetBuffer(nullptr, 0);
-  // An interrupt held during the run ends the program as the interrupt would have.
-  if (const int interrupted = sys::HeldRequestExitCode(); interrupted != 0) code = interrupted;
+  record.outcome = OutcomeName(outcome);
+  record.drive["identity"] = target->IdentityText; // refreshed by a successful update
+  record.revisionAfter = target->RevisionText();
+  if (!account.failed) std::fprintf(out, "%s\n", account.line.c_str());
+  else if (!account.line.empty()) Fail(record, account.line);
+  // An interrupt held during the run ends the program as the interrupt would have (asked
+  // while the sink still holds the guard).
+  if (const int interrupted = sys::HeldRequestExitCode(); interrupted != 0) return interrupted;
+  return account.code;
+}
+
+// The run, then (with --json) its result as the last event.
+int RunFlashCommand(const FlashOptions& options) {
+  const auto started = std::chrono::steady_clock::now();
+  RunRecord record;
+  const int code = RunFlash(options, record);
+  EventStream events(options.json);
+  nlohmann::ordered_json result = {
+      {"outcome", record.outcome},
+      {"exitCode", code},
+      {"dryRun", options.dryRun},
+      {"drive", record.drive},
+      {"revisionBefore", record.revisionBefore.empty() ? nlohmann::ordered_json() : nlohmann::ordered_json(record.revisionBefore)},
+      {"revisionAfter", record.revisionAfter.empty() ? nlohmann::ordered_json() : nlohmann::ordered_json(record.revisionAfter)},
+      {"durationMs", std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - started).count()}};
+  if (!record.error.empty()) result["error"] = record.error;
+  events.Emit("result", result);
   return code;
 }
 
@@ -336,15 +522,24 @@ const bool registered = RegisterCommand(
       command.add_option("--drive", options->drive,
                          "Drive to update: its number in the list of drives found (from 0) or its "
                          "device path; needed when several drives fit");
-      command.add_flag("--yes", options->yes, "Answer the update question with yes");
+      command.add_flag("--yes", options->yes,
+                       "Answer the update question with yes when it offers a newer revision "
+                       "(a downgrade or a reinstall needs --allow-older or --allow-reinstall too)");
+      command.add_flag("--allow-older", options->allowOlder,
+                       "With --yes: also answer yes when the flasher's firmware is older than the drive's");
+      command.add_flag("--allow-reinstall", options->allowReinstall,
+                       "With --yes: also answer yes when the drive already runs the flasher's revision");
       command.add_flag("--dry-run", options->dryRun,
                        "Write and verify the image in drive memory, then stop before the Flash "
-                       "command (the drive's flash is not changed)");
+                       "command; Entry critical is not sent either (the drive's flash is not changed)");
+      command.add_flag("--json", options->json,
+                       "Print JSON Lines events and a final result on standard output (the "
+                       "terminal text goes to standard error)");
       command.add_flag("--restart", options->restart,
                        "Restart the computer after a successful update");
       command.add_option("--sim", options->simFile,
                          "Use the emulated drives of this drive INI file instead of the hardware");
-      return [options]() { return RunFlash(*options); };
+      return [options]() { return RunFlashCommand(*options); };
     });
 
 } // namespace

@@ -12,20 +12,21 @@
 namespace cli {
 namespace {
 
-nlohmann::json PayloadJson(const builder::PayloadFile& payload) {
+nlohmann::ordered_json PayloadJson(const builder::PayloadFile& payload) {
   const builder::PayloadBlock block = payload.View();
-  if (block.HasBuilderTag())
-    return {{"role", "builder"}, {"markerOffset", payload.MarkerOffset}};
-  return {{"role", "flasher"},
-          {"markerOffset", payload.MarkerOffset},
-          {"model", block.Model()},
-          {"inquiry", block.Inquiry()},
-          {"firmwareRange", block.FirmwareRange()},
-          {"vendor", block.Vendor()},
-          {"note", block.Note()},
-          {"newRevision", block.NewRevision()},
-          {"imageLength", block.ImageLength()},
-          {"imageKind", builder::ImageKindName(builder::CheckNewFormatBIN(block.Image()))}};
+  nlohmann::ordered_json json = {{"schemaVersion", kJsonSchemaVersion},
+                                 {"role", block.HasBuilderTag() ? "builder" : "flasher"},
+                                 {"markerOffset", payload.MarkerOffset}};
+  if (block.HasBuilderTag()) return json;
+  json.update({{"model", block.Model()},
+               {"inquiry", block.Inquiry()},
+               {"firmwareRange", block.FirmwareRange()},
+               {"vendor", block.Vendor()},
+               {"note", block.Note()},
+               {"newRevision", block.NewRevision()},
+               {"imageLength", block.ImageLength()},
+               {"imageKind", builder::ImageKindName(builder::CheckNewFormatBIN(block.Image()))}});
+  return json;
 }
 
 void PrintPayload(const builder::PayloadFile& payload) {
@@ -53,14 +54,14 @@ const bool registered = RegisterCommand(
       command.add_flag("--json", *json, "Print the payload as JSON");
       return [file, json]() {
         std::string error;
-        const auto payload = builder::ReadPayloadFromFile(*file, error);
+        const auto payload = ReadFlasherFile(*file, error);
         if (!payload) {
           PrintError(error);
           return int{kExitFailure};
         }
         if (*json)
           std::printf("%s\n", PayloadJson(*payload)
-                                  .dump(2, ' ', false, nlohmann::json::error_handler_t::replace)
+                                  .dump(2, ' ', false, nlohmann::ordered_json::error_handler_t::replace)
                                   .c_str());
         else
           PrintPayload(*payload);

@@ -25,21 +25,21 @@ void PrintTable(const builder::ModelTable& table) {
   }
 }
 
-nlohmann::json TableJson(const builder::ModelTable& table) {
-  nlohmann::json models = nlohmann::json::array();
+nlohmann::ordered_json TableJson(const builder::ModelTable& table) {
+  nlohmann::ordered_json models = nlohmann::ordered_json::array();
   for (std::size_t i = 0; i < table.Count(); ++i) {
     char section[32];
     std::snprintf(section, sizeof section, "MODEL%02zu", i);
     models.push_back({{"section", section},
-                      {"Model", table.Model[i]},
-                      {"Inquiry", table.Inquiry[i]},
-                      {"FW-Range", table.FirmwareRange[i]},
-                      {"BINMask", table.BINMask[i]},
-                      {"Vendor", table.Vendor[i]},
-                      {"Note", table.Note[i]},
+                      {"model", table.Model[i]},
+                      {"inquiry", table.Inquiry[i]},
+                      {"firmwareRange", table.FirmwareRange[i]},
+                      {"binMask", table.BINMask[i]},
+                      {"vendor", table.Vendor[i]},
+                      {"note", table.Note[i]},
                       {"item", table.Items[i]}});
   }
-  return models;
+  return {{"schemaVersion", kJsonSchemaVersion}, {"models", models}};
 }
 
 const bool registered = RegisterCommand(
@@ -58,7 +58,7 @@ const bool registered = RegisterCommand(
         }
         if (*json)
           std::printf("%s\n", TableJson(load.Table)
-                                  .dump(2, ' ', false, nlohmann::json::error_handler_t::replace)
+                                  .dump(2, ' ', false, nlohmann::ordered_json::error_handler_t::replace)
                                   .c_str());
         else
           PrintTable(load.Table);

@@ -48,7 +48,8 @@ int Scan(const std::string& simFile, bool json) {
   if (json) {
     nlohmann::json list = nlohmann::json::array();
     for (int i = 0; i < drives.Count(); ++i) list.push_back(DriveJson(*drives.Drive(i)));
-    const nlohmann::json result = {{"transport", transport},
+    const nlohmann::json result = {{"schemaVersion", kJsonSchemaVersion},
+                                   {"transport", transport},
                                    {"emulated", drive::IsEmulatedTransport()},
                                    {"drives", list},
                                    {"busy", drives.BusyDevicePaths()}};

@@ -53,6 +53,15 @@ bool RegisterCommand(int order, std::string name, std::string description, Comma
   return true;
 }
 
+std::optional<builder::PayloadFile> ReadFlasherFile(const std::string& path, std::string& error) {
+  bool noBlock = false;
+  auto payload = builder::ReadPayloadFromFile(path, error, noBlock);
+  if (noBlock)
+    error = path + " carries no payload block: it is not a flasher (a firmware file? build a flasher "
+                   "from it with odflash build)";
+  return payload;
+}
+
 void PrintError(const std::string& what) { std::fprintf(stderr, "odflash: %s\n", what.c_str()); }
 
 } // namespace cli

@@ -127,7 +127,10 @@ FlashOutcome FlashProcedure::Transfer(drive::CDDrive& drive, const FlashRequest&
   if (!sys::EnterCriticalPhase()) return FlashOutcome::Interrupted;
   if (!UploadImage(commands, request.image)) return Fail(kSuffixFail, FlashOutcome::UploadFailed);
 
-  if (request.kind == ImageKind::CdRwNewFormat) {
+  // A dry run never enters the drive's critical phase: a real drive may then need a power
+  // cycle. The Read Profile check belongs to that phase and is left out with it.
+  const bool entersCritical = request.kind == ImageKind::CdRwNewFormat && !request.stopBeforeFlash;
+  if (entersCritical) {
     sink_.EnterPhase(FlashPhase::EntryCritical);
     sink_.SetStatus(Text(kStatusEntryCritical));
     if (!commands.EntryCritical()) return Fail(kSuffixFail, FlashOutcome::EntryCriticalFailed);
@@ -135,7 +138,8 @@ FlashOutcome FlashProcedure::Transfer(drive::CDDrive& drive, const FlashRequest&
 
   sink_.EnterPhase(FlashPhase::Verify);
   sink_.SetStatus(Text(kStatusVerify));
-  if (profile_.found && !commands.ReadVerifyProfile(request.kind, profile_, profileCopy_)) {
+  const bool checksProfile = profile_.found && (entersCritical || request.kind != ImageKind::CdRwNewFormat);
+  if (checksProfile && !commands.ReadVerifyProfile(request.kind, profile_, profileCopy_)) {
     return Fail(kSuffixProfileCheckFail, commands.ProfileDiffered() ? FlashOutcome::ProfileMismatch
                                                                     : FlashOutcome::ProfileCheckFailed);
   }

@@ -52,8 +52,9 @@ struct FlashRequest {
   std::string carriedRevision; // 4 characters
   bool anyFirmware = false;    // the firmware range carries the any-firmware marker
   bool flashAll = false;       // the Note field starts with "FLASH-ALL"
-  // Everything up to and including the read-back comparison, then stop before the Flash
-  // command (the command line's dry run).
+  // The command line's dry run: the uploads and the read-back comparison, then stop before
+  // the Flash command. A CD-RW new-format image is sent without Entry critical and without
+  // the Read Profile check that follows it.
   bool stopBeforeFlash = false;
 };
 

@@ -21,6 +21,7 @@ UpdateQuestion MakeUpdateQuestion(std::string_view driveRevision, std::string_vi
   const int order = CompareRevisions(d, n);
   UpdateQuestion question;
   question.kind = order > 0 ? sys::MessageKind::Warning : sys::MessageKind::Confirmation;
+  question.update = order < 0 ? UpdateKind::Update : (order == 0 ? UpdateKind::Reinstall : UpdateKind::Downgrade);
   if (anyFirmware) {
     question.text = "\nUpdate Firmware : " + d + " to " + n + " ?\n";
   } else if (order >= 0) {

@@ -12,9 +12,17 @@ namespace flash {
 // is the start of the other, the shorter is the smaller. Negative, zero or positive.
 int CompareRevisions(std::string_view a, std::string_view b);
 
+// What an update would do to the drive's revision.
+enum class UpdateKind {
+  Update,    // the carried revision is newer
+  Reinstall, // the same revision
+  Downgrade, // the drive's revision is newer
+};
+
 struct UpdateQuestion {
   std::string text;
   sys::MessageKind kind; // Warning when the drive's revision is newer, Confirmation otherwise
+  UpdateKind update;     // by revision, whatever the any-firmware marker
 };
 
 // driveRevision: the drive's 4-character revision; carriedRevision: the flasher's.

@@ -49,8 +49,22 @@ check "models text" "MODEL00
 check "models: any-firmware item" "  Item:     --------- HBQ     MX77004150Q|4" \
   "$(tail -1 <<<"$out")|$(grep -c '^MODEL' <<<"$out")"
 
+# Every --json output: schemaVersion 1 and camelCase keys only.
+json_shape() { # the JSON document in $out: "ok", or what is wrong with it
+  python3 -c '
+import json, re, sys
+def keys(v):
+    if isinstance(v, dict):
+        for k, x in v.items(): yield k; yield from keys(x)
+    elif isinstance(v, list):
+        for x in v: yield from keys(x)
+doc = json.loads(sys.argv[1])
+bad = [k for k in keys(doc) if not re.fullmatch("[a-z][A-Za-z0-9]*", k)]
+print("ok" if doc.get("schemaVersion") == 1 and not bad else "schemaVersion %s, keys %s" % (doc.get("schemaVersion"), bad))' "$out"
+}
 run "$odflash" models --json models.ini
-check "models --json names the first section" '    "section": "MODEL00"' "$(grep -m1 '"section"' <<<"$out")"
+check "models --json" '0|ok|MODEL00|1.00-1.99|1.*.BIN' \
+  "$rc|$(json_shape)|$(python3 -c 'import json,sys; m=json.loads(sys.argv[1])["models"][0]; print(m["section"], m["firmwareRange"], m["binMask"], sep="|")' "$out")"
 
 # The system's reason for a missing file, as each platform words it.
 if [ -n "$emulator" ]; then no_file="File not found" no_path="Path not found" # Wine's wording
@@ -94,8 +108,8 @@ Image length:  524288
 Image kind:    CD-RW new-format" "$rc|$out"
 
 run "$odflash" info --json out/1.10.EXE
-check "info --json" '0|  "imageKind": "CD-RW new-format",|  "role": "flasher",' \
-  "$rc|$(grep imageKind <<<"$out")|$(grep '"role"' <<<"$out")"
+check "info --json" '0|ok|  "imageKind": "CD-RW new-format"|  "role": "flasher",' \
+  "$rc|$(json_shape)|$(grep imageKind <<<"$out")|$(grep '"role"' <<<"$out")"
 
 run "$odflash" extract out/1.10.EXE -o image.bin
 check "extract" "0|524288 bytes written to image.bin" "$rc|$out"
@@ -110,11 +124,30 @@ done
 
 run "$odflash" extract builder.exe -o image2.bin
 check "extract from a builder" "1|odflash: builder.exe is a builder: it carries no firmware image" "$rc|$err"
+# A firmware file is no flasher: every reader of flashers says so, and how to build one.
+for command in "info 2.20.BIN" "extract 2.20.BIN -o image3.bin"; do
+  # shellcheck disable=SC2086 # the arguments are meant to split
+  run "$odflash" $command
+  check "$command" "1|odflash: 2.20.BIN carries no payload block: it is not a flasher (a firmware file? build a flasher from it with odflash build)" "$rc|$err"
+done
+
+# --- the model's BINMask, as the window's file list applies it: a firmware of another model
+# is refused unless --force; a name in other letter case fits where the window lists it.
+cp 2.20.BIN 1.99.bin
+mkdir masked
+run "$odflash" build --ini models.ini --model 0 --firmware 2.20.BIN --template builder.exe --output-dir masked
+check "firmware outside the BINMask" "1|odflash: 2.20.BIN does not fit model 0 (CDRW 48X24), whose firmware files are 1.*.BIN; --force builds it anyway|" \
+  "$rc|$err|$(ls masked)"
+run "$odflash" build --ini models.ini --model 0 --firmware 2.20.BIN --template builder.exe --output-dir masked --force
+check "firmware outside the BINMask with --force" "0|masked/2.20.EXE" "$rc|$(tail -1 <<<"$out")"
+run "$odflash" build --ini models.ini --model 0 --firmware 1.99.bin --template builder.exe --output-dir masked
+check "lower-case name under the BINMask" "0|masked/1.99.EXE" "$rc|$(tail -1 <<<"$out")"
+rm -rf masked 1.99.bin
 
 # --- names: short and lower-case firmware names
 cp K4P5.BIN AB.BIN
 cp K4P5.BIN k4p5.bin
-run "$odflash" build --ini models.ini --model 2 --firmware AB.BIN --template builder.exe --output-dir out
+run "$odflash" build --ini models.ini --model 3 --firmware AB.BIN --template builder.exe --output-dir out
 check "short name" "0|Build AB.B.EXE complete!" "$rc|$(head -1 <<<"$out")"
 run "$odflash" info out/AB.B.EXE
 check "short name revision" "New revision:  AB.B" "$(grep 'New revision' <<<"$out")"
@@ -170,7 +203,7 @@ rm -f out/1.10.EXE.partial*
 check "no partial files" "1.10.EXE 2.20.EXE 2.30.EXE AB.B.EXE K4P5.EXE" "$(ls out | sort -f | uniq -i | tr '\n' ' ' | sed 's/ $//')"
 cp builder.exe BUIL.EXE
 cp 1.10.BIN BUIL.BIN
-run "$odflash" build --ini models.ini --model 0 --firmware BUIL.BIN --template BUIL.EXE --output-dir .
+run "$odflash" build --ini models.ini --model 3 --firmware BUIL.BIN --template BUIL.EXE --output-dir .
 check "output onto the template" "1|odflash: Create BUIL.EXE Fail: it is a file this build reads." "$rc|$err"
 cmp -s builder.exe BUIL.EXE || { echo "FAIL: the template was changed"; failures=$((failures + 1)); }
 

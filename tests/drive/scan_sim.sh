@@ -12,7 +12,8 @@ sim:Drive1   0-1-0  : ODSIM   DVD-ROM 16X     2.10
 sim:Drive2   1-0-0  : OTHERCO CD-ROM 52X      9.99" ] || fail "unexpected listing: $output"
 
 json=$("$odflash" scan --sim "$ini" --json | tr -d '\r\n ')
-grep -qF '"transport":"emulated"' <<<"$json" || fail "JSON lacks the transport"
+grep -qF '{"busy":[],"drives":[' <<<"$json" && grep -qF '"schemaVersion":1,"transport":"emulated"' <<<"$json" ||
+  fail "JSON lacks the schema version or the transport: $json"
 grep -qF '{"adapter":0,"device":"sim:Drive1","identity":"0-1-0:ODSIMDVD-ROM16X2.10","letter":"","lun":0,"revision":"2.10","target":1,"vendorProduct":"ODSIMDVD-ROM16X"}' <<<"$json" ||
   fail "JSON lacks Drive1: $json"
 

@@ -82,12 +82,17 @@ TEXT
 cmp -s "$work/ok.out" "$work/ok.expected" || { fail "ok: output differs"; diff "$work/ok.expected" "$work/ok.out"; }
 [ "$(grep -cE "$flash_command" "$work/ok.log")" = 1 ] || fail "ok: expected one Flash command"
 
-# The dry run writes and verifies but sends no Flash command.
+# The dry run writes and verifies but never enters the critical phase: no Entry critical, no
+# Read Profile after it, no Flash command.
+entry_critical='^3B 05 01 00 00 00 00 00 00 [0-9A-F]{2} 00 00 in 0$'
 drives "$work/dry.ini"
 expect 0 dry -- "$flasher" --sim "$work/dry.ini" --yes --dry-run
 grep -qE "$flash_command" "$work/dry.log" && fail "dry: a Flash command was sent"
-grep -q '^Dry run: ' "$work/dry.out" || fail "dry: no dry-run notice"
-[ "$(grep -c '^3C 01 01' "$work/dry.log")" = 33 ] || fail "dry: expected 32 image reads and the profile read"
+grep -qE "$entry_critical" "$work/dry.log" && fail "dry: Entry critical was sent"
+grep -qE "$entry_critical" "$work/ok.log" || fail "ok: no Entry critical (the dry run's check would prove nothing)"
+[ "$(tail -1 "$work/dry.out")" = "Dry run: the image was written to drive memory and verified; Entry critical and the Flash command were not sent, the drive's flash is unchanged." ] \
+  || fail "dry: final line: $(tail -1 "$work/dry.out")"
+[ "$(grep -c '^3C 01 01' "$work/dry.log")" = 32 ] || fail "dry: expected the 32 image reads and no profile read"
 
 # Without --yes and without a terminal the question is declined: nothing is sent.
 drives "$work/no.ini"
@@ -100,12 +105,13 @@ sed -i 's/^Product=.*/Product=DVD-ROM 16X/' "$work/other.ini"
 expect 3 other -- "$flasher" --sim "$work/other.ini" --yes
 expect 2 nodrive -- "$flasher" --sim "$work/ok.ini" --yes --drive 5
 
-# Failures of the drive: a command, the read-back, the commit.
+# Failures of the drive: a command, the read-back, the commit. Each ends in one failure line
+# "odflash: <what failed>: <the drive's answer>", after the system's own message.
 drives "$work/cmd.ini" "FailCommand=3B:5:04 08 00"
 expect 5 cmd -- "$flasher" --sim "$work/cmd.ini" --yes
 grep -qx "Write Buffer> 04 08 00. 02, 0000" "$work/cmd.err" || fail "cmd: no Write Buffer message"
-grep -qx "odflash: writing the image failed at offset 0x0C000; the drive's flash is unchanged" "$work/cmd.err" \
-  || fail "cmd: no offset in the error"
+grep -qx "odflash: writing the image failed at offset 0x0C000; the drive's flash is unchanged: CHECK CONDITION.* 04/08/00.*" "$work/cmd.err" \
+  || fail "cmd: no offset or drive answer in the error"
 drives "$work/corrupt.ini" "CorruptReadAt=0x8005"
 expect 6 corrupt -- "$flasher" --sim "$work/corrupt.ini" --yes
 grep -q "^odflash: verification failed at image offset 0x08005: " "$work/corrupt.err" || fail "corrupt: no mismatch report"
@@ -118,14 +124,80 @@ done
 drives "$work/nosense.ini" "StatusCommand=3B:35:02"
 expect 7 nosense -- "$flasher" --sim "$work/nosense.ini" --yes
 grep -qx "Flash Fail." "$work/nosense.out" || fail "nosense: no Flash Fail. caption"
-grep -qx "odflash: the drive's answer to the last command: CHECK CONDITION without sense data" "$work/nosense.err" \
+grep -qx "odflash: the drive did not commit the image to its flash: CHECK CONDITION without sense data.*" "$work/nosense.err" \
   || fail "nosense: the outcome is not described"
 drives "$work/critical.ini" "StatusCommand=3B:34:08"
 expect 5 critical -- "$flasher" --sim "$work/critical.ini" --yes
 grep -qE "$flash_command" "$work/critical.log" && fail "critical: a Flash command followed a BUSY Entry critical"
+grep -qx "odflash: Entry critical failed; the drive's flash is unchanged: BUSY" "$work/critical.err" \
+  || fail "critical: no failure line naming Entry critical"
+for name in cmd corrupt commit nosense critical; do
+  [ "$(grep -c '^odflash: ' "$work/$name.err")" = 1 ] || { fail "$name: not exactly one failure line"; cat "$work/$name.err"; }
+done
 
-# Bad input.
+# Answers: --yes answers a newer revision only; a downgrade or a reinstall needs its own option
+# as well, and without it nothing is sent to the drive.
+for answer in "downgrade|1.20|--allow-older|the flasher's firmware 1.10 is older than the drive's 1.20; --yes answers a downgrade only with --allow-older" \
+              "reinstall|1.10|--allow-reinstall|the drive already runs firmware 1.10; --yes answers a reinstall only with --allow-reinstall"; do
+  IFS='|' read -r name revision option reason <<<"$answer"
+  drives "$work/$name.ini"
+  sed -i "s/^Revision=.*/Revision=$revision/" "$work/$name.ini"
+  other=--allow-older; [ "$option" = --allow-older ] && other=--allow-reinstall
+  expect 4 "$name" -- "$flasher" --sim "$work/$name.ini" --yes "$other"
+  [ "$(grep -vc '^12 ' "$work/$name.log")" = 0 ] || fail "$name: commands other than INQUIRY were sent"
+  [ "$(grep '^odflash: ' "$work/$name.err")" = "odflash: update declined; nothing was sent to the drive: $reason" ] \
+    || fail "$name: refusal line: $(cat "$work/$name.err")"
+  expect 0 "$name-allowed" -- "$flasher" --sim "$work/$name.ini" --yes "$option"
+  [ "$(grep -cE "$flash_command" "$work/$name.log")" = 1 ] || fail "$name: not flashed with --yes $option"
+done
+grep -qx "odflash: update declined; nothing was sent to the drive: no answer on a terminal; --yes answers it" "$work/no.err" \
+  || fail "no: refusal line: $(cat "$work/no.err")"
+
+# --json: JSON Lines on standard output, the terminal text on standard error.
+read -r -d '' check_json_py <<'PY'
+import json, sys
+name, code, outcome, phases = sys.argv[1], int(sys.argv[2]), sys.argv[3], sys.argv[4:]
+events = [json.loads(line) for line in sys.stdin]
+problems = []
+if any(e.get("schemaVersion") != 1 for e in events): problems.append("an event without schemaVersion 1")
+seen = [e["phase"] for e in events if e["event"] == "phase"]
+if seen != phases: problems.append("phases %s" % seen)
+last = {}
+for e in (e for e in events if e["event"] == "progress"):
+    if e["bytes"] < last.get(e["phase"], 0) or e["bytes"] > e["total"]: problems.append("bytes not monotonic: %s" % e)
+    last[e["phase"]] = e["bytes"]
+results = [e for e in events if e["event"] == "result"]
+if len(results) != 1 or events[-1]["event"] != "result": problems.append("not one result at the end")
+else:
+    r = results[0]
+    if (r["exitCode"], r["outcome"]) != (code, outcome): problems.append("result %s" % r)
+    if code == 0 and (r["revisionBefore"], r["revisionAfter"], r["drive"]["device"]) != ("1.00", "1.10", "sim:Drive0"):
+        problems.append("result %s" % r)
+    if code != 0 and not r.get("error"): problems.append("a failed result without its error line")
+for p in problems: print("  %s: %s" % (name, p))
+sys.exit(1 if problems else 0)
+PY
+check_json() { # NAME EXIT OUTCOME PHASES...: the stream of run NAME
+  python3 -c "$check_json_py" "$@" <"$work/$1.out" || fail "$1: JSON stream: see above"
+}
+drives "$work/json.ini"
+expect 0 json -- "$flasher" --sim "$work/json.ini" --yes --json
+check_json json 0 flashed readyWait profile upload entryCritical verify flash done
+[ "$(awk -F'"upload"' 'NF > 1 && /"progress"/' "$work/json.out" | wc -l)" = 33 ] || fail "json: expected a progress event per chunk"
+grep -qx "Write BIN to drive's DRAM... " "$work/json.err" || fail "json: no terminal text on standard error"
+drives "$work/jsoncmd.ini" "FailCommand=3B:5:04 08 00"
+expect 5 jsoncmd -- "$flasher" --sim "$work/jsoncmd.ini" --yes --json
+check_json jsoncmd 5 uploadFailed readyWait profile upload done
+grep -q '"error":"writing the image failed at offset 0x0C000;' "$work/jsoncmd.out" || fail "jsoncmd: the result lacks the failure line"
+expect 3 jsonother -- "$flasher" --sim "$work/other.ini" --yes --json
+check_json jsonother 3 notStarted
+
+# Bad input: a builder; a firmware file, which carries no payload at all.
 expect 1 builder -- "$template" --sim "$work/ok.ini" --yes
+cp "$samples/1.10.BIN" "$work/1.10.BIN"
+(cd "$work" && run "$odflash" flash 1.10.BIN --sim ok.ini --yes >bin.out 2>bin.err </dev/null)
+[ "$(tr -d '\r' <"$work/bin.err")" = "odflash: 1.10.BIN carries no payload block: it is not a flasher (a firmware file? build a flasher from it with odflash build)" ] \
+  || fail "bin: $(cat "$work/bin.err")"
 grep -q '^Exit codes:' <(run "$odflash" flash --help) || fail "help: no exit codes"
 
 [ "$failures" = 0 ] && echo "all odflash flash checks passed"

@@ -402,13 +402,27 @@ std::vector<FaultCase> FaultCases() {
 INSTANTIATE_TEST_SUITE_P(EachCommand, FaultMatrix, testing::ValuesIn(FaultCases()),
                          [](const auto& testCase) { return testCase.param.name; });
 
-TEST_F(FlashTest, DryRunVerifiesAndSendsNoFlashCommand) {
-  EXPECT_EQ(Run(MakeImage(ImageKind::Plain, 2 * kChunk), ImageKind::Plain, true), FlashOutcome::Verified);
-  Lines expected = ReadyWaitLines(1);
-  AppendChunks(expected, true, 2 * kChunk);
-  AppendChunks(expected, false, 2 * kChunk);
-  EXPECT_EQ(Commands(), expected);
-  EXPECT_EQ(Emulated().CommitCount(), 0u);
+// The dry run sends neither the Flash command nor, for a CD-RW new-format image, Entry
+// critical and the Read Profile check of the critical phase.
+TEST_F(FlashTest, DryRunVerifiesWithoutEnteringTheCriticalPhase) {
+  config.FlashId[0] = 0xBF;
+  config.FlashId[1] = 0xB6;
+  for (const ImageKind kind : {ImageKind::Plain, ImageKind::CdRwNewFormat, ImageKind::DvdRom}) {
+    SCOPED_TRACE(builder::ImageKindName(kind));
+    sink = RecordingSink{};
+    EXPECT_EQ(Run(MakeImage(kind, 2 * kChunk), kind, true), FlashOutcome::Verified);
+    Lines expected = ReadyWaitLines(1);
+    if (kind != ImageKind::Plain)
+      expected.insert(expected.end(),
+                      {Line(flash::ReadFlashIdBlock()),
+                       Line(flash::WriteProfileBlock(static_cast<std::uint16_t>(procedure.Profile().length),
+                                                     kind == ImageKind::DvdRom))});
+    AppendChunks(expected, true, 2 * kChunk);
+    AppendChunks(expected, false, 2 * kChunk);
+    EXPECT_EQ(Commands(), expected);
+    EXPECT_EQ(Emulated().CommitCount(), 0u);
+    EXPECT_THAT(sink.messages, IsEmpty());
+  }
 }
 
 struct AfterFlashCase {
