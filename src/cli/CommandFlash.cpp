@@ -24,6 +24,7 @@
 #include "builder/PayloadFile.h"
 #include "builder/PayloadTexts.h"
 #include "cli/Command.h"
+#include "cli/Trace.h"
 #include "drive/Cddrives.h"
 #include "drive/Transport.h"
 #include "flash/Eligibility.h"
@@ -42,6 +43,7 @@ struct FlashOptions {
   bool dryRun = false;
   bool restart = false;
   std::string simFile;
+  TraceOptions trace;
 };
 
 // The procedure's sink for a terminal: each status caption on its own line, followed by a
@@ -279,6 +281,7 @@ int Report(flash::FlashOutcome outcome, const flash::FlashProcedure& procedure) 
 }
 
 int RunFlash(const FlashOptions& options) {
+  if (!StartTrace(options.trace)) return kExitFailure;
   std::string error;
   const auto payload = builder::ReadPayloadFromFile(options.flasher, error);
   if (!payload) {
@@ -286,6 +289,7 @@ int RunFlash(const FlashOptions& options) {
     return kExitFailure;
   }
   const builder::PayloadBlock block = payload->View();
+  TracePayload(block);
   if (block.HasBuilderTag()) {
     PrintError(options.flasher + " is a builder, not a flasher: it carries no firmware");
     return kExitFailure;
@@ -299,6 +303,7 @@ int RunFlash(const FlashOptions& options) {
   int exitCode = kExitSuccess;
   drive::CDDrive* target = ChooseDrive(drives, texts, options, exitCode);
   if (target == nullptr) return exitCode;
+  TraceDrive("chosen drive", *target);
   // Held until the run ends: no other odflash process may update or even probe the drive.
   std::string refusal;
   const std::unique_ptr<drive::UpdateLock> updateLock = target->LockForUpdate(refusal);
@@ -344,6 +349,7 @@ const bool registered = RegisterCommand(
                        "Restart the computer after a successful update");
       command.add_option("--sim", options->simFile,
                          "Use the emulated drives of this drive INI file instead of the hardware");
+      AddTraceOptions(command, options->trace);
       return [options]() { return RunFlash(*options); };
     });
 
