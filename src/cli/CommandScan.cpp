@@ -1,5 +1,5 @@
-// odflash scan [--sim FILE] [--json] [-v] [--log FILE]: the drives found on the platform's transport (or on the
-// emulated drives of FILE), each with its device and its identity text.
+// odflash scan [--sim FILE] [--json] [-v] [--log FILE]: the drives found on the platform's
+// transport (or on the emulated drives of FILE), each with its device and its identity text.
 
 #include <CLI/CLI.hpp>
 #include <nlohmann/json.hpp>

@@ -60,7 +60,9 @@ std::string CommandList(const CLI::App& app) {
 }
 
 int UnknownCommand(const CLI::App& app, const std::string& name) {
-  std::fprintf(stderr, "odflash: unknown command '%s'\nCommands:\n%sRun \"odflash help COMMAND\" for a command's options.\n",
+  std::fprintf(stderr,
+               "odflash: unknown command '%s'\nCommands:\n%s"
+               "Run \"odflash help COMMAND\" for a command's options.\n",
                name.c_str(), CommandList(app).c_str());
   return kExitUsage;
 }

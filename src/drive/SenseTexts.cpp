@@ -517,10 +517,11 @@ const char* SenseKeyName(std::uint8_t key) { return kSenseKeyNames[key & 0x0F]; 
 std::string DescribeSense(std::uint8_t key, std::uint8_t asc, std::uint8_t ascq) {
   std::string text = SenseKeyName(key);
   // The last row starting at or before (asc, ascq); it holds the code when its range does.
-  const auto after = std::upper_bound(std::begin(kAdditionalSense), std::end(kAdditionalSense), std::pair{asc, ascq},
-                                      [](const std::pair<std::uint8_t, std::uint8_t>& code, const AdditionalSense& row) {
-                                        return code.first < row.Asc || (code.first == row.Asc && code.second < row.AscqFirst);
-                                      });
+  const auto before = [](unsigned code, const AdditionalSense& row) {
+    return code < (static_cast<unsigned>(row.Asc) << 8 | row.AscqFirst);
+  };
+  const auto after = std::upper_bound(std::begin(kAdditionalSense), std::end(kAdditionalSense),
+                                      static_cast<unsigned>(asc) << 8 | ascq, before);
   if (after != std::begin(kAdditionalSense)) {
     const AdditionalSense& row = *(after - 1);
     if (row.Asc == asc && ascq <= row.AscqLast) {

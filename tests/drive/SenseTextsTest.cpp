@@ -33,7 +33,8 @@ TEST(SenseTextsTest, TableIsSortedCompleteAndFoundByTheLookup) {
       EXPECT_EQ(drive::DescribeSense(0x05, row.Asc, row.AscqFirst), std::string("ILLEGAL REQUEST: ") + row.Text);
     }
   }
-  for (unsigned key = 0; key < 16; ++key) EXPECT_NE(std::string(drive::SenseKeyName(static_cast<std::uint8_t>(key))), "");
+  for (unsigned key = 0; key < 16; ++key)
+    EXPECT_NE(std::string(drive::SenseKeyName(static_cast<std::uint8_t>(key))), "") << key;
 
   struct Case {
     std::uint8_t Key, Asc, Ascq;
