@@ -29,11 +29,15 @@ function(odflash_version_resource target description)
   if(NOT WIN32)
     return()
   endif()
+  # The program's names go in a header of its own: windres hands definitions to the
+  # preprocessor through a shell, which splits a quoted text with spaces.
+  set(_dir ${ODFLASH_GENERATED_DIR}/rc/${target})
+  file(GENERATE OUTPUT ${_dir}/VersionProgram.h CONTENT
+"#define ODFLASH_RC_DESCRIPTION \"${description}\"
+#define ODFLASH_RC_FILENAME \"$<TARGET_FILE_NAME:${target}>\"
+#define ODFLASH_RC_NAME \"${target}\"
+")
   add_library(${target}_version OBJECT ${PROJECT_SOURCE_DIR}/cmake/Version.rc)
-  target_include_directories(${target}_version PRIVATE ${ODFLASH_GENERATED_DIR})
-  target_compile_definitions(${target}_version PRIVATE
-    "ODFLASH_RC_DESCRIPTION=\"${description}\""
-    "ODFLASH_RC_FILENAME=\"$<TARGET_FILE_NAME:${target}>\""
-    "ODFLASH_RC_NAME=\"${target}\"")
+  target_include_directories(${target}_version PRIVATE ${ODFLASH_GENERATED_DIR} ${_dir})
   target_sources(${target} PRIVATE $<TARGET_OBJECTS:${target}_version>)
 endfunction()

@@ -38,6 +38,7 @@ class ConsoleMessages final : public sys::MessagePresenter {
 public:
   sys::MessageAnswer Show(const std::string& text, sys::MessageKind, sys::MessageButtons buttons) override {
     std::fprintf(stderr, "%s\n", TerminalText(text).c_str());
+    TraceNote(TerminalText(text));
     return buttons == sys::MessageButtons::YesNo ? sys::MessageAnswer::No : sys::MessageAnswer::Ok;
   }
 };
