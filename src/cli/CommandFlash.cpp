@@ -26,6 +26,7 @@
 #include "builder/PayloadFile.h"
 #include "builder/PayloadTexts.h"
 #include "cli/Command.h"
+#include "cli/Trace.h"
 #include "drive/Cddrives.h"
 #include "drive/Transport.h"
 #include "flash/Eligibility.h"
@@ -47,6 +48,7 @@ struct FlashOptions {
   bool restart = false;
   bool json = false;
   std::string simFile;
+  TraceOptions trace;
 };
 
 // flash --json: one JSON object per line on standard output, each with the schema version.
@@ -118,6 +120,7 @@ public:
     std::fflush(out_);
     status_ = text;
     events_.Emit("status", {{"text", status_}});
+    TraceNote(status_);
   }
   void AppendStatus(const std::string& suffix) override {
     EndProgressLine();
@@ -125,6 +128,7 @@ public:
     std::fprintf(out_, "%s\n", status_.c_str());
     std::fflush(out_);
     events_.Emit("status", {{"text", status_}});
+    TraceNote(status_);
   }
   void SetProgressRange(std::uint32_t minimum, std::uint32_t maximum, std::uint32_t) override {
     minimum_ = minimum;
@@ -158,6 +162,7 @@ public:
     EndProgressLine();
     std::fprintf(stderr, "%s\n", TerminalText(text).c_str());
     events_.Emit("message", {{"kind", MessageKindName(kind)}, {"text", TerminalText(text)}});
+    TraceNote(TerminalText(text));
   }
   bool Ask(const std::string& text, sys::MessageKind) override {
     EndProgressLine();
@@ -435,6 +440,7 @@ Account Report(flash::FlashOutcome outcome, const flash::FlashProcedure& procedu
 }
 
 int RunFlash(const FlashOptions& options, RunRecord& record) {
+  if (!StartTrace(options.trace)) return kExitFailure;
   std::string error;
   const auto payload = ReadFlasherFile(options.flasher, error);
   if (!payload) {
@@ -442,6 +448,7 @@ int RunFlash(const FlashOptions& options, RunRecord& record) {
     return kExitFailure;
   }
   const builder::PayloadBlock block = payload->View();
+  TracePayload(block);
   if (block.HasBuilderTag()) {
     Fail(record, options.flasher + " is a builder, not a flasher: it carries no firmware");
     return kExitFailure;
@@ -457,6 +464,7 @@ int RunFlash(const FlashOptions& options, RunRecord& record) {
   if (target == nullptr) return exitCode;
   record.drive = {{"identity", target->IdentityText}, {"device", target->DevicePath()}};
   record.revisionBefore = record.revisionAfter = target->RevisionText();
+  TraceDrive("chosen drive", *target);
   // Held until the run ends: no other odflash process may update or even probe the drive.
   std::string refusal;
   const std::unique_ptr<drive::UpdateLock> updateLock = target->LockForUpdate(refusal);
@@ -539,6 +547,7 @@ const bool registered = RegisterCommand(
                        "Restart the computer after a successful update");
       command.add_option("--sim", options->simFile,
                          "Use the emulated drives of this drive INI file instead of the hardware");
+      AddTraceOptions(command, options->trace);
       return [options]() { return RunFlashCommand(*options); };
     });
 

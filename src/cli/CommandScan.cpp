@@ -1,5 +1,5 @@
-// odflash scan [--sim FILE] [--json]: the drives found on the platform's transport (or on the
-// emulated drives of FILE), each with its device and its identity text.
+// odflash scan [--sim FILE] [--json] [-v] [--log FILE]: the drives found on the platform's
+// transport (or on the emulated drives of FILE), each with its device and its identity text.
 
 #include <CLI/CLI.hpp>
 #include <nlohmann/json.hpp>
@@ -8,6 +8,7 @@
 #include <memory>
 
 #include "cli/Command.h"
+#include "cli/Trace.h"
 #include "drive/Cddrives.h"
 #include "drive/Transport.h"
 
@@ -35,7 +36,8 @@ nlohmann::json DriveJson(const drive::CDDrive& drive) {
           {"revision", drive.RevisionText()}};
 }
 
-int Scan(const std::string& simFile, bool json) {
+int Scan(const std::string& simFile, bool json, const TraceOptions& trace) {
+  if (!StartTrace(trace)) return kExitFailure;
   if (!simFile.empty()) {
     std::string error;
     if (!drive::UseEmulatedDrivesFromFile(simFile, error)) {
@@ -45,6 +47,7 @@ int Scan(const std::string& simFile, bool json) {
   }
   drive::CDDrives drives;
   const char* transport = TransportName(drive::CurrentTransport().Kind());
+  for (int i = 0; i < drives.Count(); ++i) TraceDrive("found drive", *drives.Drive(i));
   if (json) {
     nlohmann::json list = nlohmann::json::array();
     for (int i = 0; i < drives.Count(); ++i) list.push_back(DriveJson(*drives.Drive(i)));
@@ -76,8 +79,10 @@ const bool registered = RegisterCommand(
       auto simFile = std::make_shared<std::string>();
       auto json = std::make_shared<bool>(false);
       command.add_option("--sim", *simFile, "Use the emulated drives of this drive INI file");
+      auto trace = std::make_shared<TraceOptions>();
       command.add_flag("--json", *json, "Print the drives as JSON");
-      return [simFile, json]() { return Scan(*simFile, *json); };
+      AddTraceOptions(command, *trace);
+      return [simFile, json, trace]() { return Scan(*simFile, *json, *trace); };
     });
 
 } // namespace

@@ -6,7 +6,9 @@
 #include <vector>
 
 #include "cli/Command.h"
+#include "cli/Trace.h"
 #include "sys/Messages.h"
+#include "sys/Version.h"
 
 namespace cli {
 namespace {
@@ -36,9 +38,48 @@ class ConsoleMessages final : public sys::MessagePresenter {
 public:
   sys::MessageAnswer Show(const std::string& text, sys::MessageKind, sys::MessageButtons buttons) override {
     std::fprintf(stderr, "%s\n", TerminalText(text).c_str());
+    TraceNote(TerminalText(text));
     return buttons == sys::MessageButtons::YesNo ? sys::MessageAnswer::No : sys::MessageAnswer::Ok;
   }
 };
+
+const CLI::App* FindCommand(const CLI::App& app, const std::string& name) {
+  for (const CLI::App* command : app.get_subcommands([](const CLI::App*) { return true; }))
+    if (command->get_name() == name) return command;
+  return nullptr;
+}
+
+// The commands with their descriptions, one a line, as the general help lists them.
+std::string CommandList(const CLI::App& app) {
+  std::string list;
+  char line[200];
+  for (const CLI::App* command : app.get_subcommands([](const CLI::App*) { return true; })) {
+    std::snprintf(line, sizeof line, "  %-10s %s\n", command->get_name().c_str(), command->get_description().c_str());
+    list += line;
+  }
+  return list;
+}
+
+int UnknownCommand(const CLI::App& app, const std::string& name) {
+  std::fprintf(stderr,
+               "odflash: unknown command '%s'\nCommands:\n%s"
+               "Run \"odflash help COMMAND\" for a command's options.\n",
+               name.c_str(), CommandList(app).c_str());
+  return kExitUsage;
+}
+
+// odflash help [COMMAND]
+int Help(const CLI::App& app, const std::string& topic) {
+  if (topic.empty()) {
+    // App::help() would show the help of the command parsed last: this one.
+    std::printf("%s", app.get_formatter()->make_help(&app, app.get_name(), CLI::AppFormatMode::Normal).c_str());
+    return kExitSuccess;
+  }
+  const CLI::App* command = FindCommand(app, topic);
+  if (command == nullptr) return UnknownCommand(app, topic);
+  std::printf("%s", command->help(app.get_name()).c_str());
+  return kExitSuccess;
+}
 
 } // namespace
 
@@ -62,7 +103,10 @@ std::optional<builder::PayloadFile> ReadFlasherFile(const std::string& path, std
   return payload;
 }
 
-void PrintError(const std::string& what) { std::fprintf(stderr, "odflash: %s\n", what.c_str()); }
+void PrintError(const std::string& what) {
+  std::fprintf(stderr, "odflash: %s\n", what.c_str());
+  TraceNote("odflash: " + what);
+}
 
 } // namespace cli
 
@@ -70,6 +114,7 @@ int main(int argc, char** argv) {
   CLI::App app{"odflash: firmware update utility for optical drives (command-line companion)",
                "odflash"};
   app.footer(cli::kExitCodeHelp);
+  app.set_version_flag("--version", std::string("odflash ") + sys::OdflashVersion(), "Print the version and exit");
   app.require_subcommand(1);
   // Options start with "-" on every platform: "/tmp/x" is a path, not a Windows-style option.
   app.allow_windows_style_options(false);
@@ -83,12 +128,24 @@ int main(int argc, char** argv) {
     command->footer(cli::kExitCodeHelp);
     actions.emplace_back(command, entry.setup(*command));
   }
+  std::string helpTopic;
+  CLI::App* help = app.add_subcommand("help", "Show the general help, or the options of one command");
+  help->add_option("COMMAND", helpTopic, "The command whose options to show");
+  actions.emplace_back(help, [&app, &helpTopic]() { return cli::Help(app, helpTopic); });
+
+  // A first word that is no option must name a command; CLI11 would only say that one is
+  // required.
+  if (argc > 1 && argv[1][0] != '-' && cli::FindCommand(app, argv[1]) == nullptr)
+    return cli::UnknownCommand(app, argv[1]);
+  cli::RememberCommandLine(argc, argv);
 
   try {
     app.parse(argc, argv);
   } catch (const CLI::CallForHelp& e) {
     return app.exit(e);
   } catch (const CLI::CallForAllHelp& e) {
+    return app.exit(e);
+  } catch (const CLI::CallForVersion& e) {
     return app.exit(e);
   } catch (const CLI::ParseError& e) {
     cli::PrintError(e.what());
@@ -99,12 +156,14 @@ int main(int argc, char** argv) {
   sys::SetMessages(&consoleMessages);
   for (auto& [command, action] : actions) {
     if (command->parsed()) {
+      int code = cli::kExitFailure;
       try {
-        return action();
+        code = action();
       } catch (const std::exception& e) {
         cli::PrintError(e.what());
-        return cli::kExitFailure;
       }
+      cli::EndTrace(code);
+      return code;
     }
   }
   return cli::kExitUsage;

@@ -1,9 +1,12 @@
 #include "drive/Cddrive.h"
 
 #include <algorithm>
+#include <atomic>
+#include <chrono>
 #include <cstdio>
 #include <cstring>
 
+#include "drive/CommandObserver.h"
 #include "sys/Messages.h"
 
 namespace drive {
@@ -16,6 +19,9 @@ constexpr std::uint8_t kInquiryAllocationLength = 128;
 constexpr std::uint32_t kInquiryIdentityLength = 36;
 // Byte 0: peripheral qualifier 0 (a device is connected) and device type 05h (CD/DVD).
 constexpr std::uint8_t kOpticalDevice = 0x05;
+
+// The window sends from a worker thread; the command line installs an observer once.
+std::atomic<CommandObserver*> commandObserver{nullptr};
 
 // Only a CD/DVD device that returned the whole identity may enter the drive list or be
 // updated: WRITE BUFFER mode 5 tells a disk to download and save microcode. Where the transport
@@ -117,6 +123,8 @@ int CDDrive::Execute(const std::array<std::uint8_t, kCdbLength>& cdb, std::uint8
   command.Data = state.UseInquiryBuffer ? state.InquiryBuffer.data() : state.IoBuffer;
   command.TimeoutSeconds = state.TimeoutSeconds;
 
+  CommandObserver* const observer = commandObserver.load(std::memory_order_acquire);
+  const auto started = observer != nullptr ? std::chrono::steady_clock::now() : std::chrono::steady_clock::time_point{};
   CommandOutcome outcome;
   const std::uint32_t capacity =
       state.UseInquiryBuffer ? static_cast<std::uint32_t>(kInquiryBufferLength) : state.IoBufferLength;
@@ -134,6 +142,10 @@ int CDDrive::Execute(const std::array<std::uint8_t, kCdbLength>& cdb, std::uint8
   Ascq = outcome.Sense.Ascq;
   Status = outcome.ShownStatus;
   OsError = 0;
+  if (observer != nullptr) {
+    observer->CommandCompleted({cdb, command.DataIn, length, address_.DevicePath,
+                                std::chrono::steady_clock::now() - started, lastOutcome_});
+  }
   if (outcome.Succeeded()) return outcome.Result;
   ReportSense();
   return 0;
@@ -204,6 +216,10 @@ std::string CDDrive::VendorProductText() const {
 std::string CDDrive::RevisionText() const {
   return identityField_.empty() ? std::string() : identityField_.substr(kVendorProductWidth);
 }
+
+void SetCommandObserver(CommandObserver* observer) { commandObserver.store(observer, std::memory_order_release); }
+
+CommandObserver* CurrentCommandObserver() { return commandObserver.load(std::memory_order_acquire); }
 
 void CDDrive::SetTimeout(std::uint16_t seconds) { State().TimeoutSeconds = seconds; }
 

@@ -2,6 +2,8 @@
 
 #include <cstdio>
 
+#include "drive/SenseTexts.h"
+
 namespace drive {
 
 SenseData ParseSense(const std::uint8_t* sense, std::size_t length) {
@@ -77,9 +79,9 @@ std::string DescribeOutcome(const CommandOutcome& outcome) {
   }
   if (outcome.ScsiStatus == kStatusCheckCondition) {
     if (!outcome.Sense.Usable) return description + " without sense data";
-    std::snprintf(text, sizeof text, ", sense %02X/%02X/%02X", static_cast<unsigned>(outcome.Sense.Key),
+    std::snprintf(text, sizeof text, ", sense %02X/%02X/%02X ", static_cast<unsigned>(outcome.Sense.Key),
                   static_cast<unsigned>(outcome.Sense.Asc), static_cast<unsigned>(outcome.Sense.Ascq));
-    description += text;
+    description += text + DescribeSense(outcome.Sense.Key, outcome.Sense.Asc, outcome.Sense.Ascq);
   }
   return description;
 }

@@ -64,7 +64,8 @@ struct CommandOutcome {
   bool Succeeded() const { return Reached && Host == HostOutcome::Ok && ScsiStatus == kStatusGood; }
 };
 
-// One line for logs and the command line, e.g. "GOOD", "CHECK CONDITION, sense 05/24/00",
+// One line for logs and the command line, e.g. "GOOD", "CHECK CONDITION, sense 05/24/00
+// ILLEGAL REQUEST: INVALID FIELD IN CDB",
 // "CHECK CONDITION without sense data", "BUSY", "timed out", "not sent: system error 5".
 std::string DescribeOutcome(const CommandOutcome& outcome);
 

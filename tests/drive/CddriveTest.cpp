@@ -150,10 +150,14 @@ TEST_F(CddriveTest, OnlyGoodStatusSucceeds) {
   };
   const Case cases[] = {
       {"", 1, "00 00 00. 00, 0000", "GOOD"},
-      {"FailCommand=00:1:20 00 00", 0, "20 00 00. 02, 0000", "CHECK CONDITION, sense 00/00/00"}, // ILI, key 0
-      {"FailCommand=00:1:00 5E 00", 0, "00 5E 00. 02, 0000", "CHECK CONDITION, sense 00/5E/00"},
-      {"FailCommand=00:1:00 00 00", 0, "00 00 00. 02, 0000", "CHECK CONDITION, sense 00/00/00"},
-      {"SenseFormat=descriptor\nFailCommand=00:1:03 11 00", 0, "03 11 00. 02, 0000", "CHECK CONDITION, sense 03/11/00"},
+      {"FailCommand=00:1:20 00 00", 0, "20 00 00. 02, 0000", // ILI, key 0
+       "CHECK CONDITION, sense 00/00/00 NO SENSE: NO ADDITIONAL SENSE INFORMATION"},
+      {"FailCommand=00:1:00 5E 00", 0, "00 5E 00. 02, 0000",
+       "CHECK CONDITION, sense 00/5E/00 NO SENSE: LOW POWER CONDITION ON"},
+      {"FailCommand=00:1:00 00 00", 0, "00 00 00. 02, 0000",
+       "CHECK CONDITION, sense 00/00/00 NO SENSE: NO ADDITIONAL SENSE INFORMATION"},
+      {"SenseFormat=descriptor\nFailCommand=00:1:03 11 00", 0, "03 11 00. 02, 0000",
+       "CHECK CONDITION, sense 03/11/00 MEDIUM ERROR: UNRECOVERED READ ERROR"},
       {"StatusCommand=00:1:02", 0, "00 00 00. 02, 0000", "CHECK CONDITION without sense data"},
       {"StatusCommand=00:1:08", 0, "00 00 00. 08, 0000", "BUSY"},
       {"StatusCommand=00:1:18", 0, "00 00 00. 18, 0000", "RESERVATION CONFLICT"},

@@ -58,6 +58,8 @@ firstFileX=40 firstFileY=80
 buttonX=$((16 + 320 + 28)) buttonY=$((128 + 16 + 12))
 
 "$gui" --help >"$WORK/help.out" && grep -q '^Usage: ' "$WORK/help.out" || e2e_fail "odflash-gui --help printed no usage"
+"$gui" --version >"$WORK/version.out" && grep -qE '^odflash-gui [0-9]+\.[0-9]+\.[0-9]+( \(.+\))?$' "$WORK/version.out" \
+  || e2e_fail "odflash-gui --version printed no version"
 
 # --- builder role -------------------------------------------------------------------------
 mkdir "$WORK/builder" "$WORK/cli"

@@ -13,13 +13,14 @@
 #include "drive/Transport.h"
 #include "gui/qt/QtFormView.h"
 #include "gui/qt/QtMessageBox.h"
+#include "sys/Version.h"
 
 namespace {
 
 constexpr int kExitBadEnvironment = 2;
 
 constexpr const char* kUsage =
-    "Usage: %s\n"
+    "Usage: %s [--help | --version]\n"
     "\n"
     "Firmware update utility for optical drives, as a window.\n"
     "\n"
@@ -31,9 +32,10 @@ constexpr const char* kUsage =
     "  ODFLASH_SIM=FILE  use the emulated drives described in FILE instead of the machine's\n"
     "                    drives (opening a real drive needs the cdrom group or root)\n";
 
-bool AskedForHelp(int argc, char** argv) {
+bool Asked(int argc, char** argv, const char* option, const char* shortOption) {
   for (int i = 1; i < argc; ++i) {
-    if (std::strcmp(argv[i], "--help") == 0 || std::strcmp(argv[i], "-h") == 0) return true;
+    if (std::strcmp(argv[i], option) == 0 || (shortOption != nullptr && std::strcmp(argv[i], shortOption) == 0))
+      return true;
   }
   return false;
 }
@@ -41,8 +43,12 @@ bool AskedForHelp(int argc, char** argv) {
 } // namespace
 
 int main(int argc, char** argv) {
-  if (AskedForHelp(argc, argv)) {
+  if (Asked(argc, argv, "--help", "-h")) {
     std::printf(kUsage, argc > 0 ? argv[0] : "odflash-gui");
+    return 0;
+  }
+  if (Asked(argc, argv, "--version", nullptr)) {
+    std::printf("odflash-gui %s\n", sys::OdflashVersion());
     return 0;
   }
   sys::SetApplicationTitle(app::kApplicationTitle);

@@ -1,0 +1,46 @@
+#pragma once
+// The command trace of scan and flash: -v/--verbose prints every drive command to standard
+// error as it completes; --log FILE writes the same lines with timestamps, after a header
+// (version, command line, and what the command adds: payload fields, the drive's identity),
+// whatever the verbosity. One trace per process, ended by main().
+
+#include <string>
+
+namespace CLI {
+class App;
+}
+namespace builder {
+class PayloadBlock;
+}
+namespace drive {
+class CDDrive;
+}
+
+namespace cli {
+
+struct TraceOptions {
+  bool verbose = false;
+  std::string logFile;
+};
+
+// Declares -v/--verbose and --log FILE on a command.
+void AddTraceOptions(CLI::App& command, TraceOptions& options);
+
+// Keeps the command line for the log's header (main() calls it before parsing).
+void RememberCommandLine(int argc, char** argv);
+
+// Starts the trace the options ask for. False, with the error printed, when the log file
+// cannot be opened; nothing has been sent to a drive then.
+bool StartTrace(const TraceOptions& options);
+
+// Adds a text to the log (no-op without one), each of its lines timestamped like the command
+// lines.
+void TraceNote(const std::string& text);
+// The payload's fields and a drive's identity, as log lines.
+void TracePayload(const builder::PayloadBlock& block);
+void TraceDrive(const std::string& role, const drive::CDDrive& drive);
+
+// Ends the trace: the exit code goes to the log, which is closed; the observer is removed.
+void EndTrace(int exitCode);
+
+} // namespace cli
