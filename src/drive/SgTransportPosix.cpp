@@ -12,8 +12,8 @@
 #include "drive/DriveMessages.h"
 #include "drive/Platform.h"
 #include "drive/SgOutcome.h"
-#include "drive/SgTransport.h"
-#include "drive/SysfsDrives.h"
+#include "drive/SgTransportPosix.h"
+#include "drive/SysfsDrivesPosix.h"
 
 namespace drive {
 namespace {

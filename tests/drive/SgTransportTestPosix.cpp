@@ -10,8 +10,8 @@
 
 #include "DriveTestSupport.h"
 #include "drive/Cddrives.h"
-#include "drive/SgTransport.h"
-#include "drive/SysfsDrives.h"
+#include "drive/SgTransportPosix.h"
+#include "drive/SysfsDrivesPosix.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "drive/SysfsDrives.h"
+#include "drive/SysfsDrivesPosix.h"
 
 #include <algorithm>
 #include <cstdio>
