@@ -1,4 +1,4 @@
-// Linux SG_IO transport: /dev/srN found through sysfs, one SG_IO ioctl per command.
+// Linux SG_IO transport: each drive's sg node found through sysfs, one SG_IO ioctl per command.
 
 #include <fcntl.h>
 #include <scsi/sg.h>
@@ -6,14 +6,18 @@
 #include <sys/ioctl.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
+#include <fstream>
+#include <sstream>
 
 #include "drive/DriveMessages.h"
 #include "drive/Platform.h"
 #include "drive/SgOutcome.h"
-#include "drive/SgTransport.h"
-#include "drive/SysfsDrives.h"
+#include "drive/SgTransportPosix.h"
+#include "drive/SysfsDrivesPosix.h"
 
 namespace drive {
 namespace {
@@ -74,13 +78,13 @@ DriveAddress ToAddress(const SysfsDrive& drive) {
   return address;
 }
 
-// Both descriptors of a held drive: the flock()ed one that other odflash processes test, and the
-// exclusive open that keeps the disc from being mounted meanwhile.
+// The lock's descriptors: the flock()ed command node, and on /dev/srN the exclusive open that
+// keeps the disc from being mounted meanwhile (-1 when not taken).
 class SgUpdateLock final : public UpdateLock {
 public:
   SgUpdateLock(int flockFd, int exclusiveFd) : flockFd_(flockFd), exclusiveFd_(exclusiveFd) {}
   ~SgUpdateLock() override {
-    ::close(exclusiveFd_);
+    if (exclusiveFd_ >= 0) ::close(exclusiveFd_);
     ::close(flockFd_);
   }
 
@@ -90,38 +94,88 @@ private:
 };
 
 // O_NONBLOCK: a tray without a disc must not fail the open.
-int OpenForLock(const std::string& path, int extraFlags) {
-  return ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | extraFlags);
+int OpenNode(const std::string& path, int flags) {
+  return ::open(path.c_str(), flags | O_NONBLOCK | O_CLOEXEC);
 }
+
+bool IsAccessError(int code) { return code == EACCES || code == EPERM; }
 
 // "it cannot be opened: No such file or directory" and the like.
 std::string SystemRefusal(const char* what, int code) {
   return std::string("it cannot be ") + what + ": " + std::strerror(code);
 }
 
+// The lines of a text file, one at a time, while visit returns false; true when it returned true.
+template <typename Visit>
+bool AnyLine(const std::string& path, Visit visit) {
+  std::ifstream file(path);
+  std::string line;
+  while (std::getline(file, line))
+    if (visit(line)) return true;
+  return false;
+}
+
+constexpr int kCapSysRawIo = 17;
+
 } // namespace
 
-SgTransport::SgTransport(std::string sysfsRoot, std::string devRoot)
-    : sysfsRoot_(std::move(sysfsRoot)), devRoot_(std::move(devRoot)) {}
+std::string SgAccessRefusal(const std::string& commandPath, int code) {
+  return "it needs read-write access to " + commandPath +
+         " to be updated (the cdrom group, the seat's uaccess, or a udev rule), or root: " + std::strerror(code);
+}
 
-std::string SgTransport::DevicePathOf(const DriveAddress& address) {
-  std::string path = address.DevicePath;
-  if (path.empty()) {
-    // Addressed by numbers only: find the device with that host, target and lun.
-    for (const SysfsDrive& drive : FindSysfsDrives(sysfsRoot_, devRoot_))
-      if (drive.Host == address.Adapter && drive.Target == address.Target && drive.Lun == address.Lun)
-        path = drive.DevicePath;
+std::string NoSgNodeRefusal(const std::string& blockPath) {
+  return "it has no sg node (load the sg driver: modprobe sg), and through " + blockPath +
+         " the kernel lets only root (CAP_SYS_RAWIO) send the update commands";
+}
+
+SgTransport::SgTransport(std::string sysfsRoot, std::string devRoot, std::string procRoot)
+    : sysfsRoot_(std::move(sysfsRoot)), devRoot_(std::move(devRoot)), procRoot_(std::move(procRoot)) {}
+
+SgTransport::Nodes SgTransport::NodesOf(const DriveAddress& address) {
+  Nodes nodes;
+  for (const SysfsDrive& drive : FindSysfsDrives(sysfsRoot_, devRoot_)) {
+    const bool named = address.DevicePath.empty()
+                           ? drive.Host == address.Adapter && drive.Target == address.Target && drive.Lun == address.Lun
+                           : drive.DevicePath == address.DevicePath;
+    if (!named) continue;
+    nodes.Shown = drive.DevicePath;
+    nodes.Command = drive.CommandPath();
+    nodes.DevNumber = drive.DevNumber;
+    nodes.BlockOnly = drive.SgPath.empty();
+    return nodes;
   }
-  return path;
+  nodes.Shown = nodes.Command = address.DevicePath;
+  return nodes;
+}
+
+bool SgTransport::IsMounted(const std::string& devNumber) const {
+  if (devNumber.empty()) return false;
+  // Field 3 of each mountinfo line is the mounted device's major:minor.
+  return AnyLine(procRoot_ + "/self/mountinfo", [&devNumber](const std::string& line) {
+    std::istringstream fields(line);
+    std::string id, parent, device;
+    return fields >> id >> parent >> device && device == devNumber;
+  });
+}
+
+bool SgTransport::HasRawIo() const {
+  return AnyLine(procRoot_ + "/self/status", [](const std::string& line) {
+    if (line.compare(0, 7, "CapEff:") != 0) return false;
+    return ((std::strtoull(line.c_str() + 7, nullptr, 16) >> kCapSysRawIo) & 1u) != 0;
+  });
 }
 
 std::unique_ptr<DeviceChannel> SgTransport::Open(const DriveAddress& address) {
-  const std::string path = DevicePathOf(address);
-  const int fd = path.empty() ? -1 : ::open(path.c_str(), O_RDWR | O_NONBLOCK | O_CLOEXEC);
+  const Nodes nodes = NodesOf(address);
+  int fd = nodes.Command.empty() ? -1 : OpenNode(nodes.Command, O_RDWR);
+  const int code = nodes.Command.empty() ? ENODEV : errno;
+  // Without access to the sg node the drive can still be listed: the kernel lets INQUIRY through
+  // /dev/srN. Its update lock then refuses with the access an update needs.
+  if (fd < 0 && IsAccessError(code) && nodes.Command != nodes.Shown) fd = OpenNode(nodes.Shown, O_RDWR);
   if (fd < 0) {
-    const int code = path.empty() ? ENODEV : errno;
     lastError_ = static_cast<std::uint32_t>(code);
-    ShowOpenFailure(code, path.empty() ? "(no device at this address)" : path);
+    ShowOpenFailure(code, nodes.Command.empty() ? "(no device at this address)" : nodes.Command);
     return nullptr;
   }
   lastError_ = 0;
@@ -129,26 +183,40 @@ std::unique_ptr<DeviceChannel> SgTransport::Open(const DriveAddress& address) {
 }
 
 std::unique_ptr<UpdateLock> SgTransport::LockForUpdate(const DriveAddress& address, std::string& refusal) {
-  const std::string path = DevicePathOf(address);
-  if (path.empty()) {
+  const Nodes nodes = NodesOf(address);
+  if (nodes.Command.empty()) {
     refusal = SystemRefusal("opened", ENODEV);
+    return nullptr;
+  }
+  if (nodes.BlockOnly && !HasRawIo()) {
+    refusal = NoSgNodeRefusal(nodes.Shown);
+    return nullptr;
+  }
+  // Read-write, as the commands need it: a user without that access is refused here, before the
+  // first command of the update.
+  const int flockFd = OpenNode(nodes.Command, O_RDWR);
+  if (flockFd < 0) {
+    refusal = IsAccessError(errno) ? SgAccessRefusal(nodes.Command, errno) : SystemRefusal("opened", errno);
     return nullptr;
   }
   // The flock first: a second odflash then learns that the drive is being updated, not merely
   // that someone holds it.
-  const int flockFd = OpenForLock(path, 0);
-  if (flockFd < 0) {
-    refusal = SystemRefusal("opened", errno);
-    return nullptr;
-  }
   if (::flock(flockFd, LOCK_EX | LOCK_NB) != 0) {
     refusal = errno == EWOULDBLOCK ? kRefusedBeingUpdated : SystemRefusal("locked", errno);
     ::close(flockFd);
     return nullptr;
   }
-  const int exclusiveFd = OpenForLock(path, O_EXCL);
-  if (exclusiveFd < 0) {
-    refusal = errno == EBUSY ? kRefusedHeldByProgram : SystemRefusal("opened exclusively", errno);
+  // A mounted disc refuses an exclusive open of /dev/srN; the sg node knows nothing of mounts.
+  int exclusiveFd = -1;
+  if (nodes.BlockOnly) {
+    exclusiveFd = OpenNode(nodes.Shown, O_RDONLY | O_EXCL);
+    if (exclusiveFd < 0) {
+      refusal = errno == EBUSY ? kRefusedHeldByProgram : SystemRefusal("opened exclusively", errno);
+      ::close(flockFd);
+      return nullptr;
+    }
+  } else if (IsMounted(nodes.DevNumber)) {
+    refusal = kRefusedHeldByProgram;
     ::close(flockFd);
     return nullptr;
   }
@@ -156,8 +224,8 @@ std::unique_ptr<UpdateLock> SgTransport::LockForUpdate(const DriveAddress& addre
 }
 
 bool SgTransport::IsLockedForUpdate(const DriveAddress& address) {
-  const std::string path = DevicePathOf(address);
-  const int fd = path.empty() ? -1 : OpenForLock(path, 0);
+  const Nodes nodes = NodesOf(address);
+  const int fd = nodes.Command.empty() ? -1 : OpenNode(nodes.Command, O_RDONLY);
   if (fd < 0) return false; // the open that follows reports it
   const bool locked = ::flock(fd, LOCK_SH | LOCK_NB) != 0 && errno == EWOULDBLOCK;
   if (!locked) ::flock(fd, LOCK_UN);
@@ -169,6 +237,12 @@ std::vector<DriveAddress> SgTransport::Candidates() {
   std::vector<DriveAddress> candidates;
   for (const SysfsDrive& drive : FindSysfsDrives(sysfsRoot_, devRoot_)) candidates.push_back(ToAddress(drive));
   return candidates;
+}
+
+bool SgTransport::ServesEmulatedDrives() const {
+  const std::vector<SysfsDrive> drives = FindSysfsDrives(sysfsRoot_, devRoot_);
+  return !drives.empty() &&
+         std::all_of(drives.begin(), drives.end(), [](const SysfsDrive& drive) { return drive.UserBackstore; });
 }
 
 std::optional<std::string> SgTransport::SystemErrorText(std::uint32_t code) {

@@ -12,7 +12,7 @@
 #include "drive/Cddrives.h"
 #include "drive/EmulatedTransport.h"
 #ifndef _WIN32
-#include "drive/SgTransport.h"
+#include "drive/SgTransportPosix.h"
 #endif
 
 namespace {

@@ -1,0 +1,68 @@
+#pragma once
+// The Linux transport: SG_IO on each optical drive's sg node, found through sysfs beside the
+// /dev/srN node that stays the drive's name. The kernel filters WRITE BUFFER and vendor opcodes
+// on /dev/srN for anyone without CAP_SYS_RAWIO, but on /dev/sgN only for read-only opens; a
+// drive without an sg node (the sg driver not loaded) is served through /dev/srN. Drives have
+// no letter (their identity text shows a space in its place) and take the SCSI host number as
+// adapter.
+//
+// The update lock flock()s the command node, opened read-write: other odflash processes test
+// that lock before they probe a drive, and a user without the access an update needs is
+// refused before anything is sent. A mounted disc refuses the lock too (and, on /dev/srN, an
+// exclusive holder).
+
+#include <string>
+
+#include "drive/Transport.h"
+
+namespace drive {
+
+class SgTransport : public Transport {
+public:
+  explicit SgTransport(std::string sysfsRoot = "/sys", std::string devRoot = "/dev",
+                       std::string procRoot = "/proc");
+  TransportKind Kind() const override { return TransportKind::SgIo; }
+  std::uint8_t SetUp() override { return kResultOpened; }
+  // Opens the command node read-write, non-blocking, falling back to /dev/srN where the sg node
+  // is refused (INQUIRY still passes there); shows "Error opening: ..." on failure.
+  std::unique_ptr<DeviceChannel> Open(const DriveAddress& address) override;
+  std::vector<DriveAddress> Candidates() override;
+  // True when every drive is served by a user-space backstore of the kernel's SCSI target (the
+  // emulated drive behind a real SCSI device), and there is one.
+  bool ServesEmulatedDrives() const override;
+  std::uint32_t LastSystemError() override { return lastError_; }
+  std::optional<std::string> SystemErrorText(std::uint32_t code) override;
+  std::unique_ptr<UpdateLock> LockForUpdate(const DriveAddress& address, std::string& refusal) override;
+  // Opens only the command node (an sg open sends the drive nothing; a /dev/srN open would).
+  bool IsLockedForUpdate(const DriveAddress& address) override;
+
+  void SetLastError(std::uint32_t code) { lastError_ = code; }
+
+  // The nodes of one drive.
+  struct Nodes {
+    std::string Shown;     // /dev/srN
+    std::string Command;   // /dev/sgM, or Shown when there is no sg node
+    std::string DevNumber; // "11:0"; empty when unknown
+    bool BlockOnly = false; // sysfs knows the drive and it has no sg node
+  };
+  // The nodes of the address: by its DevicePath, else by its numbers; a path that sysfs does not
+  // know is its own command node. Command is empty when there is no device.
+  Nodes NodesOf(const DriveAddress& address);
+
+private:
+  bool IsMounted(const std::string& devNumber) const;
+  bool HasRawIo() const;
+
+  std::string sysfsRoot_;
+  std::string devRoot_;
+  std::string procRoot_;
+  std::uint32_t lastError_ = 0;
+};
+
+// The refusals of the lock that say what an update needs.
+// "it needs read-write access to /dev/sg1 to be updated (...), or root: Permission denied"
+std::string SgAccessRefusal(const std::string& commandPath, int code);
+// The drive has no sg node and the process lacks CAP_SYS_RAWIO.
+std::string NoSgNodeRefusal(const std::string& blockPath);
+
+} // namespace drive

@@ -1,0 +1,159 @@
+// The Linux enumeration on a fake sysfs tree, the SG_IO transport's open failure, and what its
+// update lock refuses.
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <functional>
+
+#include <fcntl.h>
+#include <sys/file.h>
+#include <unistd.h>
+
+#include "DriveTestSupport.h"
+#include "drive/Cddrives.h"
+#include "drive/SgTransportPosix.h"
+#include "drive/SysfsDrivesPosix.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using drive_test::RecordedMessage;
+
+// A temporary tree: <root>/class/block/<name>/device -> <root>/devices/<address>, with a type.
+class FakeSysfs {
+public:
+  FakeSysfs() : root_(fs::temp_directory_path() / ("odflash-sysfs-" + std::to_string(::getpid()))) {
+    fs::remove_all(root_);
+    fs::create_directories(root_ / "class" / "block");
+  }
+  ~FakeSysfs() { fs::remove_all(root_); }
+  // sg: the name of the device's sg node, empty for none.
+  void Add(const std::string& name, const std::string& address, const std::string& type,
+           const std::string& sg = "") {
+    const fs::path device = root_ / "devices" / "pci0000:00" / address;
+    fs::create_directories(device);
+    if (!type.empty()) std::ofstream(device / "type") << type << "\n";
+    if (!sg.empty()) fs::create_directories(device / "scsi_generic" / sg);
+    fs::create_directories(root_ / "class" / "block" / name);
+    fs::create_directory_symlink(device, root_ / "class" / "block" / name / "device");
+    std::ofstream(root_ / "class" / "block" / name / "dev") << "11:" << name.substr(2) << "\n";
+  }
+  // A LUN of the kernel's loopback target at host:0:target, backed by core/BACKSTORE.
+  void AddLoopbackLun(const std::string& tpgAddress, const std::string& lun, const std::string& backstore) {
+    const fs::path tpg = root_ / "kernel/config/target/loopback/naa.5001405000000001" / ("tpgt_" + lun + tpgAddress);
+    File("kernel/config/target/loopback/naa.5001405000000001/" + tpg.filename().string() + "/address", tpgAddress + "\n");
+    fs::create_directories(tpg / "lun" / ("lun_" + lun));
+    fs::create_symlink("../../../../../../target/core/" + backstore, tpg / "lun" / ("lun_" + lun) / "dev");
+  }
+  // A file under the root (a device node's stand-in, a /proc file).
+  std::string File(const std::string& relative, const std::string& text = "") {
+    const fs::path path = root_ / relative;
+    fs::create_directories(path.parent_path());
+    std::ofstream(path) << text;
+    return path.string();
+  }
+  std::string Root() const { return root_.string(); }
+
+private:
+  fs::path root_;
+};
+
+TEST(SysfsDrives, FindsOpticalDrivesInNumberOrder) {
+  FakeSysfs sysfs;
+  sysfs.Add("sr10", "4:0:2:0", "5");
+  sysfs.Add("sr1", "2:0:0:1", "5", "sg3");
+  sysfs.Add("sr0", "0:0:1:0", "5");
+  sysfs.Add("sda", "1:0:0:0", "0");     // not an sr node
+  sysfs.Add("sr2", "3:0:0:0", "0");     // not a CD/DVD device
+  sysfs.Add("sr3", "host3", "5");       // no address in the link
+  sysfs.Add("sr4", "5:0:0:0", "");      // no type
+  sysfs.AddLoopbackLun("2:0:0", "1", "user_0/cd0");  // sr1: served by a user-space program
+  sysfs.AddLoopbackLun("4:0:2", "0", "pscsi_0/sr"); // sr10: a real drive passed through
+  const std::vector<drive::SysfsDrive> drives = drive::FindSysfsDrives(sysfs.Root(), "/dev");
+  std::vector<std::string> found;
+  for (const drive::SysfsDrive& d : drives)
+    found.push_back(d.DevicePath + " " + d.CommandPath() + " " + d.DevNumber + " " + std::to_string(d.Host) + ":" +
+                    std::to_string(d.Channel) + ":" + std::to_string(d.Target) + ":" + std::to_string(d.Lun) +
+                    (d.UserBackstore ? " emulated" : ""));
+  EXPECT_THAT(found, ::testing::ElementsAre("/dev/sr0 /dev/sr0 11:0 0:0:1:0", "/dev/sr1 /dev/sg3 11:1 2:0:0:1 emulated",
+                                            "/dev/sr10 /dev/sr10 11:10 4:0:2:0"));
+  EXPECT_TRUE(drive::FindSysfsDrives(sysfs.Root() + "/missing").empty());
+}
+
+class SgTransportTest : public drive_test::DriveTest {};
+
+TEST_F(SgTransportTest, ANodeThatCannotBeOpenedShowsBothBoxesAndIsNotListed) {
+  FakeSysfs sysfs;
+  sysfs.Add("sr0", "0:0:1:0", "5");
+  drive::UseTransport(std::make_unique<drive::SgTransport>(sysfs.Root(), sysfs.Root() + "/dev"));
+  drive::CDDrives drives;
+  EXPECT_EQ(drives.Count(), 0);
+  EXPECT_TRUE(drive::State().ReportErrors);
+  const std::string path = sysfs.Root() + "/dev/sr0";
+  EXPECT_EQ(messages_.Shown,
+            (std::vector<RecordedMessage>{
+                {"Error opening: 2, Drive: " + path, sys::MessageKind::Plain},
+                {"SenseCode: 00 00 00, 00, Error: 2, No such file or directory\n", sys::MessageKind::Plain}}));
+}
+
+TEST_F(SgTransportTest, ADriveOnAHostNumberAbove255IsStillProbedByItsPath) {
+  FakeSysfs sysfs;
+  sysfs.Add("sr0", "300:0:0:0", "5");
+  drive::UseTransport(std::make_unique<drive::SgTransport>(sysfs.Root(), sysfs.Root() + "/dev"));
+  drive::CDDrives drives;
+  ASSERT_FALSE(messages_.Shown.empty());
+  EXPECT_EQ(messages_.Shown[0].Text, "Error opening: 2, Drive: " + sysfs.Root() + "/dev/sr0");
+}
+
+// The lock is taken on the command node and refuses, before anything is sent, a mounted disc
+// and a drive that only root could update.
+TEST_F(SgTransportTest, TheUpdateLockHoldsTheSgNodeAndRefusesWhatWouldFailLater) {
+  struct Case {
+    std::string Name;
+    std::string Sg;        // the drive's sg node, empty for none
+    std::string Mountinfo; // /proc/self/mountinfo
+    std::string CapEff;    // the CapEff line's value in /proc/self/status
+    std::string Locked;    // the node the lock holds; empty: refused with Refusal
+    std::function<std::string(const std::string& dev)> Refusal;
+  };
+  const std::string mounted = "36 25 11:0 / /media/cdrom ro - iso9660 /dev/sr0 ro\n";
+  const std::string rawIo = "0000000000020000", none = "0000000000000000";
+  const std::vector<Case> cases = {
+      {"sg node", "sg1", "", none, "sg1", {}},
+      {"sg node, disc mounted", "sg1", mounted, rawIo, "",
+       [](const std::string&) { return std::string(drive::kRefusedHeldByProgram); }},
+      {"no sg node, no CAP_SYS_RAWIO", "", "", none, "",
+       [](const std::string& dev) { return drive::NoSgNodeRefusal(dev + "/sr0"); }},
+      {"no sg node, root", "", "", rawIo, "sr0", {}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.Name);
+    FakeSysfs tree;
+    tree.Add("sr0", "0:0:1:0", "5", c.Sg);
+    const std::string dev = tree.Root() + "/dev", proc = tree.Root() + "/proc";
+    tree.File("dev/sr0");
+    tree.File("dev/sg1");
+    tree.File("proc/self/mountinfo", c.Mountinfo);
+    tree.File("proc/self/status", "Name:\todflash\nCapEff:\t" + c.CapEff + "\n");
+    drive::SgTransport first(tree.Root(), dev, proc), second(tree.Root(), dev, proc);
+    drive::DriveAddress address;
+    address.DevicePath = dev + "/sr0";
+    std::string refusal;
+    auto lock = first.LockForUpdate(address, refusal);
+    if (c.Locked.empty()) {
+      EXPECT_EQ(lock, nullptr);
+      EXPECT_EQ(refusal, c.Refusal(dev));
+      continue;
+    }
+    ASSERT_NE(lock, nullptr) << refusal;
+    EXPECT_TRUE(second.IsLockedForUpdate(address));
+    const int probe = ::open((dev + "/" + c.Locked).c_str(), O_RDONLY);
+    EXPECT_NE(::flock(probe, LOCK_SH | LOCK_NB), 0) << "not locked: " << c.Locked;
+    ::close(probe);
+  }
+}
+
+} // namespace

@@ -1,0 +1,187 @@
+#!/usr/bin/env bash
+# Whole updates through the real Linux kernel: Debian's kernel under QEMU, the emulated drive
+# served to it as a SCSI CD-ROM (target_core_user backstore + tcm_loop fabric, set up through
+# configfs) by drive_tcmu_handler, and odflash inside the guest talking to it through sg, sr and
+# SG_IO. One boot runs the case table below; each flash's command log, as the handler's drive
+# saw it, must equal the log of the same flash against the in-process emulated drive (--sim).
+# Usage: qemu_flash.sh ODFLASH SG_CHECK HANDLER TEMPLATE SAMPLES_DIR WORKDIR
+set -euo pipefail
+
+odflash=$1 checker=$2 handler=$3 template=$4 samples=$5 work=$6
+
+kernel=$(ls /boot/vmlinuz-* 2>/dev/null | sort -V | tail -n 1 || true)
+if [ -z "$kernel" ] || ! command -v qemu-system-x86_64 >/dev/null || [ ! -x /bin/busybox ]; then
+  echo "qemu_flash: SKIPPED: needs qemu-system-x86, linux-image-amd64 and busybox-static (scripts/setup.sh)" >&2
+  exit 77
+fi
+modules=/lib/modules/${kernel#/boot/vmlinuz-}
+
+# Each case: name, expected exit code, who runs odflash (root; user: uid 1000 in the cdrom
+# group, which may read and write /dev/sg0; sronly: the same user with access to /dev/sr0
+# only), the flasher, the drive, extra drive keys, and a line its standard error must hold.
+cases='
+scan     0 root   -        cdrw -                         -
+cdrw     0 root   1.10.EXE cdrw -                         -
+dvd      0 root   2.20.EXE dvd  -                         -
+dvd4008  0 root   2.30.EXE dvd  -                         -
+plain    0 root   K4P5.EXE any  -                         -
+chunk    5 root   1.10.EXE cdrw FailCommand=3B:5:04_08_00 odflash: writing the image failed at offset 0x0C000; the drive'"'"'s flash is unchanged: CHECK CONDITION, sense 04/08/00 HARDWARE ERROR: LOGICAL UNIT COMMUNICATION FAILURE
+readback 6 root   1.10.EXE cdrw CorruptReadAt=0x8005      odflash: verification failed at image offset 0x08005: wrote
+commit   7 root   1.10.EXE cdrw FailCommit=03_0C_00       odflash: the drive did not commit the image to its flash: CHECK CONDITION, sense 03/0C/00
+user     0 user   1.10.EXE cdrw -                         -
+sronly   8 sronly 1.10.EXE cdrw -                         (/dev/sr0): it needs read-write access to /dev/sg0 to be updated (the cdrom group, the seat'"'"'s uaccess, or a udev rule), or root: Permission denied; nothing was sent to it
+twice    8 root   1.10.EXE cdrw LatencyMicroseconds=20000 odflash: cannot update drive /dev/sr0: it is being updated by another odflash process; nothing was sent to it
+timeout  1 root   -        cdrw TimeoutCommand=DF:1       /dev/sr0 Read Flash ID: result 0, sense 00 00 00, timed out (host code 03,
+'
+
+rm -rf "$work"
+root=$work/root
+mkdir -p "$root"/{bin,dev,proc,sys,tmp,etc,lib/modules,opt,cases,flashers}
+chmod 0755 "$root" && chmod 1777 "$root/tmp"
+cp /bin/busybox "$root/bin/busybox"
+printf 'root:x:0:0::/:/bin/sh\nflasher:x:1000:1000::/tmp:/bin/sh\n' >"$root/etc/passwd"
+printf 'root:x:0:\ncdrom:x:24:flasher\nflasher:x:1000:\n' >"$root/etc/group"
+guest_modules="scsi_common scsi_mod cdrom sr_mod sg uio configfs crct10dif_common crct10dif_generic crc-t10dif target_core_mod target_core_user tcm_loop"
+for m in $guest_modules; do
+  file=$(find "$modules" -name "$m.ko" -o -name "$m.ko.xz" -o -name "$m.ko.zst" | head -n 1)
+  [ -n "$file" ] || { echo "qemu_flash: module $m not found in $modules" >&2; exit 1; }
+  case $file in
+    *.xz) xz -dc "$file" >"$root/lib/modules/$m.ko" ;;
+    *.zst) zstd -qdc "$file" >"$root/lib/modules/$m.ko" ;;
+    *) cp "$file" "$root/lib/modules/$m.ko" ;;
+  esac
+done
+# The programs with their shared libraries and loader, at the same paths as on the host.
+for program in "$odflash" "$checker" "$handler"; do
+  strip --strip-debug -o "$root/opt/$(basename "$program")" "$program"
+  for lib in $(ldd "$program" | grep -o '/[^ ]*'); do
+    mkdir -p "$root$(dirname "$lib")"
+    cp -L "$lib" "$root$lib"
+  done
+done
+for build in "0 1.10.BIN" "1 2.20.BIN" "1 2.30.DVD" "2 K4P5.BIN"; do
+  set -- $build
+  "$odflash" build --ini "$samples/models.ini" --model "$1" --firmware "$samples/$2" --template "$template" \
+    --output-dir "$root/flashers" >/dev/null
+done
+drive_keys() { # DRIVE: the identity a flasher of that kind fits
+  case $1 in
+    cdrw) printf '%s\n' Vendor=ODSIM "Product=CDRW 48X24" Revision=1.00 FlashId=BFB60000 ;;
+    dvd) printf '%s\n' Vendor=ODSIM "Product=DVD-ROM 16X" Revision=2.10 FlashId=BFD70001 ;;
+    any) printf '%s\n' Vendor=HBQ Product=MX77004150Q Revision=K4P1 FlashId=BFB60000 ;;
+  esac
+}
+# The drive of each case twice: for the handler in the guest, and for the same flash against the
+# in-process emulated drive, run here; its command log goes into the guest for comparison.
+while read -r name code who flasher drive keys check; do
+  [ -n "$name" ] || continue
+  for side in kernel sim; do
+    log=/tmp/$name.kernel.log
+    [ $side = kernel ] || log=$root/cases/$name.sim.log
+    { echo "[Drive0]"; drive_keys "$drive"; echo "Medium=1"; echo "Log=$log"
+      [ "$keys" = - ] || echo "${keys//_/ }"; } >"$root/cases/$name.$side.ini"
+  done
+  case $name in scan|timeout|sronly) ;; *)
+    "$odflash" flash "$root/flashers/$flasher" --sim "$root/cases/$name.sim.ini" --yes >/dev/null 2>&1 || true
+  esac
+  echo "$name $code $who $flasher" >>"$root/cases/table"
+  echo "$check" >"$root/cases/$name.check"
+done <<<"$cases"
+
+cat >"$root/init" <<'INIT'
+#!/bin/busybox sh
+/bin/busybox --install -s /bin
+export PATH=/bin
+mount -t proc proc /proc
+mount -t sysfs sysfs /sys
+mount -t devtmpfs devtmpfs /dev
+for m in $(cat /lib/modules/order); do insmod /lib/modules/$m.ko; done
+mount -t configfs configfs /sys/kernel/config
+core=/sys/kernel/config/target/core/user_0/cd0
+fabric=/sys/kernel/config/target/loopback/naa.5001405ad0000001/tpgt_1
+mkdir -p $core
+echo -n dev_config=odflash/cd0,dev_size=1048576 >$core/control
+echo 1 >$core/enable
+handler=
+serve() { # NAME: a fresh handler with the case's drive
+  [ -z "$handler" ] || { kill $handler; wait $handler 2>/dev/null; }
+  rm -f /tmp/$1.kernel.log
+  /opt/drive_tcmu_handler /dev/uio0 /cases/$1.kernel.ini 3 >/dev/null &
+  handler=$!
+  sleep 0.1
+}
+serve scan
+mkdir -p $fabric/lun/lun_0
+echo naa.5001405ad0000002 >$fabric/nexus
+ln -s $core $fabric/lun/lun_0/cd0
+i=0
+while { [ ! -e /dev/sr0 ] || [ ! -e /dev/sg0 ]; } && [ $i -lt 100 ]; do sleep 0.1; i=$((i + 1)); done
+chgrp cdrom /dev/sg0 /dev/sr0
+
+as() { # WHO COMMAND...: run as root or as the unprivileged user
+  who=$1; shift
+  case $who in
+    root) "$@" ;;
+    user) chmod 660 /dev/sg0; chmod 600 /dev/sr0; su -s /bin/sh flasher -c "$*" ;;
+    sronly) chmod 600 /dev/sg0; chmod 660 /dev/sr0; su -s /bin/sh flasher -c "$*" ;;
+  esac
+}
+flash_command='^3B 05 01 00 00 00 00 00 00 (80|A0) 00 00 in 16$'
+echo "@@BEGIN at $(cut -d" " -f1 /proc/uptime) s"
+started=$(date +%s)
+while read -r name code who flasher; do
+  [ $name = scan ] || serve $name
+  out=/tmp/$name.out err=/tmp/$name.err
+  case $name in
+    scan) as root /opt/odflash scan >$out 2>$err ;;
+    timeout) as root /opt/drive_sg_check 1 >$out 2>$err ;;
+    twice)
+      /opt/odflash flash /flashers/$flasher --yes >/tmp/first.out 2>/tmp/first.err &
+      first=$!
+      i=0; while ! grep -q '^3B' /tmp/$name.kernel.log 2>/dev/null && [ $i -lt 200 ]; do sleep 0.05; i=$((i + 1)); done
+      /opt/odflash flash /flashers/$flasher --yes >$out 2>$err
+      ;;
+    *) as $who /opt/odflash flash /flashers/$flasher --yes >$out 2>$err ;;
+  esac
+  rc=$?
+  problems=
+  [ $rc = $code ] || problems="$problems exit $rc, expected $code;"
+  check=$(cat /cases/$name.check)
+  [ "$check" = - ] || grep -qF "$check" $err $out || problems="$problems no line '$check';"
+  case $name in
+    scan) grep -qE '^/dev/sr0 +[0-9]+-[0-9]+-0  : ODSIM   CDRW 48X24      1.00$' $out || problems="$problems no drive line;" ;;
+    twice) wait $first || problems="$problems the first flash failed;" ;;
+    sronly) ! grep -q '^3B' /tmp/$name.kernel.log || problems="$problems WRITE BUFFER was sent;" ;;
+  esac
+  case $name in scan|timeout|sronly) ;; *)
+    diff /cases/$name.sim.log /tmp/$name.kernel.log >/tmp/$name.diff || problems="$problems logs differ: $(head -c 300 /tmp/$name.diff | tr '\n' '|');"
+    case $code in 5|6) ! grep -qE "$flash_command" /tmp/$name.kernel.log || problems="$problems Flash after the failure;" ;; esac
+  esac
+  if [ -z "$problems" ]; then echo "ok $name ($(wc -l </tmp/$name.kernel.log) commands)"
+  else echo "FAIL $name:$problems"; sed 's/^/  | /' $out $err; fi
+done </cases/table
+echo "@@guest cases took $(( $(date +%s) - started )) s"
+echo "@@END"
+poweroff -f
+INIT
+chmod +x "$root/init"
+echo "$guest_modules" | tr ' ' '\n' >"$root/lib/modules/order"
+(cd "$root" && find . | cpio -o -H newc --quiet | gzip -1 >"$work/initramfs.gz")
+
+# Software emulation: KVM is no faster to set up than a whole TCG run is long, and on nested
+# hosts it refuses QEMU's CPU model or hangs before the kernel starts. ODFLASH_QEMU_ACCEL=kvm
+# asks for it where it works.
+started=$(date +%s%N)
+timeout 300 qemu-system-x86_64 -machine accel=${ODFLASH_QEMU_ACCEL:-tcg} -cpu max,-arch-capabilities -m 512 -nographic -no-reboot -nic none \
+  -kernel "$kernel" -initrd "$work/initramfs.gz" -append "console=ttyS0 quiet panic=-1 mitigations=off tsc=reliable no_timer_check" \
+  </dev/null >"$work/console.log" 2>&1 || true
+tenths=$((($(date +%s%N) - started) / 100000000))
+
+output=$(sed -n '/@@BEGIN/,/@@END/p' "$work/console.log" | tr -d '\r')
+echo "$output"
+echo "qemu_flash: the guest ran $((tenths / 10)).$((tenths % 10)) s from boot to power-off"
+[ -n "$output" ] || { echo "qemu_flash: the guest produced no output (console log: $work/console.log)" >&2; exit 1; }
+passed=$(grep -c '^ok ' <<<"$output" || true)
+total=$(grep -cv '^[[:space:]]*$' <<<"$cases")
+[ "$passed" = "$total" ] || { echo "qemu_flash: $passed of $total cases passed (console log: $work/console.log)" >&2; exit 1; }
+echo "qemu_flash: ok"
