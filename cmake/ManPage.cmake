@@ -30,8 +30,10 @@ foreach(line ${listed})
     math(EXPR footer "${footer} + 1")
     string(SUBSTRING "${text}" 0 ${footer} text)
   endif()
-  # roff: a backslash is written twice, and a line may not start with a dot or quote.
+  # roff: a backslash is written \e, a minus sign \- (so that options copy as typed), and a
+  # line may not start with a dot or quote.
   string(REPLACE "\\" "\\e" text "${text}")
+  string(REPLACE "-" "\\-" text "${text}")
   string(REGEX REPLACE "\n([.'])" "\n\\\\&\\1" text "${text}")
   string(APPEND sections ".SS \"${NAME} ${command}\"\n.nf\n${text}.fi\n")
 endforeach()

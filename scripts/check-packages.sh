@@ -49,7 +49,7 @@ check ".deb name, version, dependencies" "odflash|$version|Qt widgets|systemd" \
      grep -q libqt6widgets6 && echo Qt widgets)|$(dpkg-deb -f "$deb" Depends | grep -q libsystemd0 && echo systemd)"
 
 # lintian: errors fail, warnings are printed.
-lintian --fail-on error --no-tag-display-limit "$deb" >"$work/lintian.txt" 2>&1
+lintian --fail-on error --tag-display-limit 0 "$deb" >"$work/lintian.txt" 2>&1
 rc=$?
 sed 's/^/    lintian: /' "$work/lintian.txt"
 check "lintian finds no error" "0" "$rc"
@@ -73,6 +73,14 @@ for command in scan models info extract build flash; do
   check "completion of $command offers its options" "" "$missing"
 done
 
+completes() { # words of a command line: what the installed completion offers for the last one
+  bash -c 'source /usr/share/bash-completion/bash_completion; source "$1"; shift
+    COMP_WORDS=("$@"); COMP_CWORD=$(($# - 1)); COMP_LINE="$*"; COMP_POINT=${#COMP_LINE}
+    _odflash; echo "${COMPREPLY[*]}"' _ "$completion" "$@"
+}
+check "completion of commands and options" "flash|--allow-older" \
+  "$(completes odflash fl)|$(completes odflash flash --allow-o)"
+
 # --- what the .deb installed, run from the temporary root
 cd "$work" || exit 1
 check "odflash --version" "yes" "$("$odflash" --version | grep -qE "^odflash $version( \(.+\))?$" && echo yes)"
@@ -92,12 +100,13 @@ Revision=1.00
 FlashId=BFB60000
 Medium=1
 INI
-"$odflash" flash 1.10.EXE --sim drives.ini --yes >flash.txt 2>&1
+"$odflash" flash 1.10.EXE --sim drives.ini --yes --json >flash.txt 2>&1
 rc=$?
-check "flash from the installed programs" "0" "$rc"
+check "flash from the installed programs" "0|flashed|1.00|1.10" "$rc|$(tail -n 1 flash.txt | python3 -c '
+import json, sys
+r = json.load(sys.stdin)
+print(r["outcome"], r["revisionBefore"], r["revisionAfter"], sep="|")')"
 [ "$rc" -eq 0 ] || sed 's/^/    /' flash.txt
-check "the drive's revision after the update" "1.10" \
-  "$("$odflash" scan --sim drives.ini --json | python3 -c 'import json,sys; print(json.load(sys.stdin)["drives"][0]["revision"])')"
 
 # --- the Windows zip
 top="odflash-${version}-win32"
@@ -114,7 +123,7 @@ for text in LICENSE.txt README.txt THIRD-PARTY.txt odflash-gui.INI; do
 done
 check "odflash-gui.INI is the sample model file" "" "$(tr -d '\r' <"zip/$top/odflash-gui.INI" | cmp - "$src/data/models.ini")"
 for exe in odflash-gui.exe odflash.exe; do
-  check "$exe: i686, no debug sections" "pe-i386|0" "$(i686-w64-mingw32-objdump -f "zip/$top/$exe" |
+  check "$exe: i686, no debug sections" "pei-i386|0" "$(i686-w64-mingw32-objdump -f "zip/$top/$exe" |
     sed -n 's/.*file format //p')|$(i686-w64-mingw32-objdump -h "zip/$top/$exe" | grep -c '\.debug')"
 done
 check "manifests" "requireAdministrator|asInvoker" \

@@ -18,8 +18,8 @@ linux_packages=(
   qt6-base-dev fonts-dejavu-core
 )
 package_packages=(
-  # man pages from --help, the .deb's check; the zip's programs (MinGW-w64)
-  help2man lintian g++-mingw-w64-i686
+  # man pages from --help, the .deb's check (lintian, completion); the zip's programs (MinGW-w64)
+  help2man lintian g++-mingw-w64-i686 bash-completion
 )
 packages=(
   "${linux_packages[@]}"
