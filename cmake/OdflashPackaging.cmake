@@ -68,11 +68,12 @@ install(FILES ${_data}/package/odflash.bash-completion DESTINATION ${CMAKE_INSTA
         RENAME odflash)
 
 # Man pages from each program's own help, so that they follow its options; made only by a
-# native build with help2man (scripts/setup.sh installs it).
+# native build with help2man (scripts/setup.sh installs it), and not by a sanitizer build,
+# whose programs may end with a leak report.
 find_program(ODFLASH_HELP2MAN help2man)
 find_program(ODFLASH_GZIP gzip)
 set(_man_pages)
-if(ODFLASH_HELP2MAN AND ODFLASH_GZIP AND NOT CMAKE_CROSSCOMPILING)
+if(ODFLASH_HELP2MAN AND ODFLASH_GZIP AND NOT CMAKE_CROSSCOMPILING AND NOT ODFLASH_SANITIZE)
   set(odflash_man_summary "firmware update utility for optical drives (command line)")
   set(odflash-gui_man_summary "firmware update utility for optical drives (window)")
   foreach(program odflash odflash-gui)
