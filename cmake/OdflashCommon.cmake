@@ -24,6 +24,12 @@ if(WIN32)
   # Windows programs must run with no MinGW runtime DLL beside them.
   target_link_options(odflash_options INTERFACE -static -static-libgcc -static-libstdc++)
   target_compile_definitions(odflash_options INTERFACE WIN32_LEAN_AND_MEAN NOMINMAX _WIN32_WINNT=0x0501)
+  # The release programs are what users pass around (every flasher is a copy of odflash-gui.exe):
+  # built for size, with code and data nothing refers to left out at link time.
+  if(CMAKE_BUILD_TYPE MATCHES "^(Release|MinSizeRel)$")
+    target_compile_options(odflash_options INTERFACE -Os -ffunction-sections -fdata-sections)
+    target_link_options(odflash_options INTERFACE -Wl,--gc-sections)
+  endif()
 endif()
 
 # Header-only libraries from Debian (CLI11, nlohmann-json). Cross builds must not see the
@@ -57,14 +63,15 @@ function(odflash_folder_sources out dir)
   set(${out} ${_kept} PARENT_SCOPE)
 endfunction()
 
-# A program that serves as a template for flashers: its debug information goes to a file beside
-# it (linked by .gnu_debuglink, so debuggers still find it), because a flasher is a byte copy of
-# its template and a copy of the payload block's bytes in the debug information would be a
-# second block. Every build then checks that the block is where the builder finds it, once.
+# A program that serves as a template for flashers: its debug information and symbol table go
+# to a file beside it (linked by .gnu_debuglink, so debuggers still find them), because a flasher
+# is a byte copy of its template: every flasher would carry them, and a copy of the payload
+# block's bytes in the debug information would be a second block. Every build then checks that
+# the block is where the builder finds it, once.
 function(odflash_template_program target)
   add_custom_command(TARGET ${target} POST_BUILD
     COMMAND ${CMAKE_OBJCOPY} --only-keep-debug $<TARGET_FILE:${target}> $<TARGET_FILE:${target}>.debug
-    COMMAND ${CMAKE_OBJCOPY} --strip-debug --add-gnu-debuglink=$<TARGET_FILE:${target}>.debug $<TARGET_FILE:${target}>
+    COMMAND ${CMAKE_OBJCOPY} --strip-all --add-gnu-debuglink=$<TARGET_FILE:${target}>.debug $<TARGET_FILE:${target}>
     COMMAND ${CMAKE_COMMAND} -DPROGRAM=$<TARGET_FILE:${target}> -P ${PROJECT_SOURCE_DIR}/cmake/CheckPayloadBlock.cmake
     VERBATIM)
 endfunction()

@@ -23,21 +23,32 @@ endif()
 set(ODFLASH_GENERATED_DIR ${PROJECT_BINARY_DIR}/generated)
 configure_file(${PROJECT_SOURCE_DIR}/cmake/VersionText.h.in ${ODFLASH_GENERATED_DIR}/VersionText.h @ONLY)
 
-# Gives a Windows program its VERSIONINFO resource. The resource is compiled in a library of
-# its own: the C++ warning options that odflash_options carries mean nothing to windres.
+# Gives a Windows program its VERSIONINFO resource and its application manifest, which asks
+# for the execution level given (default asInvoker, as the command line runs). The resource is
+# compiled in a library of its own: the C++ warning options that odflash_options carries mean
+# nothing to windres.
 function(odflash_version_resource target description)
   if(NOT WIN32)
     return()
   endif()
+  set(_manifest_level asInvoker)
+  if(ARGC GREATER 2)
+    set(_manifest_level ${ARGV2})
+  endif()
+  set(_manifest_name ${target})
+  set(_manifest_description ${description})
   # The program's names go in a header of its own: windres hands definitions to the
   # preprocessor through a shell, which splits a quoted text with spaces.
   set(_dir ${ODFLASH_GENERATED_DIR}/rc/${target})
+  configure_file(${PROJECT_SOURCE_DIR}/cmake/Manifest.xml.in ${_dir}/${target}.manifest @ONLY)
   file(GENERATE OUTPUT ${_dir}/VersionProgram.h CONTENT
 "#define ODFLASH_RC_DESCRIPTION \"${description}\"
 #define ODFLASH_RC_FILENAME \"$<TARGET_FILE_NAME:${target}>\"
 #define ODFLASH_RC_NAME \"${target}\"
+#define ODFLASH_RC_MANIFEST \"${_dir}/${target}.manifest\"
 ")
   add_library(${target}_version OBJECT ${PROJECT_SOURCE_DIR}/cmake/Version.rc)
   target_include_directories(${target}_version PRIVATE ${ODFLASH_GENERATED_DIR} ${_dir})
+  set_property(SOURCE ${PROJECT_SOURCE_DIR}/cmake/Version.rc APPEND PROPERTY OBJECT_DEPENDS ${_dir}/${target}.manifest)
   target_sources(${target} PRIVATE $<TARGET_OBJECTS:${target}_version>)
 endfunction()

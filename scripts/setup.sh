@@ -4,6 +4,7 @@
 # come along (Wine relies on some of them), as on the machines the tests were made on.
 #   scripts/setup.sh            everything: every preset and every test
 #   scripts/setup.sh --linux    only what the linux preset's programs need (scripts/demo.sh)
+#   scripts/setup.sh --package  what the packages need (scripts/package.sh, its check)
 set -euo pipefail
 
 linux_packages=(
@@ -15,6 +16,10 @@ linux_packages=(
   libsystemd-dev
   # Linux window
   qt6-base-dev fonts-dejavu-core
+)
+package_packages=(
+  # man pages from --help, the .deb's check (lintian, completion); the zip's programs (MinGW-w64)
+  help2man lintian g++-mingw-w64-i686 bash-completion
 )
 packages=(
   "${linux_packages[@]}"
@@ -28,12 +33,14 @@ packages=(
   qemu-system-x86 linux-image-amd64 busybox-static cpio
   # libFuzzer harnesses (scripts/fuzz.sh, fuzz preset)
   clang libclang-rt-14-dev
+  "${package_packages[@]}"
 )
 
 case "${1:-}" in
   --linux) packages=("${linux_packages[@]}") ;;
+  --package) packages=("${linux_packages[@]}" "${package_packages[@]}") ;;
   "") ;;
-  *) echo "usage: scripts/setup.sh [--linux]" >&2; exit 2 ;;
+  *) echo "usage: scripts/setup.sh [--linux | --package]" >&2; exit 2 ;;
 esac
 
 missing=()

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Builds every preset and runs every suite: Linux, sanitizers, Windows under wine64 (the i686
-# release build is compiled and linked only), then prints the benchmark figures.
+# release build is compiled and linked only), builds and checks the packages, then prints the
+# benchmark figures.
 # Fails on the first failure.
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -31,6 +32,10 @@ for preset in linux linux-asan win64; do
   echo "== tests: $preset"
   ctest --preset "$preset" -j "$jobs"
 done
+
+echo "== packages: build, check, install into a temporary root and flash from there"
+scripts/package.sh
+scripts/check-packages.sh
 
 if [ -x scripts/bench.sh ]; then
   echo "== benchmarks"

@@ -2,9 +2,10 @@
 
 #include <cctype>
 #include <cerrno>
+#include <cstdio>
 #include <cstdlib>
-#include <fstream>
-#include <sstream>
+#include <memory>
+#include <vector>
 
 namespace sim {
 namespace {
@@ -15,6 +16,21 @@ std::string Trim(const std::string& text) {
   while (begin < end && std::isspace(static_cast<unsigned char>(text[begin]))) ++begin;
   while (end > begin && std::isspace(static_cast<unsigned char>(text[end - 1]))) --end;
   return text.substr(begin, end - begin);
+}
+
+// The pieces of text between separators, as getline reads them: none for an empty text and
+// none after a final separator. Plain splitting, since string streams would bring the
+// locale machinery into every Windows program (and so into every flasher).
+std::vector<std::string> Split(const std::string& text, char separator) {
+  std::vector<std::string> pieces;
+  std::size_t begin = 0;
+  while (begin < text.size()) {
+    std::size_t end = text.find(separator, begin);
+    if (end == std::string::npos) end = text.size();
+    pieces.push_back(text.substr(begin, end - begin));
+    begin = end + 1;
+  }
+  return pieces;
 }
 
 std::string Lower(std::string text) {
@@ -42,11 +58,20 @@ bool ParseHexByte(const std::string& text, std::uint8_t& value) {
 
 // "KK AA QQ": three two-digit hexadecimal bytes.
 bool ParseSense(const std::string& text, Sense& sense) {
-  std::istringstream in(text);
-  std::string key, asc, ascq, extra;
-  if (!(in >> key >> asc >> ascq) || (in >> extra)) return false;
-  return ParseHexByte(key, sense.Key) && ParseHexByte(asc, sense.Asc) &&
-         ParseHexByte(ascq, sense.Ascq);
+  std::vector<std::string> bytes;
+  std::size_t at = 0;
+  while (at < text.size()) {
+    if (std::isspace(static_cast<unsigned char>(text[at]))) {
+      ++at;
+      continue;
+    }
+    std::size_t end = at;
+    while (end < text.size() && !std::isspace(static_cast<unsigned char>(text[end]))) ++end;
+    bytes.push_back(text.substr(at, end - at));
+    at = end;
+  }
+  return bytes.size() == 3 && ParseHexByte(bytes[0], sense.Key) && ParseHexByte(bytes[1], sense.Asc) &&
+         ParseHexByte(bytes[2], sense.Ascq);
 }
 
 // "OP:N", "OP:N:KK AA QQ" (Sense) or "OP:N:SS" (Status), OP two hex digits or "*".
@@ -77,9 +102,7 @@ bool ParseFault(const std::string& text, FaultKind kind, CommandFault& fault) {
 }
 
 bool ParseFaultList(const std::string& value, FaultKind kind, std::vector<CommandFault>& faults) {
-  std::istringstream in(value);
-  std::string item;
-  while (std::getline(in, item, ',')) {
+  for (const std::string& item : Split(value, ',')) {
     CommandFault fault;
     if (!ParseFault(Trim(item), kind, fault)) return false;
     faults.push_back(fault);
@@ -163,14 +186,12 @@ std::string ApplyKey(const std::string& key, const std::string& value, DriveConf
 
 bool ParseSimConfig(const std::string& text, SimConfig& config, std::string& error) {
   SimConfig parsed;
-  std::istringstream in(text);
-  std::string line;
   int lineNumber = 0;
   auto fail = [&](const std::string& what) {
     error = "line " + std::to_string(lineNumber) + ": " + what;
     return false;
   };
-  while (std::getline(in, line)) {
+  for (std::string line : Split(text, '\n')) {
     ++lineNumber;
     line = Trim(line);
     if (line.empty() || line[0] == ';' || line[0] == '#') continue;
@@ -204,14 +225,18 @@ bool ParseSimConfig(const std::string& text, SimConfig& config, std::string& err
 }
 
 bool LoadSimConfig(const std::string& path, SimConfig& config, std::string& error) {
-  std::ifstream file(path, std::ios::binary);
+  struct Closer {
+    void operator()(std::FILE* file) const { std::fclose(file); }
+  };
+  const std::unique_ptr<std::FILE, Closer> file(std::fopen(path.c_str(), "rb"));
   if (!file) {
     error = "cannot open emulated drive file " + path;
     return false;
   }
-  std::ostringstream text;
-  text << file.rdbuf();
-  if (!ParseSimConfig(text.str(), config, error)) {
+  std::string text;
+  char buffer[4096];
+  for (std::size_t got; (got = std::fread(buffer, 1, sizeof buffer, file.get())) > 0;) text.append(buffer, got);
+  if (!ParseSimConfig(text, config, error)) {
     error = path + ": " + error;
     return false;
   }

@@ -3,7 +3,6 @@
 #include "sys/Files.h"
 
 #include <optional>
-#include <sstream>
 #include <vector>
 
 namespace sys {
