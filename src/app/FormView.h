@@ -37,6 +37,14 @@ inline constexpr std::array<ControlLayout, 8> kFormLayout{{
     {Control::FlashButton, ControlKind::PushButton, Control::GroupBox2, 320, 16, 57, 25, 1},
 }};
 
+// The layout of one control.
+constexpr const ControlLayout& LayoutOf(Control control) {
+  for (const auto& layout : kFormLayout) {
+    if (layout.control == control) return layout;
+  }
+  return kFormLayout.front();
+}
+
 // The window's font, inherited by every control.
 inline constexpr const char* kFontName = "System";
 inline constexpr int kFontHeight = -16;

@@ -4,7 +4,6 @@
 #include <exception>
 
 #include "builder/FlasherWriter.h"
-#include "builder/ImageKind.h"
 #include "drive/Cddrive.h"
 #include "drive/Cddrives.h"
 #include "flash/Eligibility.h"
@@ -84,6 +83,18 @@ private:
   std::uint32_t step_ = 0;
 };
 
+// Runs its action when the scope is left, by return or by exception.
+template <typename Action> class ScopeExit {
+public:
+  explicit ScopeExit(Action action) : action_(std::move(action)) {}
+  ~ScopeExit() { action_(); }
+  ScopeExit(const ScopeExit&) = delete;
+  ScopeExit& operator=(const ScopeExit&) = delete;
+
+private:
+  Action action_;
+};
+
 } // namespace
 
 // The flash procedure's captions, progress and questions, on the window. It may be called
@@ -153,7 +164,7 @@ void TFlashForm::FormCreate() {
 }
 
 void TFlashForm::DoFormCreate() {
-  cdRwNewFormat_ = dvdRom_ = false;
+  flashRequest_ = {};
   transferBuffer_.reset();
   flashSink_ = std::make_unique<FormFlashSink>(view_);
   procedure_ = std::make_unique<flash::FlashProcedure>(
@@ -239,12 +250,7 @@ void TFlashForm::StartFlashingRole() {
   SelectDriveOfEntry();
 }
 
-void TFlashForm::CheckNewFormatBIN() {
-  imageLength_ = payload_.ImageLength();
-  const builder::ImageKind kind = builder::CheckNewFormatBIN(payload_.Image());
-  cdRwNewFormat_ = kind == builder::ImageKind::CdRwNewFormat;
-  dvdRom_ = kind == builder::ImageKind::DvdRom;
-}
+void TFlashForm::CheckNewFormatBIN() { flashRequest_ = flash::MakeFlashRequest(payload_); }
 
 bool TFlashForm::CheckCondition() {
   if (!driveList_ || !driveList_->Current()) return false;
@@ -282,12 +288,17 @@ void TFlashForm::SelectDriveOfEntry() {
   selectedDrive_ = driveList_->Current();
 }
 
-void TFlashForm::SelectModelOfEntry() {
+const builder::ModelSection* TFlashForm::ModelOfEntry() const {
   const int entry = view_.SelectedEntry();
-  if (entry < 0 || entry >= static_cast<int>(modelTable_.Count())) return;
-  const auto i = static_cast<std::size_t>(entry);
-  view_.SetFiles(sys::ListFiles(buildDirectory_, modelTable_.BINMask[i]));
-  view_.SetCaption(texts_.VendorName + kTitleText + modelTable_.FirmwareRange[i] + kBuilderCaptionSuffix);
+  if (entry < 0 || entry >= static_cast<int>(modelTable_.Count())) return nullptr;
+  return &modelTable_.Sections[static_cast<std::size_t>(entry)];
+}
+
+void TFlashForm::SelectModelOfEntry() {
+  const builder::ModelSection* model = ModelOfEntry();
+  if (!model) return;
+  view_.SetFiles(sys::ListFiles(buildDirectory_, model->BINMask));
+  view_.SetCaption(texts_.VendorName + kTitleText + model->Entry.FirmwareRange + kBuilderCaptionSuffix);
   view_.SetButtonEnabled(false);
 }
 
@@ -304,7 +315,7 @@ bool TFlashForm::RetriveINI() {
     return false;
   }
   modelTable_ = std::move(load.Table);
-  for (const auto& item : modelTable_.Items) view_.AddEntry(item);
+  for (const builder::ModelSection& section : modelTable_.Sections) view_.AddEntry(section.Item);
   view_.SelectEntry(0);
   SelectModelOfEntry();
   return true;
@@ -336,21 +347,11 @@ void TFlashForm::BuildFlasher() {
   request.FirmwarePath = sys::JoinPath(buildDirectory_, selectedFileName_);
   request.SelectedFileName = selectedFileName_;
   request.OutputDirectory = buildDirectory_;
-  const int entry = view_.SelectedEntry();
-  if (entry >= 0 && entry < static_cast<int>(modelTable_.Count())) {
-    const auto i = static_cast<std::size_t>(entry);
-    request.Model = builder::ModelEntry{modelTable_.Model[i], modelTable_.Inquiry[i], modelTable_.FirmwareRange[i],
-                                        modelTable_.Vendor[i], modelTable_.Note[i]};
-  }
+  if (const builder::ModelSection* model = ModelOfEntry()) request.Model = model->Entry;
   FormBuildSink sink(view_);
   view_.SetCursor(Cursor::Hourglass);
-  try {
-    builder::NewBuildFlashProgram(request, sink);
-  } catch (...) {
-    view_.SetCursor(Cursor::Default);
-    throw;
-  }
-  view_.SetCursor(Cursor::Default);
+  const ScopeExit restoreCursor([this] { view_.SetCursor(Cursor::Default); });
+  builder::NewBuildFlashProgram(request, sink);
 }
 
 void TFlashForm::FlashSelectedDrive() {
@@ -358,11 +359,6 @@ void TFlashForm::FlashSelectedDrive() {
   // The entry to refresh is the selected drive's, whatever text was typed into the box.
   const auto shown = std::find(driveIndex_.begin(), driveIndex_.end(), driveList_->CurrentIndex());
   flashSink_->SetDriveEntry(shown == driveIndex_.end() ? -1 : static_cast<int>(shown - driveIndex_.begin()));
-  flash::FlashRequest request = flash::MakeFlashRequest(payload_);
-  request.kind = cdRwNewFormat_ ? builder::ImageKind::CdRwNewFormat
-                 : dvdRom_      ? builder::ImageKind::DvdRom
-                                : builder::ImageKind::Plain;
-  request.image = request.image.first(std::min<std::size_t>(request.image.size(), imageLength_));
 
   // Held until the run ends: no other odflash process may update or even probe the drive.
   std::string refusal;
@@ -376,16 +372,12 @@ void TFlashForm::FlashSelectedDrive() {
   // off and the window refuses to close.
   flashInProgress_ = true;
   view_.SetInputEnabled(false);
-  drive::CDDrive& drive = *selectedDrive_;
-  try {
-    view_.RunLongOperation([&] { procedure_->Run(drive, request); });
-  } catch (...) {
+  const ScopeExit endRun([this] {
     flashInProgress_ = false;
     view_.SetInputEnabled(true);
-    throw;
-  }
-  flashInProgress_ = false;
-  view_.SetInputEnabled(true);
+  });
+  drive::CDDrive& drive = *selectedDrive_;
+  view_.RunLongOperation([&] { procedure_->Run(drive, flashRequest_); });
 }
 
 bool TFlashForm::CheckDisc() {

@@ -14,15 +14,12 @@
 #include "builder/ModelTable.h"
 #include "builder/PayloadBlock.h"
 #include "builder/PayloadTexts.h"
+#include "flash/FlashProcedure.h"
 
 namespace drive {
 class CDDrive;
 class CDDrives;
 } // namespace drive
-
-namespace flash {
-class FlashProcedure;
-} // namespace flash
 
 namespace sys {
 class Sleeper;
@@ -80,9 +77,8 @@ public:
   drive::CDDrives* DriveList() const { return driveList_.get(); }
   const std::string& BuildDirectory() const { return buildDirectory_; }
   const std::string& SelectedFileName() const { return selectedFileName_; }
-  bool CdRwNewFormatImage() const { return cdRwNewFormat_; }
-  bool DvdRomImage() const { return dvdRom_; }
-  std::uint32_t ImageLength() const { return imageLength_; }
+  // The length of the image a flash sends (0 before the flashing role's start-up found a drive).
+  std::uint32_t ImageLength() const { return static_cast<std::uint32_t>(flashRequest_.image.size()); }
   // The flash procedure of the latest run (null before the first FormCreate).
   const flash::FlashProcedure* Procedure() const { return procedure_.get(); }
 
@@ -95,6 +91,8 @@ private:
   void EndStartUp(bool closeWindow);
   void SelectDriveOfEntry();
   void SelectModelOfEntry();
+  // The model of the ComboBox entry chosen, null when none is.
+  const builder::ModelSection* ModelOfEntry() const;
   void BuildFlasher();
   void FlashSelectedDrive();
   bool RetriveINI();
@@ -110,8 +108,8 @@ private:
   builder::PayloadTexts texts_;
   std::string selectedFileName_;
   std::uint8_t builderRole_ = 0;
-  bool cdRwNewFormat_ = false, dvdRom_ = false;
-  std::uint32_t imageLength_ = 0;
+  // What a flash of the selected drive sends: the carried image, its kind and the payload's markers.
+  flash::FlashRequest flashRequest_;
   std::vector<int> driveIndex_; // at most kDriveIndexSize entries
   std::string buildDirectory_;
   drive::CDDrive* selectedDrive_ = nullptr;

@@ -7,6 +7,7 @@
 #include <optional>
 #include <string>
 
+#include "builder/ModelTable.h"
 #include "builder/PayloadLayout.h"
 
 namespace builder {
@@ -27,15 +28,6 @@ public:
   // A failure and the system's reason for it. The window shows its own text alone; the
   // command line adds the reason.
   virtual void ShowFailure(const std::string& text, const std::string& /*reason*/) { ShowMessage(text); }
-};
-
-// A model's entries as stored in the model table (already cut to 24 characters).
-struct ModelEntry {
-  std::string Model;
-  std::string Inquiry;
-  std::string FirmwareRange;
-  std::string Vendor;
-  std::string Note;
 };
 
 struct BuildRequest {

@@ -41,7 +41,6 @@ ModelTableLoad LoadModelTable(const std::string& iniPath) {
     }
   }
   const std::unique_ptr<sys::IniFile> ini = sys::OpenIniFile(iniPath);
-  ModelTable& table = load.Table;
   for (int number = 0; number < kMaxModels; ++number) {
     const std::string section = SectionName(number);
     auto read = [&](const char* key) { return ini->ReadString(section, key, kMissing); };
@@ -61,13 +60,10 @@ ModelTableLoad LoadModelTable(const std::string& iniPath) {
       return load;
     }
     if (model == kMissing) break;
-    table.Items.push_back(range + " " + inquiry);
-    table.Model.push_back(Cut24(model));
-    table.Inquiry.push_back(FormatLeftAligned(inquiry, 24));
-    table.FirmwareRange.push_back(Cut24(range));
-    table.BINMask.push_back(mask);
-    table.Vendor.push_back(Cut24(vendor));
-    table.Note.push_back(Cut24(note));
+    load.Table.Sections.push_back(
+        {{Cut24(model), FormatLeftAligned(inquiry, 24), Cut24(range), Cut24(vendor), Cut24(note)},
+         mask,
+         range + " " + inquiry});
   }
   load.Loaded = true;
   return load;

@@ -8,17 +8,27 @@
 
 namespace builder {
 
-// Six parallel lists, entry i of each belonging to section MODELii, plus the model box items.
-struct ModelTable {
-  std::vector<std::string> Model;          // cut to 24 characters
-  std::vector<std::string> Inquiry;        // cut or blank-padded to exactly 24 characters
-  std::vector<std::string> FirmwareRange;  // key "FW-Range", cut to 24 characters
-  std::vector<std::string> BINMask;        // as read
-  std::vector<std::string> Vendor;         // cut to 24 characters
-  std::vector<std::string> Note;           // cut to 24 characters
-  std::vector<std::string> Items;          // FW-Range, a blank, Inquiry, both as read
+// A model's texts as a flasher's payload header carries them.
+struct ModelEntry {
+  std::string Model;         // cut to 24 characters
+  std::string Inquiry;       // cut or blank-padded to exactly 24 characters
+  std::string FirmwareRange; // key "FW-Range", cut to 24 characters
+  std::string Vendor;        // cut to 24 characters
+  std::string Note;          // cut to 24 characters
+};
 
-  std::size_t Count() const { return Model.size(); }
+// Section MODELii of the file.
+struct ModelSection {
+  ModelEntry Entry;
+  std::string BINMask; // as read
+  std::string Item;    // the model box's entry: FW-Range, a blank, Inquiry, both as read
+};
+
+// The sections in file order, MODEL00 first.
+struct ModelTable {
+  std::vector<ModelSection> Sections;
+
+  std::size_t Count() const { return Sections.size(); }
 };
 
 struct ModelTableLoad {

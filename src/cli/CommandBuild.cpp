@@ -63,14 +63,14 @@ int RunBuild(const BuildOptions& options) {
                std::to_string(table.Count()) + ", numbered from 0)");
     return kExitFailure;
   }
-  const auto i = static_cast<std::size_t>(options.model);
+  const builder::ModelSection& section = table.Sections[static_cast<std::size_t>(options.model)];
   // The window offers only the files the model's mask lists; a firmware of another model
   // would be refused by every drive of this one, or worse, accepted. A missing file is the
   // build's own error.
   if (!options.force && sys::KindOfPath(options.firmware) != sys::PathKind::Missing &&
-      !builder::FirmwareFitsMask(options.firmware, table.BINMask[i])) {
+      !builder::FirmwareFitsMask(options.firmware, section.BINMask)) {
     PrintError(sys::FileNameOf(options.firmware) + " does not fit model " + std::to_string(options.model) +
-               " (" + table.Model[i] + "), whose firmware files are " + table.BINMask[i] +
+               " (" + section.Entry.Model + "), whose firmware files are " + section.BINMask +
                "; --force builds it anyway");
     return kExitFailure;
   }
@@ -87,8 +87,7 @@ int RunBuild(const BuildOptions& options) {
   request.OutputDirectory =
       options.outputDirectory.empty() ? sys::CurrentDirectory() : options.outputDirectory;
   request.ModelFilePath = options.ini;
-  request.Model = builder::ModelEntry{table.Model[i], table.Inquiry[i], table.FirmwareRange[i],
-                                     table.Vendor[i], table.Note[i]};
+  request.Model = section.Entry;
   CommandLineSink sink;
   sys::RemovePendingFilesOnInterrupt();
   if (!builder::NewBuildFlashProgram(request, sink)) {

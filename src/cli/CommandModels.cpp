@@ -14,30 +14,32 @@ namespace {
 
 void PrintTable(const builder::ModelTable& table) {
   for (std::size_t i = 0; i < table.Count(); ++i) {
+    const builder::ModelSection& section = table.Sections[i];
     std::printf("MODEL%02zu\n", i);
-    std::printf("  Model:    %s\n", table.Model[i].c_str());
-    std::printf("  Inquiry:  %s\n", table.Inquiry[i].c_str());
-    std::printf("  FW-Range: %s\n", table.FirmwareRange[i].c_str());
-    std::printf("  BINMask:  %s\n", table.BINMask[i].c_str());
-    std::printf("  Vendor:   %s\n", table.Vendor[i].c_str());
-    std::printf("  Note:     %s\n", table.Note[i].c_str());
-    std::printf("  Item:     %s\n", table.Items[i].c_str());
+    std::printf("  Model:    %s\n", section.Entry.Model.c_str());
+    std::printf("  Inquiry:  %s\n", section.Entry.Inquiry.c_str());
+    std::printf("  FW-Range: %s\n", section.Entry.FirmwareRange.c_str());
+    std::printf("  BINMask:  %s\n", section.BINMask.c_str());
+    std::printf("  Vendor:   %s\n", section.Entry.Vendor.c_str());
+    std::printf("  Note:     %s\n", section.Entry.Note.c_str());
+    std::printf("  Item:     %s\n", section.Item.c_str());
   }
 }
 
 nlohmann::ordered_json TableJson(const builder::ModelTable& table) {
   nlohmann::ordered_json models = nlohmann::ordered_json::array();
   for (std::size_t i = 0; i < table.Count(); ++i) {
-    char section[32];
-    std::snprintf(section, sizeof section, "MODEL%02zu", i);
-    models.push_back({{"section", section},
-                      {"model", table.Model[i]},
-                      {"inquiry", table.Inquiry[i]},
-                      {"firmwareRange", table.FirmwareRange[i]},
-                      {"binMask", table.BINMask[i]},
-                      {"vendor", table.Vendor[i]},
-                      {"note", table.Note[i]},
-                      {"item", table.Items[i]}});
+    const builder::ModelSection& section = table.Sections[i];
+    char name[32];
+    std::snprintf(name, sizeof name, "MODEL%02zu", i);
+    models.push_back({{"section", name},
+                      {"model", section.Entry.Model},
+                      {"inquiry", section.Entry.Inquiry},
+                      {"firmwareRange", section.Entry.FirmwareRange},
+                      {"binMask", section.BINMask},
+                      {"vendor", section.Entry.Vendor},
+                      {"note", section.Entry.Note},
+                      {"item", section.Item}});
   }
   return {{"schemaVersion", kJsonSchemaVersion}, {"models", models}};
 }

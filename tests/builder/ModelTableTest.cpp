@@ -1,4 +1,3 @@
-#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include "BuilderTestSupport.h"
@@ -7,7 +6,6 @@
 namespace {
 
 using buildertest::ScratchDir;
-using testing::ElementsAre;
 
 std::string Section(int number, const std::string& model = "DRIVE", const std::string& note = "n") {
   char name[16];
@@ -51,7 +49,6 @@ TEST(LoadModelTable, AcceptsCompleteSectionsAndRejectsTheFirstBadOne) {
     EXPECT_EQ(load.Loaded, c.rejectedAt.empty());
     if (c.rejectedAt.empty()) {
       EXPECT_EQ(load.Table.Count(), c.models);
-      EXPECT_EQ(load.Table.Items.size(), c.models);
       EXPECT_EQ(load.Message, "");
     } else {
       EXPECT_EQ(load.Message, ini + " > Session " + c.rejectedAt + " error!");
@@ -76,8 +73,8 @@ TEST(LoadModelTable, ReadsAllHundredSectionsAndNoMore) {
   const builder::ModelTableLoad load = builder::LoadModelTable(dir.Path("BUILD.INI"));
   ASSERT_TRUE(load.Loaded);
   ASSERT_EQ(load.Table.Count(), 100u);
-  EXPECT_EQ(load.Table.Model.front(), "M0");
-  EXPECT_EQ(load.Table.Model.back(), "M99");
+  EXPECT_EQ(load.Table.Sections.front().Entry.Model, "M0");
+  EXPECT_EQ(load.Table.Sections.back().Entry.Model, "M99");
 }
 
 TEST(LoadModelTable, CutsAndPadsStoredValuesButItemsShowThemAsRead) {
@@ -88,14 +85,15 @@ TEST(LoadModelTable, CutsAndPadsStoredValuesButItemsShowThemAsRead) {
             "Note=FLASH-ALL\n");
   const builder::ModelTableLoad load = builder::LoadModelTable(dir.Path("BUILD.INI"));
   ASSERT_TRUE(load.Loaded);
-  const builder::ModelTable& table = load.Table;
-  EXPECT_THAT(table.Model, ElementsAre("ABCDEFGHIJKLMNOPQRSTUVWX"));
-  EXPECT_THAT(table.Inquiry, ElementsAre("HBQ     MX77004150Q     "));
-  EXPECT_THAT(table.FirmwareRange, ElementsAre("K4P1-K4PZ-0123456789ABCD"));
-  EXPECT_THAT(table.BINMask, ElementsAre("*.BIN;*.HEX"));
-  EXPECT_THAT(table.Vendor, ElementsAre("123456789012345678901234"));
-  EXPECT_THAT(table.Note, ElementsAre("FLASH-ALL"));
-  EXPECT_THAT(table.Items, ElementsAre("K4P1-K4PZ-0123456789ABCDEFGH HBQ     MX77004150Q"));
+  ASSERT_EQ(load.Table.Count(), 1u);
+  const builder::ModelSection& section = load.Table.Sections.front();
+  EXPECT_EQ(section.Entry.Model, "ABCDEFGHIJKLMNOPQRSTUVWX");
+  EXPECT_EQ(section.Entry.Inquiry, "HBQ     MX77004150Q     ");
+  EXPECT_EQ(section.Entry.FirmwareRange, "K4P1-K4PZ-0123456789ABCD");
+  EXPECT_EQ(section.BINMask, "*.BIN;*.HEX");
+  EXPECT_EQ(section.Entry.Vendor, "123456789012345678901234");
+  EXPECT_EQ(section.Entry.Note, "FLASH-ALL");
+  EXPECT_EQ(section.Item, "K4P1-K4PZ-0123456789ABCDEFGH HBQ     MX77004150Q");
 }
 
 TEST(ModelFileName, ReplacesTheProgramsExtension) {

@@ -1,15 +1,15 @@
-// odflash-gui for Linux: the application title, the main window from its layout, start-up
-// before the window is first shown, then the event loop. The flashing role talks to the
-// machine's drives over SG_IO, or to the emulated drives of the file named by ODFLASH_SIM.
+// odflash-gui for Linux: the main window from its layout, start-up before the window is first
+// shown, then the event loop. The flashing role talks to the machine's drives over SG_IO, or
+// to the emulated drives of the file named by ODFLASH_SIM.
 
 #include <QApplication>
 
 #include <cstdio>
 #include <cstring>
-#include <exception>
+#include <memory>
 #include <string>
 
-#include "app/TFlashForm.h"
+#include "app/ThreadedFormView.h"
 #include "drive/Transport.h"
 #include "gui/qt/QtFormView.h"
 #include "gui/qt/QtMessageBox.h"
@@ -51,7 +51,6 @@ int main(int argc, char** argv) {
     std::printf("odflash-gui %s\n", sys::OdflashVersion());
     return 0;
   }
-  sys::SetApplicationTitle(app::kApplicationTitle);
   QApplication application(argc, argv);
   // The name only; a display name would be appended to every window caption.
   QApplication::setApplicationName(QString::fromLatin1(app::kApplicationTitle));
@@ -67,21 +66,8 @@ int main(int argc, char** argv) {
     }
   }
 
-  int exitCode = 0;
-  try {
-    gui::QtFormView view;
-    // Every box of the drive layer, the builder and the flash procedure goes through the
-    // window, which brings boxes asked for by the flash worker to its own thread.
-    sys::SetMessages(&view);
-    app::TFlashForm form(view);
-    view.Attach(&form);
-    form.FormCreate();
-    exitCode = view.Run();
-    view.Attach(nullptr);
-    sys::SetMessages(nullptr);
-  } catch (const std::exception& failure) {
-    sys::SetMessages(nullptr);
-    gui::ShowMessageBox(nullptr, failure.what(), sys::MessageKind::Error, sys::MessageButtons::Ok);
-  }
-  return exitCode;
+  return app::RunWindow([] { return std::make_unique<gui::QtFormView>(); },
+                        [](const std::string& text) {
+                          gui::ShowMessageBox(nullptr, text, sys::MessageKind::Error, sys::MessageButtons::Ok);
+                        });
 }

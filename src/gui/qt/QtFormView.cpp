@@ -12,28 +12,15 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QSessionManager>
-#include <QThread>
-
-#include <atomic>
-#include <exception>
-#include <thread>
 
 #include "app/TFlashForm.h"
 #include "gui/qt/QtMessageBox.h"
-#include "sys/UpdateGuard.h"
 
 namespace gui {
 namespace {
 
-const app::ControlLayout& LayoutOf(app::Control control) {
-  for (const auto& layout : app::kFormLayout) {
-    if (layout.control == control) return layout;
-  }
-  return app::kFormLayout.front();
-}
-
 void PlaceAt(QWidget* widget, app::Control control) {
-  const auto& layout = LayoutOf(control);
+  const auto& layout = app::LayoutOf(control);
   widget->setGeometry(layout.left, layout.top, layout.width, layout.height);
 }
 
@@ -56,15 +43,15 @@ QtFormView::QtFormView()
                            Qt::WindowCloseButtonHint | Qt::MSWindowsFixedSizeDialogHint) {
   setFont(FormFont());
   // The window sizes itself to its contents: its client area is exactly Panel1.
-  const auto& form = LayoutOf(app::Control::FlashForm);
-  const auto& panel = LayoutOf(app::Control::Panel1);
+  const auto& form = app::LayoutOf(app::Control::FlashForm);
+  const auto& panel = app::LayoutOf(app::Control::Panel1);
   setFixedSize(panel.width, panel.height);
   move(form.left, form.top);
   CreateControls();
 
   // Logging out or shutting down must not cut a flash off either.
   connect(qApp, &QGuiApplication::commitDataRequest, this, [this](QSessionManager& manager) {
-    if (form_ && form_->FlashInProgress()) manager.cancel();
+    if (FlashRunning()) manager.cancel();
   });
 }
 
@@ -146,13 +133,13 @@ QWidget* QtFormView::ControlWidget(app::Control control) const {
 
 int QtFormView::Run() {
   // Start-up that ended (declined, no drive, no model file) leaves nothing to show.
-  if (!quitRequested_ && !closed_) {
+  if (!StartUpEnded()) {
     show();
     comboBox_->setFocus();
     eventLoopRunning_ = true;
     const int loopCode = QApplication::exec();
     eventLoopRunning_ = false;
-    if (!quitRequested_) exitCode_ = loopCode;
+    if (!QuitRequested()) exitCode_ = loopCode;
   }
   if (!destroyed_) {
     destroyed_ = true;
@@ -161,8 +148,7 @@ int QtFormView::Run() {
   return exitCode_;
 }
 
-void QtFormView::EndEventLoop(int exitCode) {
-  quitRequested_ = true;
+void QtFormView::QuitLoop(int exitCode) {
   exitCode_ = exitCode;
   // A drive operation in progress keeps its own loop running; the request waits for its end.
   if (eventLoopRunning_ && longOperations_ == 0) QCoreApplication::exit(exitCode);
@@ -170,268 +156,101 @@ void QtFormView::EndEventLoop(int exitCode) {
 
 void QtFormView::closeEvent(QCloseEvent* event) {
   // A flash must not be cut off: the presenter may refuse.
-  bool mayClose = true;
-  if (form_) {
-    try {
-      mayClose = form_->FormCloseQuery();
-    } catch (...) {
-    }
-  }
-  if (!mayClose) {
+  if (!MayClose()) {
     event->ignore();
     return;
   }
   event->accept();
-  EndEventLoop(0);
+  EndLoop(0);
 }
 
-void QtFormView::Dispatch(void (app::TFlashForm::*handler)()) {
-  if (!form_) return;
-  try {
-    (form_->*handler)();
-  } catch (const std::exception& failure) {
-    ShowMessageBox(this, failure.what(), sys::MessageKind::Error, sys::MessageButtons::Ok);
-  } catch (...) {
-    ShowMessageBox(this, "Unexpected error.", sys::MessageKind::Error, sys::MessageButtons::Ok);
-  }
-}
-
-void QtFormView::OnWindowThread(std::function<void()> action, bool wait) const {
-  if (QThread::currentThread() == thread()) {
-    action();
-    return;
-  }
+void QtFormView::Post(std::function<void()> action, bool wait) const {
   auto* self = const_cast<QtFormView*>(this);
   QMetaObject::invokeMethod(self, std::move(action), wait ? Qt::BlockingQueuedConnection : Qt::QueuedConnection);
 }
 
-sys::MessageAnswer QtFormView::Show(const std::string& text, sys::MessageKind kind, sys::MessageButtons buttons) {
-  sys::MessageAnswer answer = sys::MessageAnswer::Closed;
-  OnWindowThread(
-      [&] {
-        // The hourglass belongs to the window, not to the box the user must answer.
-        const bool busy = cursor_ == app::Cursor::Hourglass;
-        if (busy) QApplication::restoreOverrideCursor();
-        answer = ShowMessageBox(isVisible() ? this : nullptr, text, kind, buttons);
-        if (busy) QApplication::setOverrideCursor(QCursor(Qt::WaitCursor));
-      },
-      true);
+sys::MessageAnswer QtFormView::ShowBox(const std::string& text, sys::MessageKind kind, sys::MessageButtons buttons) {
+  // The hourglass belongs to the window, not to the box the user must answer.
+  const bool busy = cursor_ == app::Cursor::Hourglass;
+  if (busy) QApplication::restoreOverrideCursor();
+  const sys::MessageAnswer answer = ShowMessageBox(isVisible() ? this : nullptr, text, kind, buttons);
+  if (busy) QApplication::setOverrideCursor(QCursor(Qt::WaitCursor));
   return answer;
 }
 
-void QtFormView::SetCaption(const std::string& text) {
-  OnWindowThread([this, text] { setWindowTitle(ToQString(text)); }, false);
+void QtFormView::SetControlText(app::Control control, const std::string& text) {
+  const QString shown = ToQString(text);
+  switch (control) {
+  case app::Control::FlashForm: setWindowTitle(shown); break;
+  case app::Control::SelectDriveLabel: label_->setText(shown); break;
+  case app::Control::GroupBox2:
+    groupBox_->setTitle(shown);
+    // The caption must be seen before the next drive command, not at the next idle paint.
+    groupBox_->repaint();
+    break;
+  case app::Control::FlashButton: button_->setText(shown); break;
+  default: break;
+  }
 }
 
-void QtFormView::SetLabel(const std::string& text) {
-  OnWindowThread([this, text] { label_->setText(ToQString(text)); }, false);
+void QtFormView::SetControlEnabled(app::Control control, bool enabled) { ControlWidget(control)->setEnabled(enabled); }
+
+void QtFormView::SetControlVisible(app::Control control, bool visible) { ControlWidget(control)->setVisible(visible); }
+
+void QtFormView::InsertItem(int index, const std::string& text) { comboBox_->insertItem(index, ToQString(text)); }
+
+void QtFormView::DeleteItem(int index) { comboBox_->removeItem(index); }
+
+int QtFormView::SelectedItem() const {
+  const int current = comboBox_->currentIndex();
+  // Text typed into the editable box leaves no entry selected, even though the list still
+  // marks the last one.
+  return current >= 0 && comboBox_->currentText() == comboBox_->itemText(current) ? current : -1;
 }
 
-void QtFormView::AddEntry(const std::string& text) {
-  OnWindowThread(
-      [this, text] {
-        entries_.push_back(text);
-        comboBox_->addItem(ToQString(text));
-      },
-      false);
+void QtFormView::SelectItem(int index) {
+  comboBox_->setCurrentIndex(index);
+  if (index < 0) comboBox_->setEditText(QString());
 }
 
-void QtFormView::InsertEntry(int index, const std::string& text) {
-  OnWindowThread(
-      [this, index, text] {
-        if (index < 0 || index > static_cast<int>(entries_.size())) return;
-        entries_.insert(entries_.begin() + index, text);
-        comboBox_->insertItem(index, ToQString(text));
-      },
-      false);
+void QtFormView::ReplaceFiles(const std::vector<std::string>& names) {
+  // Refilling the list drops its selection; that is not the user's click.
+  const QSignalBlocker blocker(fileList_);
+  fileList_->clear();
+  for (const auto& name : names) {
+    auto* item = new QListWidgetItem(ToQString(name), fileList_);
+    item->setSizeHint(QSize(0, app::kItemHeight));
+  }
 }
 
-void QtFormView::DeleteEntry(int index) {
-  OnWindowThread(
-      [this, index] {
-        if (index < 0 || index >= static_cast<int>(entries_.size())) return;
-        entries_.erase(entries_.begin() + index);
-        comboBox_->removeItem(index);
-      },
-      false);
+int QtFormView::SelectedFileRow() const {
+  const QList<QListWidgetItem*> selected = fileList_->selectedItems();
+  return selected.isEmpty() ? -1 : fileList_->row(selected.front());
 }
 
-int QtFormView::EntryCount() const {
-  int count = 0;
-  OnWindowThread([&] { count = static_cast<int>(entries_.size()); }, true);
-  return count;
+void QtFormView::ShowProgressRange(int minimum, int maximum) { progressBar_->setRange(minimum, maximum); }
+
+void QtFormView::ShowProgressPosition(int position) {
+  progressBar_->setValue(position);
+  progressBar_->repaint();
 }
 
-std::string QtFormView::Entry(int index) const {
-  std::string text;
-  OnWindowThread(
-      [&] {
-        if (index >= 0 && index < static_cast<int>(entries_.size())) text = entries_[static_cast<std::size_t>(index)];
-      },
-      true);
-  return text;
+void QtFormView::ShowCursor(app::Cursor cursor) {
+  if (cursor == cursor_) return;
+  cursor_ = cursor;
+  if (cursor == app::Cursor::Hourglass)
+    QApplication::setOverrideCursor(QCursor(Qt::WaitCursor));
+  else
+    QApplication::restoreOverrideCursor();
 }
 
-int QtFormView::SelectedEntry() const {
-  int selected = -1;
-  OnWindowThread(
-      [&] {
-        const int current = comboBox_->currentIndex();
-        // Text typed into the editable box leaves no entry selected, even though the list
-        // still marks the last one.
-        if (current >= 0 && comboBox_->currentText() == comboBox_->itemText(current)) selected = current;
-      },
-      true);
-  return selected;
-}
-
-void QtFormView::SelectEntry(int index) {
-  OnWindowThread(
-      [this, index] {
-        if (index < 0 || index >= comboBox_->count()) {
-          comboBox_->setCurrentIndex(-1);
-          comboBox_->setEditText(QString());
-        } else {
-          comboBox_->setCurrentIndex(index);
-        }
-      },
-      false);
-}
-
-void QtFormView::SetFileListVisible(bool visible) {
-  OnWindowThread([this, visible] { fileList_->setVisible(visible); }, false);
-}
-
-void QtFormView::SetFiles(const std::vector<std::string>& names) {
-  OnWindowThread(
-      [this, names] {
-        // Refilling the list drops its selection; that is not the user's click.
-        const QSignalBlocker blocker(fileList_);
-        fileList_->clear();
-        files_ = names;
-        for (const auto& name : names) {
-          auto* item = new QListWidgetItem(ToQString(name), fileList_);
-          item->setSizeHint(QSize(0, app::kItemHeight));
-        }
-      },
-      false);
-}
-
-std::string QtFormView::SelectedFile() const {
-  std::string name;
-  OnWindowThread(
-      [&] {
-        const QList<QListWidgetItem*> selected = fileList_->selectedItems();
-        if (selected.isEmpty()) return;
-        const int row = fileList_->row(selected.front());
-        if (row >= 0 && row < static_cast<int>(files_.size())) name = files_[static_cast<std::size_t>(row)];
-      },
-      true);
-  return name;
-}
-
-void QtFormView::SetGroupCaption(const std::string& text) {
-  OnWindowThread(
-      [this, text] {
-        groupBox_->setTitle(ToQString(text));
-        // The caption must be seen before the next drive command, not at the next idle paint.
-        groupBox_->repaint();
-      },
-      false);
-}
-
-void QtFormView::SetProgressRange(int minimum, int maximum) {
-  OnWindowThread([this, minimum, maximum] { progressBar_->setRange(minimum, maximum); }, false);
-}
-
-void QtFormView::SetProgressPosition(int position) {
-  OnWindowThread(
-      [this, position] {
-        progressBar_->setValue(position);
-        progressBar_->repaint();
-      },
-      false);
-}
-
-void QtFormView::SetButtonCaption(const std::string& text) {
-  OnWindowThread([this, text] { button_->setText(ToQString(text)); }, false);
-}
-
-void QtFormView::SetButtonEnabled(bool enabled) {
-  OnWindowThread(
-      [this, enabled] {
-        buttonEnabled_ = enabled;
-        button_->setEnabled(enabled && inputEnabled_);
-      },
-      false);
-}
-
-void QtFormView::SetInputEnabled(bool enabled) {
-  OnWindowThread(
-      [this, enabled] {
-        inputEnabled_ = enabled;
-        comboBox_->setEnabled(enabled);
-        fileList_->setEnabled(enabled);
-        button_->setEnabled(enabled && buttonEnabled_);
-      },
-      false);
-}
-
-void QtFormView::SetCursor(app::Cursor cursor) {
-  OnWindowThread(
-      [this, cursor] {
-        if (cursor == cursor_) return;
-        cursor_ = cursor;
-        if (cursor == app::Cursor::Hourglass)
-          QApplication::setOverrideCursor(QCursor(Qt::WaitCursor));
-        else
-          QApplication::restoreOverrideCursor();
-      },
-      false);
-}
-
-void QtFormView::RequestQuit(int exitCode) {
-  OnWindowThread([this, exitCode] { EndEventLoop(exitCode); }, false);
-}
-
-void QtFormView::Close() {
-  OnWindowThread(
-      [this] {
-        closed_ = true;
-        hide();
-      },
-      false);
-}
-
-void QtFormView::RunLongOperation(const std::function<void()>& work) {
-  // Neither a sleep, a shutdown, Ctrl+C nor a closed terminal may end a flash half-way.
-  const sys::UpdateGuard guard(app::kApplicationTitle);
+void QtFormView::RunEventsUntil(const std::atomic<bool>& finished) {
   ++longOperations_;
-  std::atomic<bool> finished{false};
-  std::exception_ptr failure;
-  std::thread worker([&] {
-    try {
-      work();
-    } catch (...) {
-      failure = std::current_exception();
-    }
-    finished = true;
-    // Wakes the window's loop below, after everything the worker queued before.
-    QMetaObject::invokeMethod(this, [] {}, Qt::QueuedConnection);
-  });
-
-  // The window's own events go on meanwhile: it paints, answers the worker's queued calls and
-  // refuses to close. A quit request waits for the end.
   while (!finished) QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents);
-  worker.join();
   // Whatever the worker queued last is shown before the handler goes on.
   QCoreApplication::sendPostedEvents(this, QEvent::MetaCall);
   --longOperations_;
-  // A termination signal held off during the operation ends the program now that it is over,
-  // with the shell's exit code for that signal.
-  if (const int held = sys::HeldRequestExitCode(); held != 0 && !quitRequested_) EndEventLoop(held);
-  if (quitRequested_) EndEventLoop(exitCode_);
-  if (failure) std::rethrow_exception(failure);
+  if (QuitRequested()) QuitLoop(exitCode_);
 }
 
 } // namespace gui

@@ -1,14 +1,9 @@
 #include "gui/win32/Win32FormView.h"
 
-#include <commctrl.h>
-
-#include <exception>
 #include <future>
 #include <memory>
-#include <thread>
 
 #include "app/TFlashForm.h"
-#include "sys/UpdateGuard.h"
 
 namespace sys {
 // The platform's own message box (sys/MessagesWin32.cpp): kinds, titles and icons in one place.
@@ -22,13 +17,6 @@ constexpr const char* kWindowClass = "TFlashForm";
 constexpr const char* kPanelClass = "TPanel";
 constexpr UINT kRunAction = WM_APP + 1; // lParam: a std::function<void()>* to run and delete
 constexpr int kComboDropDownHeight = 200;
-
-const app::ControlLayout& LayoutOf(app::Control control) {
-  for (const auto& layout : app::kFormLayout) {
-    if (layout.control == control) return layout;
-  }
-  return app::kFormLayout.front();
-}
 
 // The panel and the group box parent other controls: they pass their children's notifications
 // on to the main window, which dispatches them.
@@ -69,7 +57,7 @@ LRESULT CALLBACK GroupBoxProc(HWND window, UINT message, WPARAM wParam, LPARAM l
 
 } // namespace
 
-Win32FormView::Win32FormView(HINSTANCE instance) : windowThread_(GetCurrentThreadId()) {
+Win32FormView::Win32FormView(HINSTANCE instance) {
   INITCOMMONCONTROLSEX controls{sizeof(controls), ICC_PROGRESS_CLASS | ICC_STANDARD_CLASSES};
   InitCommonControlsEx(&controls);
 
@@ -89,13 +77,14 @@ Win32FormView::Win32FormView(HINSTANCE instance) : windowThread_(GetCurrentThrea
   RegisterClassA(&panelClass);
 
   // The window sizes itself to its contents: its client area is exactly Panel1.
-  const auto& form = LayoutOf(app::Control::FlashForm);
-  const auto& panel = LayoutOf(app::Control::Panel1);
+  const auto& form = app::LayoutOf(app::Control::FlashForm);
+  const auto& panel = app::LayoutOf(app::Control::Panel1);
   const DWORD style = WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX | WS_CLIPCHILDREN;
   RECT frame{0, 0, panel.width, panel.height};
   AdjustWindowRect(&frame, style, FALSE);
   window_ = CreateWindowExA(0, kWindowClass, "", style, form.left, form.top, frame.right - frame.left,
                             frame.bottom - frame.top, nullptr, nullptr, instance, this);
+  controls_[static_cast<std::size_t>(app::Control::FlashForm)] = window_;
   font_ = CreateFontA(app::kFontHeight, 0, 0, 0, app::kFontBold ? FW_BOLD : FW_NORMAL, FALSE, FALSE, FALSE,
                       app::kFontCharset, OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY,
                       DEFAULT_PITCH | FF_DONTCARE, app::kFontName);
@@ -109,13 +98,14 @@ Win32FormView::~Win32FormView() {
 
 void Win32FormView::CreateControls(HINSTANCE instance) {
   auto create = [&](app::Control control, const char* windowClass, const char* text, DWORD style, HWND parent) {
-    const auto& layout = LayoutOf(control);
+    const auto& layout = app::LayoutOf(control);
     const int height = control == app::Control::ComboBox ? kComboDropDownHeight : layout.height;
     // Containers let Tab move through their children.
     const DWORD extended = parent == window_ || control == app::Control::GroupBox2 ? WS_EX_CONTROLPARENT : 0;
     HWND child = CreateWindowExA(extended, windowClass, text, WS_CHILD | WS_VISIBLE | style, layout.left, layout.top,
                                  layout.width, height, parent, nullptr, instance, nullptr);
     SendMessageA(child, WM_SETFONT, reinterpret_cast<WPARAM>(font_), FALSE);
+    controls_[static_cast<std::size_t>(control)] = child;
     return child;
   };
   panel_ = create(app::Control::Panel1, kPanelClass, "", WS_CLIPCHILDREN, window_);
@@ -136,7 +126,7 @@ void Win32FormView::CreateControls(HINSTANCE instance) {
 
 int Win32FormView::Run() {
   // A start-up that ended itself leaves nothing to show: the loop stops at once.
-  if (!closed_ && !quitRequested_) {
+  if (!StartUpEnded()) {
     ShowWindow(window_, SW_SHOW);
     UpdateWindow(window_);
     // The first control in tab order has the focus, as in a dialog.
@@ -166,12 +156,8 @@ LRESULT CALLBACK Win32FormView::WindowProc(HWND window, UINT message, WPARAM wPa
 LRESULT Win32FormView::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) {
   switch (message) {
   case kRunAction: {
-    std::unique_ptr<std::function<void()>> action(reinterpret_cast<std::function<void()>*>(lParam));
-    try {
-      (*action)();
-    } catch (...) {
-      // A failure of a posted window update must not unwind through the window procedure.
-    }
+    const std::unique_ptr<std::function<void()>> action(reinterpret_cast<std::function<void()>*>(lParam));
+    (*action)();
     return 0;
   }
   case WM_COMMAND:
@@ -190,17 +176,13 @@ LRESULT Win32FormView::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam)
     break;
   case WM_CLOSE:
     // A flash must not be cut off: the presenter may refuse.
-    try {
-      if (form_ && !form_->FormCloseQuery()) return 0;
-    } catch (...) {
-    }
-    DestroyWindow(window_);
+    if (MayClose()) DestroyWindow(window_);
     return 0;
   case WM_QUERYENDSESSION:
-    return form_ && form_->FlashInProgress() ? FALSE : TRUE;
+    return FlashRunning() ? FALSE : TRUE;
   case WM_DESTROY:
     Dispatch(&app::TFlashForm::FormDestroy);
-    PostQuitMessage(0);
+    EndLoop(0);
     return 0;
   default:
     break;
@@ -221,243 +203,69 @@ void Win32FormView::OnCommand(HWND control, WORD notification) {
   }
 }
 
-void Win32FormView::Dispatch(void (app::TFlashForm::*handler)()) {
-  if (!form_) return;
-  try {
-    (form_->*handler)();
-  } catch (const std::exception& failure) {
-    sys::PlatformMessages().Show(failure.what(), sys::MessageKind::Error, sys::MessageButtons::Ok);
-  } catch (...) {
-    sys::PlatformMessages().Show("Unexpected error.", sys::MessageKind::Error, sys::MessageButtons::Ok);
-  }
-}
-
-void Win32FormView::OnWindowThread(std::function<void()> action, bool wait) const {
-  if (GetCurrentThreadId() == windowThread_) {
-    action();
-    return;
-  }
+void Win32FormView::Post(std::function<void()> action, bool wait) const {
   if (!wait) {
     PostMessageA(window_, kRunAction, 0, reinterpret_cast<LPARAM>(new std::function<void()>(std::move(action))));
     return;
   }
-  // The caller waits for the result; a failure on the window's thread is rethrown here.
   std::promise<void> done;
-  auto finished = done.get_future();
   PostMessageA(window_, kRunAction, 0, reinterpret_cast<LPARAM>(new std::function<void()>([&] {
-                 try {
-                   action();
-                   done.set_value();
-                 } catch (...) {
-                   done.set_exception(std::current_exception());
-                 }
+                 action();
+                 done.set_value();
                })));
-  finished.get();
+  done.get_future().wait();
 }
 
-std::string Win32FormView::WindowText(HWND window) {
-  std::string text(static_cast<std::size_t>(GetWindowTextLengthA(window)) + 1, '\0');
-  text.resize(static_cast<std::size_t>(GetWindowTextA(window, text.data(), static_cast<int>(text.size()))));
-  return text;
+sys::MessageAnswer Win32FormView::ShowBox(const std::string& text, sys::MessageKind kind, sys::MessageButtons buttons) {
+  return sys::PlatformMessages().Show(text, kind, buttons);
 }
 
-sys::MessageAnswer Win32FormView::Show(const std::string& text, sys::MessageKind kind, sys::MessageButtons buttons) {
-  sys::MessageAnswer answer = sys::MessageAnswer::Closed;
-  OnWindowThread([&] { answer = sys::PlatformMessages().Show(text, kind, buttons); }, true);
-  return answer;
+void Win32FormView::SetControlText(app::Control control, const std::string& text) {
+  SetWindowTextA(ControlWindow(control), text.c_str());
+  // The status caption must be seen before the next drive command, not at the next idle paint.
+  if (control == app::Control::GroupBox2)
+    RedrawWindow(groupBox_, nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_UPDATENOW | RDW_ALLCHILDREN);
 }
 
-void Win32FormView::SetCaption(const std::string& text) {
-  OnWindowThread([this, text] { SetWindowTextA(window_, text.c_str()); }, false);
+int Win32FormView::SelectedItem() const {
+  // Text typed into the editable box leaves no entry selected, even though the list still
+  // marks the last one.
+  if (typedText_) return -1;
+  const auto selected = static_cast<int>(SendMessageA(comboBox_, CB_GETCURSEL, 0, 0));
+  return selected < 0 ? -1 : selected;
 }
 
-void Win32FormView::SetLabel(const std::string& text) {
-  OnWindowThread([this, text] { SetWindowTextA(label_, text.c_str()); }, false);
+void Win32FormView::SelectItem(int index) {
+  typedText_ = false;
+  SendMessageA(comboBox_, CB_SETCURSEL, static_cast<WPARAM>(index), 0);
 }
 
-void Win32FormView::AddEntry(const std::string& text) {
-  OnWindowThread([this, text] { SendMessageA(comboBox_, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(text.c_str())); },
-                 false);
+void Win32FormView::ReplaceFiles(const std::vector<std::string>& names) {
+  SendMessageA(fileList_, LB_RESETCONTENT, 0, 0);
+  for (const auto& name : names) SendMessageA(fileList_, LB_ADDSTRING, 0, reinterpret_cast<LPARAM>(name.c_str()));
 }
 
-void Win32FormView::InsertEntry(int index, const std::string& text) {
-  OnWindowThread(
-      [this, index, text] {
-        SendMessageA(comboBox_, CB_INSERTSTRING, static_cast<WPARAM>(index), reinterpret_cast<LPARAM>(text.c_str()));
-      },
-      false);
+int Win32FormView::SelectedFileRow() const {
+  const LRESULT selected = SendMessageA(fileList_, LB_GETCURSEL, 0, 0);
+  return selected == LB_ERR ? -1 : static_cast<int>(selected);
 }
 
-void Win32FormView::DeleteEntry(int index) {
-  OnWindowThread([this, index] { SendMessageA(comboBox_, CB_DELETESTRING, static_cast<WPARAM>(index), 0); }, false);
+void Win32FormView::ShowProgressPosition(int position) {
+  SendMessageA(progressBar_, PBM_SETPOS, static_cast<WPARAM>(position), 0);
+  UpdateWindow(progressBar_);
 }
 
-int Win32FormView::EntryCount() const {
-  int count = 0;
-  OnWindowThread([&] { count = static_cast<int>(SendMessageA(comboBox_, CB_GETCOUNT, 0, 0)); }, true);
-  return count;
+void Win32FormView::ShowCursor(app::Cursor cursor) {
+  cursor_ = cursor;
+  ::SetCursor(LoadCursor(nullptr, cursor == app::Cursor::Hourglass ? IDC_WAIT : IDC_ARROW));
 }
 
-std::string Win32FormView::Entry(int index) const {
-  std::string text;
-  OnWindowThread(
-      [&] {
-        const LRESULT length = SendMessageA(comboBox_, CB_GETLBTEXTLEN, static_cast<WPARAM>(index), 0);
-        if (length == CB_ERR) return;
-        text.assign(static_cast<std::size_t>(length) + 1, '\0');
-        SendMessageA(comboBox_, CB_GETLBTEXT, static_cast<WPARAM>(index), reinterpret_cast<LPARAM>(text.data()));
-        text.resize(static_cast<std::size_t>(length));
-      },
-      true);
-  return text;
-}
-
-int Win32FormView::SelectedEntry() const {
-  int selected = -1;
-  OnWindowThread(
-      [&] {
-        // Text typed into the editable box leaves no entry selected, even though the list
-        // still marks the last one.
-        if (typedText_) return;
-        selected = static_cast<int>(SendMessageA(comboBox_, CB_GETCURSEL, 0, 0));
-        if (selected < 0) selected = -1;
-      },
-      true);
-  return selected;
-}
-
-void Win32FormView::SelectEntry(int index) {
-  OnWindowThread(
-      [this, index] {
-        typedText_ = false;
-        SendMessageA(comboBox_, CB_SETCURSEL, static_cast<WPARAM>(index), 0);
-      },
-      false);
-}
-
-void Win32FormView::SetFileListVisible(bool visible) {
-  OnWindowThread([this, visible] { ShowWindow(fileList_, visible ? SW_SHOW : SW_HIDE); }, false);
-}
-
-void Win32FormView::SetFiles(const std::vector<std::string>& names) {
-  OnWindowThread(
-      [this, names] {
-        SendMessageA(fileList_, LB_RESETCONTENT, 0, 0);
-        for (const auto& name : names) SendMessageA(fileList_, LB_ADDSTRING, 0, reinterpret_cast<LPARAM>(name.c_str()));
-      },
-      false);
-}
-
-std::string Win32FormView::SelectedFile() const {
-  std::string name;
-  OnWindowThread(
-      [&] {
-        const LRESULT selected = SendMessageA(fileList_, LB_GETCURSEL, 0, 0);
-        if (selected == LB_ERR) return;
-        const LRESULT length = SendMessageA(fileList_, LB_GETTEXTLEN, static_cast<WPARAM>(selected), 0);
-        name.assign(static_cast<std::size_t>(length) + 1, '\0');
-        SendMessageA(fileList_, LB_GETTEXT, static_cast<WPARAM>(selected), reinterpret_cast<LPARAM>(name.data()));
-        name.resize(static_cast<std::size_t>(length));
-      },
-      true);
-  return name;
-}
-
-void Win32FormView::SetGroupCaption(const std::string& text) {
-  OnWindowThread(
-      [this, text] {
-        SetWindowTextA(groupBox_, text.c_str());
-        // The caption must be seen before the next drive command, not at the next idle paint.
-        RedrawWindow(groupBox_, nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_UPDATENOW | RDW_ALLCHILDREN);
-      },
-      false);
-}
-
-void Win32FormView::SetProgressRange(int minimum, int maximum) {
-  OnWindowThread([this, minimum, maximum] { SendMessageA(progressBar_, PBM_SETRANGE32, minimum, maximum); }, false);
-}
-
-void Win32FormView::SetProgressPosition(int position) {
-  OnWindowThread(
-      [this, position] {
-        SendMessageA(progressBar_, PBM_SETPOS, static_cast<WPARAM>(position), 0);
-        UpdateWindow(progressBar_);
-      },
-      false);
-}
-
-void Win32FormView::SetButtonCaption(const std::string& text) {
-  OnWindowThread([this, text] { SetWindowTextA(button_, text.c_str()); }, false);
-}
-
-void Win32FormView::SetButtonEnabled(bool enabled) {
-  OnWindowThread(
-      [this, enabled] {
-        buttonEnabled_ = enabled;
-        EnableWindow(button_, enabled && inputEnabled_);
-      },
-      false);
-}
-
-void Win32FormView::SetInputEnabled(bool enabled) {
-  OnWindowThread(
-      [this, enabled] {
-        inputEnabled_ = enabled;
-        EnableWindow(comboBox_, enabled);
-        EnableWindow(fileList_, enabled);
-        EnableWindow(button_, enabled && buttonEnabled_);
-      },
-      false);
-}
-
-void Win32FormView::SetCursor(app::Cursor cursor) {
-  OnWindowThread(
-      [this, cursor] {
-        cursor_ = cursor;
-        ::SetCursor(LoadCursor(nullptr, cursor == app::Cursor::Hourglass ? IDC_WAIT : IDC_ARROW));
-      },
-      false);
-}
-
-void Win32FormView::RequestQuit(int exitCode) {
-  OnWindowThread(
-      [this, exitCode] {
-        quitRequested_ = true;
-        PostQuitMessage(exitCode);
-      },
-      false);
-}
-
-void Win32FormView::Close() {
-  OnWindowThread(
-      [this] {
-        closed_ = true;
-        ShowWindow(window_, SW_HIDE);
-      },
-      false);
-}
-
-void Win32FormView::RunLongOperation(const std::function<void()>& work) {
-  // Neither a sleep nor a console's Ctrl+C or close may end a flash half-way.
-  const sys::UpdateGuard guard(app::kApplicationTitle);
-  HANDLE finished = CreateEventA(nullptr, TRUE, FALSE, nullptr);
-  std::exception_ptr failure;
-  std::thread worker([&] {
-    try {
-      work();
-    } catch (...) {
-      failure = std::current_exception();
-    }
-    SetEvent(finished);
-  });
-
-  // The window's own loop goes on meanwhile: it paints, answers the worker's posted calls and
-  // refuses to close. A quit request is kept for the outer loop.
+void Win32FormView::RunEventsUntil(const std::atomic<bool>& finished) {
+  // A quit request is kept for the outer loop.
   bool quit = false;
   WPARAM quitCode = 0;
   MSG message;
   for (;;) {
-    const DWORD woken = MsgWaitForMultipleObjects(1, &finished, FALSE, INFINITE, QS_ALLINPUT);
     while (PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE)) {
       if (message.message == WM_QUIT) {
         quit = true;
@@ -469,19 +277,13 @@ void Win32FormView::RunLongOperation(const std::function<void()>& work) {
         DispatchMessageA(&message);
       }
     }
-    if (woken == WAIT_OBJECT_0) break;
+    if (finished) break;
+    // The worker's wake-up is a posted message, like its other calls.
+    MsgWaitForMultipleObjectsEx(0, nullptr, INFINITE, QS_ALLINPUT, MWMO_INPUTAVAILABLE);
   }
-  worker.join();
-  CloseHandle(finished);
   // Whatever the worker posted last is shown before the handler goes on.
   while (PeekMessageA(&message, window_, kRunAction, kRunAction, PM_REMOVE)) DispatchMessageA(&message);
-  // A console event held off during the operation ends the program now that it is over.
-  if (const int held = sys::HeldRequestExitCode(); held != 0 && !quit && !quitRequested_) {
-    quitRequested_ = true;
-    PostQuitMessage(held);
-  }
   if (quit) PostQuitMessage(static_cast<int>(quitCode));
-  if (failure) std::rethrow_exception(failure);
 }
 
 } // namespace gui
