@@ -4,11 +4,11 @@
 #include <exception>
 
 #include "builder/FlasherWriter.h"
-#include "builder/ImageKind.h"
 #include "drive/Cddrive.h"
 #include "drive/Cddrives.h"
 #include "flash/Eligibility.h"
 #include "flash/FlashProcedure.h"
+#include "payload/ImageKind.h"
 #include "sys/Directory.h"
 #include "sys/Files.h"
 

@@ -7,7 +7,7 @@
 #include <optional>
 #include <string>
 
-#include "builder/PayloadLayout.h"
+#include "payload/PayloadLayout.h"
 
 namespace builder {
 

@@ -5,7 +5,6 @@
 
 #include <cstdio>
 
-#include "builder/FirmwareChoice.h"
 #include "builder/FlasherWriter.h"
 #include "builder/ModelTable.h"
 #include "cli/Command.h"
@@ -68,7 +67,7 @@ int RunBuild(const BuildOptions& options) {
   // would be refused by every drive of this one, or worse, accepted. A missing file is the
   // build's own error.
   if (!options.force && sys::KindOfPath(options.firmware) != sys::PathKind::Missing &&
-      !builder::FirmwareFitsMask(options.firmware, table.BINMask[i])) {
+      !sys::ListedUnderMasks(options.firmware, table.BINMask[i])) {
     PrintError(sys::FileNameOf(options.firmware) + " does not fit model " + std::to_string(options.model) +
                " (" + table.Model[i] + "), whose firmware files are " + table.BINMask[i] +
                "; --force builds it anyway");
