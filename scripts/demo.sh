@@ -15,7 +15,7 @@ fi
 odflash="$build/src/cli/odflash"
 # The window is the template a flasher is made from; the probe stands in while it is absent.
 template="$build/src/gui/qt/odflash-gui"
-[ -x "$template" ] || template="$build/src/builder/odflash-payload-probe"
+[ -x "$template" ] || template="$build/src/payload/odflash-payload-probe"
 
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT

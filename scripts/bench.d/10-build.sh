@@ -6,7 +6,7 @@
 set -euo pipefail
 build="${ODFLASH_BUILD:?ODFLASH_BUILD must name a linux build}"
 odflash="$build/src/cli/odflash"
-probe="$build/src/builder/odflash-payload-probe"
+probe="$build/src/payload/odflash-payload-probe"
 samples="$build/samples"
 
 work=$(mktemp -d)

@@ -13,7 +13,7 @@ else
 fi
 
 odflash=$build/src/cli/odflash
-template=$build/src/builder/odflash-payload-probe
+template=$build/src/payload/odflash-payload-probe
 samples=$build/samples
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT

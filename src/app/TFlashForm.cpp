@@ -8,6 +8,7 @@
 #include "drive/Cddrives.h"
 #include "flash/Eligibility.h"
 #include "flash/FlashProcedure.h"
+#include "payload/ImageKind.h"
 #include "sys/Directory.h"
 #include "sys/Files.h"
 

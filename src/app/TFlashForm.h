@@ -12,9 +12,9 @@
 
 #include "app/FormView.h"
 #include "builder/ModelTable.h"
-#include "builder/PayloadBlock.h"
-#include "builder/PayloadTexts.h"
 #include "flash/FlashProcedure.h"
+#include "payload/PayloadBlock.h"
+#include "payload/PayloadTexts.h"
 
 namespace drive {
 class CDDrive;

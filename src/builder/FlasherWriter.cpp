@@ -6,8 +6,8 @@
 #include <vector>
 
 #include "builder/MarkerSearch.h"
-#include "builder/PayloadBlock.h"
-#include "builder/PayloadTexts.h"
+#include "payload/PayloadBlock.h"
+#include "payload/PayloadTexts.h"
 #include "sys/Directory.h"
 #include "sys/Files.h"
 #include "sys/Text.h"
@@ -16,7 +16,6 @@ namespace builder {
 namespace {
 
 constexpr std::size_t kCopyChunk = 64 * 1024;
-
 
 // How many byte indexes j in [first, last] are multiples of the progress step: the byte-wise
 // copy advances the progress bar at each of them.
@@ -33,6 +32,147 @@ bool IsOwnInput(const BuildRequest& request, const std::string& outputPath) {
          (!request.ModelFilePath.empty() && sys::SameFile(outputPath, request.ModelFilePath)) ||
          sys::SameFile(outputPath, sys::ModulePath());
 }
+
+// A step's failure: its text, and the system's reason when there is one (ShowFailure).
+struct BuildFailure {
+  std::string Text;
+  std::optional<std::string> Reason;
+};
+using StepResult = std::optional<BuildFailure>; // empty: the step succeeded
+
+// One build, in the order its steps run. Each step returns its failure without showing it;
+// progress goes to the sink as the copy moves.
+class FlasherBuild {
+public:
+  FlasherBuild(const BuildRequest& request, BuildSink& sink)
+      : request_(request), sink_(sink), name_(request.SelectedFileName),
+        programName_(sys::FileNameOf(request.ProgramPath)), outputName_(FlasherFileName(name_)),
+        outputPath_(sys::JoinPath(request.OutputDirectory, outputName_)),
+        writeFailure_("Building fail: cannot write " + outputPath_) {}
+
+  // The whole firmware file into memory, refused before anything is written when no flasher
+  // could carry it.
+  StepResult ReadFirmware() {
+    // Only regular files, read with a limit: a folder, a FIFO or a device has no meaningful
+    // length, or none at all.
+    std::uint64_t firmwareLength = 0;
+    std::string error;
+    sys::FileHandle firmwareFile =
+        sys::OpenRegularFile(request_.FirmwarePath, ~std::uint64_t{0}, firmwareLength, error);
+    if (!firmwareFile) return BuildFailure{"Open " + name_ + " fail!", error};
+    // A longer image would overwrite what follows the image region, an empty one (or one
+    // starting with the builder tag) would build a builder.
+    if (firmwareLength > kImageCapacity)
+      return BuildFailure{"Firmware " + name_ + " is " + std::to_string(firmwareLength) +
+                          " bytes; a flasher carries at most " + std::to_string(kImageCapacity) +
+                          " bytes."};
+    if (firmwareLength == 0)
+      return BuildFailure{"Firmware " + name_ + " is empty (0 bytes): there is nothing to flash."};
+    image_.resize(static_cast<std::size_t>(firmwareLength));
+    if (std::fread(image_.data(), 1, image_.size(), firmwareFile.get()) != image_.size())
+      return BuildFailure{"Open " + name_ + " fail!",
+                          "cannot read " + request_.FirmwarePath + ": " + sys::LastFileErrorText()};
+    if (image_.size() >= kBuilderTagLength &&
+        std::equal(image_.begin(), image_.begin() + kBuilderTagLength, kBuilderTag))
+      return BuildFailure{"Firmware " + name_ + " starts with the builder tag " + kBuilderTag +
+                          ": the flasher would start as a builder."};
+    return std::nullopt;
+  }
+
+  // Opens the program and the output, and copies the program up to and including the
+  // marker's last byte.
+  StepResult CopyToMarker() {
+    std::string error;
+    program_ = sys::OpenRegularFile(request_.ProgramPath, kMaxProgramBytes, sourceLength_, error);
+    if (!program_) return BuildFailure{"Open " + request_.ProgramPath + " fail!", error};
+    sink_.SetupProgress(sourceLength_, kProgressStep);
+    if (IsOwnInput(request_, outputPath_))
+      return BuildFailure{"Create " + outputName_ + " Fail: it is a file this build reads."};
+    if (!output_.Create(outputPath_, true))
+      return BuildFailure{"Create " + outputName_ + " Fail", output_.Error()};
+
+    MarkerSearch search(OwnPayloadBlock().Marker());
+    std::vector<std::uint8_t> buffer(kCopyChunk);
+    while (!search.Found()) {
+      const std::size_t got = std::fread(buffer.data(), 1, buffer.size(), program_.get());
+      if (got == 0) break;
+      const std::size_t used = search.Feed(buffer.data(), got);
+      if (!output_.Write(buffer.data(), used)) return BuildFailure{writeFailure_, output_.Error()};
+      sink_.StepProgress(StepsIn(copied_, copied_ + used - 1));
+      copied_ += used;
+    }
+    if (!search.Found()) return BuildFailure{"Building fail: not found key-word in " + programName_};
+    return std::nullopt;
+  }
+
+  // Checks that a builder's block follows the marker, then writes the new header, the image
+  // and zeros for the rest of the image region in its place.
+  StepResult WritePayload() {
+    // The builder's own header and the whole image region must follow the marker; a program
+    // file cut short there cannot be a working flasher.
+    if (sourceLength_ - copied_ < kHeaderLength + kImageCapacity) return SomeProblem();
+    // A flasher as template would give a flasher whose region holds its own old image bytes.
+    std::uint8_t headerAndTag[kHeaderLength + kBuilderTagLength];
+    if (!sys::SeekTo(program_.get(), copied_) ||
+        std::fread(headerAndTag, 1, sizeof headerAndTag, program_.get()) != sizeof headerAndTag)
+      return SomeProblem();
+    if (!std::equal(headerAndTag + kHeaderLength, headerAndTag + sizeof headerAndTag, kBuilderTag))
+      return BuildFailure{"Building fail: " + programName_ +
+                          " is a flasher, not a builder; build from a program that still carries "
+                          "the builder tag."};
+    const auto header =
+        MakePayloadHeader(*request_.Model, name_, static_cast<std::uint32_t>(image_.size()));
+    // Zeros after the image: nothing of the template's region may be taken for firmware.
+    const std::vector<std::uint8_t> zeros(kImageCapacity - image_.size(), 0);
+    if (!output_.Write(header.data(), header.size()) || !output_.Write(image_.data(), image_.size()) ||
+        !output_.Write(zeros.data(), zeros.size()))
+      return BuildFailure{writeFailure_, output_.Error()};
+    sink_.StepProgress(image_.size() / kProgressStep);
+    // Byte indexes continue as the byte-wise copy counts them: the marker's last byte was
+    // copied - 1.
+    lastIndex_ = copied_ - 1 + kHeaderLength + image_.size();
+    sink_.StepProgress(StepsIn(lastIndex_ + 1, lastIndex_ + zeros.size()));
+    lastIndex_ += zeros.size();
+    return std::nullopt;
+  }
+
+  // The rest of the program file, unchanged, then the output moved into place.
+  StepResult CopyRest() {
+    std::uint64_t j = lastIndex_;
+    if (!sys::SeekTo(program_.get(), j + 1)) return SomeProblem();
+    // Copied in slices so that the progress bar still moves on a long copy.
+    constexpr std::uint64_t kSlice = 8u << 20;
+    const std::uint64_t last = sourceLength_ - 1;
+    while (j < last) {
+      const std::uint64_t got = sys::CopyBytes(program_.get(), output_.Stream(), std::min(kSlice, last - j));
+      if (got == 0) break;
+      sink_.StepProgress(StepsIn(j, j + got - 1));
+      j += got;
+    }
+    if (std::ferror(output_.Stream())) return BuildFailure{writeFailure_, sys::LastFileErrorText()};
+    program_.reset();
+    if (j + 1 != sourceLength_) return SomeProblem();
+    if (!output_.Commit(outputPath_)) return BuildFailure{"Create " + outputName_ + " Fail", output_.Error()};
+    return std::nullopt;
+  }
+
+private:
+  BuildFailure SomeProblem() const { return {"Building fail: some problem in " + programName_}; }
+
+  const BuildRequest& request_;
+  BuildSink& sink_;
+  const std::string name_;
+  const std::string programName_;
+  const std::string outputName_;
+  const std::string outputPath_;
+  const std::string writeFailure_;
+  std::vector<std::uint8_t> image_;
+  sys::FileHandle program_;
+  std::uint64_t sourceLength_ = 0;
+  sys::PendingFile output_;
+  std::uint64_t copied_ = 0;    // program bytes copied through the marker's last byte
+  std::uint64_t lastIndex_ = 0; // index of the last byte written, as the byte-wise copy counts
+};
 
 } // namespace
 
@@ -64,151 +204,22 @@ std::array<std::uint8_t, kHeaderLength> MakePayloadHeader(const ModelEntry& mode
 }
 
 bool NewBuildFlashProgram(const BuildRequest& request, BuildSink& sink) {
-  const std::string& name = request.SelectedFileName;
-  const std::string programName = sys::FileNameOf(request.ProgramPath);
   if (!request.Model) {
     sink.ShowMessage("No model selected: choose a model before building.");
     return false;
   }
-  sink.SetGroupCaption("Building " + name + "  Please wait... ");
-
-  // Only regular files, read with a limit: a folder, a FIFO or a device has no meaningful
-  // length, or none at all.
-  std::uint64_t firmwareLength = 0;
-  std::string error;
-  sys::FileHandle firmwareFile = sys::OpenRegularFile(request.FirmwarePath, ~std::uint64_t{0}, firmwareLength, error);
-  if (!firmwareFile) {
-    sink.ShowFailure("Open " + name + " fail!", error);
+  sink.SetGroupCaption("Building " + request.SelectedFileName + "  Please wait... ");
+  FlasherBuild build(request, sink);
+  StepResult failure = build.ReadFirmware();
+  if (!failure) failure = build.CopyToMarker();
+  if (!failure) failure = build.WritePayload();
+  if (!failure) failure = build.CopyRest();
+  if (failure) {
+    if (failure->Reason) sink.ShowFailure(failure->Text, *failure->Reason);
+    else sink.ShowMessage(failure->Text);
     return false;
   }
-  // Refused before anything is written: a longer image would overwrite what follows the
-  // image region, an empty one (or one starting with the builder tag) would build a builder.
-  if (firmwareLength > kImageCapacity) {
-    sink.ShowMessage("Firmware " + name + " is " + std::to_string(firmwareLength) +
-                     " bytes; a flasher carries at most " + std::to_string(kImageCapacity) +
-                     " bytes.");
-    return false;
-  }
-  if (firmwareLength == 0) {
-    sink.ShowMessage("Firmware " + name + " is empty (0 bytes): there is nothing to flash.");
-    return false;
-  }
-  std::vector<std::uint8_t> image(static_cast<std::size_t>(firmwareLength));
-  if (std::fread(image.data(), 1, image.size(), firmwareFile.get()) != image.size()) {
-    sink.ShowFailure("Open " + name + " fail!", "cannot read " + request.FirmwarePath + ": " + sys::LastFileErrorText());
-    return false;
-  }
-  firmwareFile.reset();
-  if (image.size() >= kBuilderTagLength &&
-      std::equal(image.begin(), image.begin() + kBuilderTagLength, kBuilderTag)) {
-    sink.ShowMessage("Firmware " + name + " starts with the builder tag " + kBuilderTag +
-                     ": the flasher would start as a builder.");
-    return false;
-  }
-
-  std::uint64_t sourceLength = 0;
-  sys::FileHandle program = sys::OpenRegularFile(request.ProgramPath, kMaxProgramBytes, sourceLength, error);
-  if (!program) {
-    sink.ShowFailure("Open " + request.ProgramPath + " fail!", error);
-    return false;
-  }
-  sink.SetupProgress(sourceLength, kProgressStep);
-
-  const std::string outputName = FlasherFileName(name);
-  const std::string outputPath = sys::JoinPath(request.OutputDirectory, outputName);
-  if (IsOwnInput(request, outputPath)) {
-    sink.ShowMessage("Create " + outputName + " Fail: it is a file this build reads.");
-    return false;
-  }
-  sys::PendingFile output;
-  if (!output.Create(outputPath, true)) {
-    sink.ShowFailure("Create " + outputName + " Fail", output.Error());
-    return false;
-  }
-  const std::string writeFailure = "Building fail: cannot write " + outputPath;
-
-  // Copy up to and including the marker's last byte.
-  MarkerSearch search(OwnPayloadBlock().Marker());
-  std::vector<std::uint8_t> buffer(kCopyChunk);
-  std::uint64_t copied = 0;
-  while (!search.Found()) {
-    const std::size_t got = std::fread(buffer.data(), 1, buffer.size(), program.get());
-    if (got == 0) break;
-    const std::size_t used = search.Feed(buffer.data(), got);
-    if (!output.Write(buffer.data(), used)) {
-      sink.ShowFailure(writeFailure, output.Error());
-      return false;
-    }
-    sink.StepProgress(StepsIn(copied, copied + used - 1));
-    copied += used;
-  }
-  if (!search.Found()) {
-    sink.ShowMessage("Building fail: not found key-word in " + programName);
-    return false;
-  }
-
-  // The builder's own header and the whole image region must follow the marker; a program
-  // file cut short there cannot be a working flasher.
-  const std::uint64_t afterMarker = sourceLength - copied;
-  if (afterMarker < kHeaderLength + kImageCapacity) {
-    sink.ShowMessage("Building fail: some problem in " + programName);
-    return false;
-  }
-  // A flasher as template would give a flasher whose region holds its own old image bytes.
-  std::uint8_t headerAndTag[kHeaderLength + kBuilderTagLength];
-  if (!sys::SeekTo(program.get(), copied) ||
-      std::fread(headerAndTag, 1, sizeof headerAndTag, program.get()) != sizeof headerAndTag) {
-    sink.ShowMessage("Building fail: some problem in " + programName);
-    return false;
-  }
-  if (!std::equal(headerAndTag + kHeaderLength, headerAndTag + sizeof headerAndTag, kBuilderTag)) {
-    sink.ShowMessage("Building fail: " + programName +
-                     " is a flasher, not a builder; build from a program that still carries the builder tag.");
-    return false;
-  }
-  const auto header = MakePayloadHeader(*request.Model, name, static_cast<std::uint32_t>(image.size()));
-  // Zeros after the image: nothing of the template's region may be taken for firmware.
-  const std::vector<std::uint8_t> zeros(kImageCapacity - image.size(), 0);
-  if (!output.Write(header.data(), header.size()) || !output.Write(image.data(), image.size()) ||
-      !output.Write(zeros.data(), zeros.size())) {
-    sink.ShowFailure(writeFailure, output.Error());
-    return false;
-  }
-  sink.StepProgress(image.size() / kProgressStep);
-
-  // The rest of the program file, unchanged. Byte indexes continue as the byte-wise copy
-  // counts them: the marker's last byte was copied - 1.
-  std::uint64_t j = copied - 1 + kHeaderLength + image.size();
-  sink.StepProgress(StepsIn(j + 1, j + zeros.size()));
-  j += zeros.size();
-  if (!sys::SeekTo(program.get(), j + 1)) {
-    sink.ShowMessage("Building fail: some problem in " + programName);
-    return false;
-  }
-  // Copied in slices so that the progress bar still moves on a long copy.
-  constexpr std::uint64_t kSlice = 8u << 20;
-  const std::uint64_t last = sourceLength - 1;
-  while (j < last) {
-    const std::uint64_t got = sys::CopyBytes(program.get(), output.Stream(), std::min(kSlice, last - j));
-    if (got == 0) break;
-    sink.StepProgress(StepsIn(j, j + got - 1));
-    j += got;
-  }
-  if (std::ferror(output.Stream())) {
-    sink.ShowFailure(writeFailure, sys::LastFileErrorText());
-    return false;
-  }
-  program.reset();
-
-  if (j + 1 != sourceLength) {
-    sink.ShowMessage("Building fail: some problem in " + programName);
-    return false;
-  }
-  if (!output.Commit(outputPath)) {
-    sink.ShowFailure("Create " + outputName + " Fail", output.Error());
-    return false;
-  }
-  sink.SetGroupCaption("Build " + outputName + " complete!");
+  sink.SetGroupCaption("Build " + FlasherFileName(request.SelectedFileName) + " complete!");
   sink.SetProgressPosition(0);
   return true;
 }

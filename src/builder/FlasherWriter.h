@@ -8,7 +8,7 @@
 #include <string>
 
 #include "builder/ModelTable.h"
-#include "builder/PayloadLayout.h"
+#include "payload/PayloadLayout.h"
 
 namespace builder {
 

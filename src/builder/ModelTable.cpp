@@ -3,7 +3,7 @@
 #include <cstdio>
 #include <memory>
 
-#include "builder/PayloadTexts.h"
+#include "payload/PayloadTexts.h"
 #include "sys/Files.h"
 #include "sys/IniFile.h"
 

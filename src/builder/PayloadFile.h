@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "builder/PayloadBlock.h"
+#include "payload/PayloadBlock.h"
 
 namespace builder {
 

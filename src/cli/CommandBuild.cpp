@@ -5,7 +5,6 @@
 
 #include <cstdio>
 
-#include "builder/FirmwareChoice.h"
 #include "builder/FlasherWriter.h"
 #include "builder/ModelTable.h"
 #include "cli/Command.h"
@@ -68,7 +67,7 @@ int RunBuild(const BuildOptions& options) {
   // would be refused by every drive of this one, or worse, accepted. A missing file is the
   // build's own error.
   if (!options.force && sys::KindOfPath(options.firmware) != sys::PathKind::Missing &&
-      !builder::FirmwareFitsMask(options.firmware, section.BINMask)) {
+      !sys::ListedUnderMasks(options.firmware, section.BINMask)) {
     PrintError(sys::FileNameOf(options.firmware) + " does not fit model " + std::to_string(options.model) +
                " (" + section.Entry.Model + "), whose firmware files are " + section.BINMask +
                "; --force builds it anyway");

@@ -24,7 +24,6 @@
 #endif
 
 #include "builder/PayloadFile.h"
-#include "builder/PayloadTexts.h"
 #include "cli/Command.h"
 #include "cli/Trace.h"
 #include "drive/Cddrives.h"
@@ -32,6 +31,7 @@
 #include "flash/Eligibility.h"
 #include "flash/FlashProcedure.h"
 #include "flash/UpdateQuestion.h"
+#include "payload/PayloadTexts.h"
 #include "sys/Messages.h"
 #include "sys/UpdateGuard.h"
 

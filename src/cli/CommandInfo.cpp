@@ -5,9 +5,9 @@
 
 #include <cstdio>
 
-#include "builder/ImageKind.h"
 #include "builder/PayloadFile.h"
 #include "cli/Command.h"
+#include "payload/ImageKind.h"
 
 namespace cli {
 namespace {

@@ -8,11 +8,11 @@
 #include <cstring>
 #include <ctime>
 
-#include "builder/ImageKind.h"
-#include "builder/PayloadBlock.h"
 #include "cli/Command.h"
 #include "drive/Cddrive.h"
 #include "drive/CommandObserver.h"
+#include "payload/ImageKind.h"
+#include "payload/PayloadBlock.h"
 #include "sys/Version.h"
 
 namespace cli {

@@ -81,12 +81,14 @@ bool UseEmulatedDrivesFromFile(const std::string& path, std::string& error) {
   // Only a regular file of sane size: a FIFO would block, /dev/zero never end.
   std::string text;
   if (!sys::ReadRegularFile(path, kMaxDriveFileBytes, text, error)) return false;
-  try {
-    UseTransport(std::make_unique<EmulatedTransport>(sim::SimMachine::FromIni(text), path));
-  } catch (const std::exception& e) {
-    error = path + ": " + e.what();
+  sim::SimConfig config;
+  std::shared_ptr<sim::SimMachine> machine;
+  if (sim::ParseSimConfig(text, config, error)) machine = sim::SimMachine::Create(config, error);
+  if (!machine) {
+    error = path + ": " + error;
     return false;
   }
+  UseTransport(std::make_unique<EmulatedTransport>(std::move(machine), path));
   return true;
 }
 

@@ -13,7 +13,7 @@
 #include <cstddef>
 #include <memory>
 
-#include "drive/AspiInterface.h"
+#include "aspi/AspiInterface.h"
 #include "drive/Transport.h"
 
 namespace drive {

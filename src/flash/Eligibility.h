@@ -5,7 +5,7 @@
 
 #include <string_view>
 
-#include "builder/PayloadTexts.h"
+#include "payload/PayloadTexts.h"
 
 namespace flash {
 

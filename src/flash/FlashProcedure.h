@@ -11,10 +11,10 @@
 #include <string_view>
 #include <vector>
 
-#include "builder/ImageKind.h"
-#include "builder/PayloadBlock.h"
 #include "flash/FlashSink.h"
 #include "flash/Profiles.h"
+#include "payload/ImageKind.h"
+#include "payload/PayloadBlock.h"
 #include "sys/Restart.h"
 #include "sys/Sleeper.h"
 

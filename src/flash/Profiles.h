@@ -9,7 +9,7 @@
 #include <span>
 #include <string_view>
 
-#include "builder/ImageKind.h"
+#include "payload/ImageKind.h"
 
 namespace flash {
 

@@ -80,8 +80,7 @@ EmulatedDrive::EmulatedDrive(DriveConfig config)
       revision_(config_.Revision) {
   if (!config_.LogPath.empty()) {
     logFile_ = std::fopen(config_.LogPath.c_str(), "ab"); // the same bytes on every platform
-    if (logFile_ == nullptr)
-      throw std::runtime_error("cannot open emulated drive log " + config_.LogPath);
+    if (logFile_ == nullptr) logError_ = "cannot open emulated drive log " + config_.LogPath;
   }
 }
 
@@ -322,18 +321,33 @@ SimMachine::SimMachine(const SimConfig& config) {
   for (const DriveConfig& drive : config) drives_.push_back(std::make_unique<EmulatedDrive>(drive));
 }
 
+std::shared_ptr<SimMachine> SimMachine::Create(const SimConfig& config, std::string& error) {
+  auto machine = std::make_shared<SimMachine>(config);
+  for (const auto& drive : machine->drives_) {
+    if (!drive->LogError().empty()) {
+      error = drive->LogError();
+      return nullptr;
+    }
+  }
+  return machine;
+}
+
 std::shared_ptr<SimMachine> SimMachine::FromIni(const std::string& text) {
   SimConfig config;
   std::string error;
-  if (!ParseSimConfig(text, config, error)) throw std::runtime_error(error);
-  return std::make_shared<SimMachine>(config);
+  std::shared_ptr<SimMachine> machine;
+  if (ParseSimConfig(text, config, error)) machine = Create(config, error);
+  if (!machine) throw std::runtime_error(error);
+  return machine;
 }
 
 std::shared_ptr<SimMachine> SimMachine::FromFile(const std::string& path) {
   SimConfig config;
   std::string error;
-  if (!LoadSimConfig(path, config, error)) throw std::runtime_error(error);
-  return std::make_shared<SimMachine>(config);
+  std::shared_ptr<SimMachine> machine;
+  if (LoadSimConfig(path, config, error)) machine = Create(config, error);
+  if (!machine) throw std::runtime_error(error);
+  return machine;
 }
 
 } // namespace sim

@@ -38,6 +38,7 @@ struct CommandResult {
 
 class EmulatedDrive {
 public:
+  // A log that cannot be opened leaves the drive without one and says why in LogError.
   explicit EmulatedDrive(DriveConfig config);
   ~EmulatedDrive();
   EmulatedDrive(const EmulatedDrive&) = delete;
@@ -49,6 +50,8 @@ public:
                         std::uint32_t length);
 
   const DriveConfig& Config() const { return config_; }
+  // Empty unless the configured log file could not be opened.
+  const std::string& LogError() const { return logError_; }
   // Every command received, one line each: the 12 CDB bytes in hex, "in"/"out", the length.
   std::vector<std::string> Log() const;
   // Drive memory (kDriveMemorySize bytes) and the committed flash contents.
@@ -81,6 +84,7 @@ private:
   mutable std::mutex mutex_;
   std::vector<std::string> log_;
   std::FILE* logFile_ = nullptr;
+  std::string logError_;
   std::vector<std::uint8_t> memory_;
   std::vector<std::uint8_t> flash_;
   std::vector<std::uint8_t> eeprom_;
@@ -99,7 +103,10 @@ private:
 class SimMachine {
 public:
   explicit SimMachine(const SimConfig& config);
-  // Builds from INI text or a file; throws std::runtime_error with the parse error.
+  // The machine, or null and the reason in error when a drive's log cannot be opened.
+  static std::shared_ptr<SimMachine> Create(const SimConfig& config, std::string& error);
+  // The tests' shorthand: builds from INI text or a file, and throws std::runtime_error with
+  // the error that Create or the configuration reader gives.
   static std::shared_ptr<SimMachine> FromIni(const std::string& text);
   static std::shared_ptr<SimMachine> FromFile(const std::string& path);
 

@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cctype>
 
+#include "sys/Files.h"
+
 namespace sys {
 
 // One mask over one folder, by the platform's own rules (DirectoryPosix.cpp, DirectoryWin32.cpp).
@@ -42,6 +44,16 @@ std::vector<std::string> ListFiles(const std::string& directory, const std::stri
   // A file that matches two masks is listed once.
   names.erase(std::unique(names.begin(), names.end()), names.end());
   return names;
+}
+
+bool ListedUnderMasks(const std::string& path, const std::string& masks) {
+  const std::string name = FileNameOf(path);
+  const std::string directory =
+      name.size() == path.size() ? std::string(".") : path.substr(0, path.size() - name.size());
+  for (const std::string& listed : ListFiles(directory, masks)) {
+    if (listed == name || SameFile(JoinPath(directory, listed), path)) return true;
+  }
+  return false;
 }
 
 } // namespace sys

@@ -24,4 +24,8 @@ bool MatchesMask(std::string_view name, std::string_view mask);
 // An unreadable directory gives an empty list.
 std::vector<std::string> ListFiles(const std::string& directory, const std::string& masks);
 
+// True when ListFiles of the file's own folder under masks lists the file at path, so that a
+// name given outside a file list meets the list's rules (letter case, short names on Windows).
+bool ListedUnderMasks(const std::string& path, const std::string& masks);
+
 } // namespace sys

@@ -5,17 +5,19 @@
 #include <cstdint>
 #include <filesystem>
 #include <fstream>
-#include <iterator>
 #include <random>
 #include <string>
 #include <vector>
 
+#include "../payload/PayloadTestSupport.h"
 #include "builder/FlasherWriter.h"
-#include "builder/PayloadBlock.h"
+#include "payload/PayloadBlock.h"
 
 namespace buildertest {
 
-using Bytes = std::vector<std::uint8_t>;
+using payloadtest::Bytes;
+using payloadtest::Marker;
+using payloadtest::ReadFile;
 
 class ScratchDir {
 public:
@@ -50,16 +52,6 @@ private:
 inline void WriteFile(const std::string& path, const Bytes& bytes) {
   std::ofstream out(path, std::ios::binary | std::ios::trunc);
   out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
-}
-
-inline Bytes ReadFile(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  return Bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-}
-
-inline Bytes Marker() {
-  const auto marker = builder::OwnPayloadBlock().Marker();
-  return Bytes(marker.begin(), marker.end());
 }
 
 inline Bytes Pattern(std::size_t length, std::uint32_t seed) {

@@ -7,7 +7,7 @@
 #include <cstring>
 
 #include "DriveTestSupport.h"
-#include "drive/AspiInterface.h"
+#include "aspi/AspiInterface.h"
 #include "drive/Cddrive.h"
 #include "drive/DriveMessages.h"
 #include "drive/Win32Calls.h"
@@ -15,7 +15,6 @@
 namespace {
 
 using drive::CDDrive;
-namespace aspi = drive::aspi;
 
 struct FakeAspi {
   HMODULE Module = reinterpret_cast<HMODULE>(0x4000);

@@ -10,6 +10,7 @@
 #include "drive/EmulatedTransport.h"
 #include "flash/CommandBlocks.h"
 #include "flash/FlashProcedure.h"
+#include "flash/VendorCommands.h"
 #include "sim/EmulatedDrive.h"
 #include "sim/ImageRevision.h"
 #include "sys/UpdateGuard.h"
@@ -132,8 +133,8 @@ protected:
   }
   std::string carriedRevision = "1.50"; // what the flasher carries
 
-  FlashOutcome Run(const std::vector<std::uint8_t>& image, ImageKind kind, bool dryRun = false,
-                   bool lookalike = false) {
+  // The configured drive, listed by the drive layer.
+  drive::CDDrive& Connect(bool lookalike = false) {
     machine = std::make_shared<sim::SimMachine>(sim::SimConfig{config});
     if (lookalike) drive::UseTransport(std::make_unique<HardwareLookalike>(machine));
     else drive::UseEmulatedDrives(machine);
@@ -141,11 +142,16 @@ protected:
     EXPECT_EQ(drives->Count(), 1);
     drive::CDDrive::SetBuffer(transfer.data(), kChunk);
     logStart = Emulated().Log().size();
+    return *drives->Current();
+  }
+  FlashOutcome Run(const std::vector<std::uint8_t>& image, ImageKind kind, bool dryRun = false,
+                   bool lookalike = false) {
+    drive::CDDrive& drive = Connect(lookalike);
     request.image = image;
     request.kind = kind;
     request.carriedRevision = carriedRevision;
     request.stopBeforeFlash = dryRun;
-    return procedure.Run(*drives->Current(), request);
+    return procedure.Run(drive, request);
   }
   sim::EmulatedDrive& Emulated() { return machine->Drive(0); }
   Lines Commands() { // sent since the drive was listed
@@ -401,6 +407,50 @@ std::vector<FaultCase> FaultCases() {
 
 INSTANTIATE_TEST_SUITE_P(EachCommand, FaultMatrix, testing::ValuesIn(FaultCases()),
                          [](const auto& testCase) { return testCase.param.name; });
+
+// WriteE2, which no step of the procedure calls: one command per byte, the address wrapping
+// past 0xFFFF, nothing sent after the first failure and its message shown once.
+TEST_F(FlashTest, WriteE2SendsOneCommandPerByteAndStopsAtTheFirstFailure) {
+  const std::uint8_t data[] = {0x11, 0x22, 0x33};
+  const struct {
+    const char* name;
+    std::uint16_t address;
+    std::uint8_t count;
+    unsigned failingCommand; // 0: none
+    bool succeeds;
+    Lines commands;
+    std::vector<std::pair<std::uint16_t, std::uint8_t>> eeprom; // address, byte afterwards
+    Lines messages;
+  } cases[] = {
+      {"three bytes", 0x0010, 3, 0, true,
+       {Line(flash::WriteE2Block(0x0010, 0x11)), Line(flash::WriteE2Block(0x0011, 0x22)),
+        Line(flash::WriteE2Block(0x0012, 0x33))},
+       {{0x0010, 0x11}, {0x0011, 0x22}, {0x0012, 0x33}}, {}},
+      {"wraps", 0xFFFF, 2, 0, true,
+       {Line(flash::WriteE2Block(0xFFFF, 0x11)), Line(flash::WriteE2Block(0x0000, 0x22))},
+       {{0xFFFF, 0x11}, {0x0000, 0x22}}, {}},
+      {"second fails", 0x0010, 3, 2, false,
+       {Line(flash::WriteE2Block(0x0010, 0x11)), Line(flash::WriteE2Block(0x0011, 0x22))},
+       {{0x0010, 0x11}, {0x0011, 0xFF}, {0x0012, 0xFF}}, {"Write E2> 04 08 00. 02, 0000"}},
+      {"no bytes", 0x0010, 0, 0, true, {}, {{0x0010, 0xFF}}, {}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    config.Faults.clear();
+    if (c.failingCommand != 0) {
+      sim::CommandFault fault{flash::kVendorOpcode, c.failingCommand};
+      fault.Failure = {0x04, 0x08, 0x00};
+      config.Faults.push_back(fault);
+    }
+    sink.messages.clear();
+    flash::VendorCommands commands(Connect(), sink);
+    EXPECT_EQ(commands.WriteE2(data, c.address, c.count), c.succeeds);
+    EXPECT_EQ(Commands(), c.commands);
+    const std::vector<std::uint8_t> eeprom = Emulated().Eeprom();
+    for (const auto& [address, byte] : c.eeprom) EXPECT_EQ(eeprom[address], byte) << address;
+    EXPECT_EQ(sink.messages, c.messages);
+  }
+}
 
 // The dry run sends neither the Flash command nor, for a CD-RW new-format image, Entry
 // critical and the Read Profile check of the critical phase.

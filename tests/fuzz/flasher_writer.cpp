@@ -19,8 +19,8 @@
 
 #include "FuzzSupport.h"
 #include "builder/FlasherWriter.h"
-#include "builder/PayloadBlock.h"
 #include "builder/PayloadFile.h"
+#include "payload/PayloadBlock.h"
 
 using namespace builder;
 using fuzzsupport::Bytes;

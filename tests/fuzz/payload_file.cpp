@@ -13,9 +13,9 @@
 
 #include "FuzzSupport.h"
 #include "builder/MarkerSearch.h"
-#include "builder/PayloadBlock.h"
 #include "builder/PayloadFile.h"
-#include "builder/PayloadTexts.h"
+#include "payload/PayloadBlock.h"
+#include "payload/PayloadTexts.h"
 
 using namespace builder;
 using fuzzsupport::Bytes;

@@ -15,12 +15,10 @@
 #include <string>
 #include <thread>
 
-#include "drive/AspiInterface.h"
+#include "aspi/AspiInterface.h"
 #include "sim/EmulatedDrive.h"
 
 namespace {
-
-namespace aspi = drive::aspi;
 
 // Wine runs Windows programs with Unix paths at drive Z:.
 std::string WindowsPath(const std::string& path) {
@@ -49,11 +47,7 @@ public:
       std::string error = "ODFLASH_SIM is not set";
       if (length > 0 && length < sizeof path && sim::LoadSimConfig(WindowsPath(path), config, error)) {
         for (sim::DriveConfig& drive : config) drive.LogPath = WindowsPath(drive.LogPath);
-        try {
-          machine_ = std::make_shared<sim::SimMachine>(config);
-        } catch (const std::exception& e) {
-          error = e.what();
-        }
+        machine_ = sim::SimMachine::Create(config, error);
       }
       if (!machine_) std::fprintf(stderr, "WNASPI32.DLL: %s\n", error.c_str());
     }

@@ -7,7 +7,7 @@
 #include <span>
 #include <string>
 
-#include "builder/PayloadLayout.h"
+#include "payload/PayloadLayout.h"
 
 namespace builder {
 

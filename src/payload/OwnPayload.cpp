@@ -3,7 +3,7 @@
 // object with no pointers inside. The marker exists only here; the builder's search takes the
 // marker bytes from this object, so the block is the first occurrence in the file.
 
-#include "builder/PayloadBlock.h"
+#include "payload/PayloadBlock.h"
 
 namespace builder {
 namespace {

@@ -1,4 +1,4 @@
-#include "builder/PayloadBlock.h"
+#include "payload/PayloadBlock.h"
 
 #include <algorithm>
 #include <cstring>

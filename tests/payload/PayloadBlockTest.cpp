@@ -4,13 +4,13 @@
 #include <algorithm>
 #include <cstring>
 
-#include "BuilderTestSupport.h"
-#include "builder/PayloadBlock.h"
-#include "builder/PayloadTexts.h"
+#include "PayloadTestSupport.h"
+#include "payload/PayloadBlock.h"
+#include "payload/PayloadTexts.h"
 
 namespace {
 
-using buildertest::Bytes;
+using payloadtest::Bytes;
 
 // A block in memory with the given header texts and first image bytes.
 struct BlockBytes {
@@ -147,8 +147,8 @@ TEST(OwnPayloadBlock, MarkerIsFourteenPrintablesAndANulWithAnUnrepeatedFirstChar
 // In the probe program's file the first run of marker bytes is the block itself: the builder's
 // header placeholder and the image region with the builder tag follow it.
 TEST(OwnPayloadBlock, FirstMarkerInTheProbeFileIsTheBlock) {
-  const Bytes file = buildertest::ReadFile(ODFLASH_PROBE_PATH);
-  const Bytes marker = buildertest::Marker();
+  const Bytes file = payloadtest::ReadFile(ODFLASH_PROBE_PATH);
+  const Bytes marker = payloadtest::Marker();
   const auto at = std::search(file.begin(), file.end(), marker.begin(), marker.end());
   ASSERT_NE(at, file.end());
   const auto offset = static_cast<std::size_t>(at - file.begin());

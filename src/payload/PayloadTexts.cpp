@@ -1,4 +1,4 @@
-#include "builder/PayloadTexts.h"
+#include "payload/PayloadTexts.h"
 
 #include <cstdio>
 

@@ -4,9 +4,9 @@
 
 #include <cstdio>
 
-#include "builder/ImageKind.h"
-#include "builder/PayloadBlock.h"
-#include "builder/PayloadTexts.h"
+#include "payload/ImageKind.h"
+#include "payload/PayloadBlock.h"
+#include "payload/PayloadTexts.h"
 
 int main() {
   const builder::PayloadBlock& block = builder::OwnPayloadBlock();

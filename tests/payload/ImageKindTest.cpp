@@ -4,7 +4,7 @@
 #include <vector>
 
 #include "SampleImages.h"
-#include "builder/ImageKind.h"
+#include "payload/ImageKind.h"
 
 namespace {
 

@@ -4,7 +4,7 @@
 
 #include <string>
 
-#include "builder/PayloadBlock.h"
+#include "payload/PayloadBlock.h"
 
 namespace builder {
 

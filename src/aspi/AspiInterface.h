@@ -1,10 +1,11 @@
 #pragma once
 // The ASPI layer's interface as WNASPI32.DLL publishes it: the two entry points, the execute
-// request and its status codes. Shared by the ASPI transport and the stand-in library.
+// request and its status codes. A binary interface of its own, beside the layers: the ASPI
+// transport (drive/) calls it and the stand-in library (sim/aspi/) serves it.
 
 #include <cstdint>
 
-namespace drive::aspi {
+namespace aspi {
 
 inline constexpr const char* kLibraryName = "WNASPI32.DLL";
 inline constexpr const char* kSupportInfoName = "GetASPI32SupportInfo";
@@ -64,4 +65,4 @@ static_assert(sizeof(void*) != 4 || sizeof(SrbExecScsiCmd) == 80, "the 32-bit re
 using GetSupportInfoFunction = std::uint32_t (*)();
 using SendCommandFunction = std::uint32_t (*)(void* request);
 
-} // namespace drive::aspi
+} // namespace aspi

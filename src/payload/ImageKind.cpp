@@ -1,4 +1,4 @@
-#include "builder/ImageKind.h"
+#include "payload/ImageKind.h"
 
 #include <cctype>
 #include <cstddef>
