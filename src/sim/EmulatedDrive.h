@@ -36,9 +36,20 @@ struct CommandResult {
   std::uint32_t Transferred = 0;
 };
 
+// Who may use an adapter's bus: one command of one of its drives at a time. SimMachine's own
+// arbiter serves the threads of one process; processes emulating the same drive file share one
+// through locks in that file.
+class BusArbiter {
+public:
+  virtual ~BusArbiter() = default;
+  virtual void Acquire(unsigned adapter) = 0;
+  virtual void Release(unsigned adapter) = 0;
+};
+
 class EmulatedDrive {
 public:
-  explicit EmulatedDrive(DriveConfig config);
+  // bus: the arbiter of the drive's adapter, null for a drive alone on its bus.
+  explicit EmulatedDrive(DriveConfig config, BusArbiter* bus = nullptr);
   ~EmulatedDrive();
   EmulatedDrive(const EmulatedDrive&) = delete;
   EmulatedDrive& operator=(const EmulatedDrive&) = delete;
@@ -49,6 +60,8 @@ public:
                         std::uint32_t length);
 
   const DriveConfig& Config() const { return config_; }
+  // Puts the drive on another arbiter's bus; before any command is sent.
+  void SetBus(BusArbiter* bus) { bus_ = bus; }
   // Every command received, one line each: the 12 CDB bytes in hex, "in"/"out", the length.
   std::vector<std::string> Log() const;
   // Drive memory (kDriveMemorySize bytes) and the committed flash contents.
@@ -59,7 +72,7 @@ public:
   std::string Revision() const;
   unsigned CommitCount() const;
   bool InCriticalPhase() const;
-  // Total modelled latency and bus time so far, in microseconds.
+  // Total modelled latency and bus time so far, in microseconds (the commits' time not included).
   std::uint64_t ModelledMicroseconds() const;
 
   // The log line for one command.
@@ -78,6 +91,7 @@ private:
   void ModelTime(std::uint32_t length);
 
   DriveConfig config_;
+  BusArbiter* bus_;
   mutable std::mutex mutex_;
   std::vector<std::string> log_;
   std::FILE* logFile_ = nullptr;
@@ -99,14 +113,27 @@ private:
 class SimMachine {
 public:
   explicit SimMachine(const SimConfig& config);
+  ~SimMachine();
   // Builds from INI text or a file; throws std::runtime_error with the parse error.
   static std::shared_ptr<SimMachine> FromIni(const std::string& text);
   static std::shared_ptr<SimMachine> FromFile(const std::string& path);
 
   std::size_t Count() const { return drives_.size(); }
   EmulatedDrive& Drive(std::size_t index) { return *drives_.at(index); }
+  // The drive's position (the defaults of SimConfig unless its configuration names one).
+  unsigned AdapterOf(std::size_t index) const;
+  unsigned TargetOf(std::size_t index) const;
+  // The index of the drive at a position; Count() when there is none.
+  std::size_t IndexAt(unsigned adapter, unsigned target) const;
+  // One more than the highest adapter number, 0 without drives.
+  unsigned AdapterCount() const;
+
+  // Replaces the in-process arbiter of the adapters' buses (before any command is sent).
+  void ShareBuses(std::unique_ptr<BusArbiter> arbiter);
 
 private:
+  class ProcessBuses;
+  std::unique_ptr<BusArbiter> buses_;
   std::vector<std::unique_ptr<EmulatedDrive>> drives_;
 };
 
