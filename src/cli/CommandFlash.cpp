@@ -416,7 +416,7 @@ int RunFlash(const FlashOptions& options, RunRecord& record) {
     return kExitFailure;
   }
   const builder::PayloadBlock block = payload->View();
-  const drive::CDDrives drives;
+  const drive::CDDrives drives(options.worker ? options.drive : std::string());
   const builder::PayloadTexts texts = builder::MakePayloadTexts(block);
   int exitCode = kExitSuccess;
   drive::CDDrive* target = ChooseDrive(drives, texts, options, exitCode, record);
@@ -521,6 +521,8 @@ std::function<int()> SetUpFlash(CLI::App& command) {
                                       "Update every drive that fits the flasher, all at once (each drive with its "
                                       "own questions, failures and outcome; the exit code is the worst)");
   all->excludes(drive);
+  // Not for people: how --all runs each drive.
+  command.add_flag("--worker", options->worker)->group("")->needs(drive)->excludes(all);
   command.add_flag("--yes", options->yes,
                    "Answer the update question with yes when it offers a newer revision "
                    "(a downgrade or a reinstall needs --allow-older or --allow-reinstall too)");

@@ -61,8 +61,7 @@ struct DriveRun {
   std::string outcome = "notStarted";
   std::string error;
   int exitCode = kExitFailure;
-  bool reported = false; // the worker's first event came: it holds the drive's lock, or gave up
-  bool ended = false;    // its standard output ended
+  bool ended = false; // its standard output ended
   std::unique_ptr<sys::WorkerProcess> worker;
 };
 
@@ -80,7 +79,6 @@ public:
     if (event.is_discarded() || !event.is_object()) return;
     std::lock_guard lock(mutex_);
     DriveRun& run = runs_[index];
-    run.reported = true;
     const std::string name = event.value("event", "");
     if (name == "phase") {
       run.phase = event.value("phase", run.phase);
@@ -115,17 +113,8 @@ public:
 
   void OutputEnded(std::size_t index) {
     std::lock_guard lock(mutex_);
-    runs_[index].ended = runs_[index].reported = true;
+    runs_[index].ended = true;
     changed_.notify_all();
-  }
-
-  // Waits until the worker has reported, passing a held interrupt on meanwhile.
-  void WaitForReport(std::size_t index) {
-    std::unique_lock lock(mutex_);
-    while (!runs_[index].reported) {
-      changed_.wait_for(lock, std::chrono::milliseconds(50));
-      PassOnInterrupt();
-    }
   }
 
   // Draws the live lines until every worker's output has ended.
@@ -207,7 +196,7 @@ int FindEligibleDrives(const builder::PayloadBlock& block, std::vector<DriveRun>
 
 // The worker's command line: the single-drive flash with this run's answers and options.
 std::vector<std::string> WorkerArguments(const FlashOptions& options, const std::string& device) {
-  std::vector<std::string> arguments = {"flash", options.flasher, "--drive", device, "--json"};
+  std::vector<std::string> arguments = {"flash", options.flasher, "--drive", device, "--worker", "--json"};
   const std::pair<bool, const char*> flags[] = {{options.yes, "--yes"},
                                                 {options.allowOlder, "--allow-older"},
                                                 {options.allowReinstall, "--allow-reinstall"},
@@ -219,8 +208,7 @@ std::vector<std::string> WorkerArguments(const FlashOptions& options, const std:
   return arguments;
 }
 
-// Starts the workers one after another: each has taken its drive's lock before the next one
-// looks at the drives, so that no worker ever sends a probe to a drive another is updating.
+// Starts every worker at once: each probes only its own drive, so none disturbs another's.
 void RunWorkers(const FlashOptions& options, std::vector<DriveRun>& runs, Board& board,
                 std::vector<std::thread>& readers) {
   const std::string program = sys::ModulePath();
@@ -248,7 +236,6 @@ void RunWorkers(const FlashOptions& options, std::vector<DriveRun>& runs, Board&
     readers.emplace_back([&board, &worker, i] {
       for (std::string line; worker.ReadErrorLine(line);) board.TakeText(i, line);
     });
-    board.WaitForReport(i);
   }
   board.WaitForAll();
   for (std::thread& reader : readers) reader.join();

@@ -21,6 +21,7 @@ struct FlashOptions {
   std::string flasher;
   std::string drive;  // list position or device path; empty: the one eligible drive
   bool all = false;   // every eligible drive, each in a worker process of its own
+  bool worker = false; // run by --all: only the drive named by --drive (a device path) is probed
   bool yes = false;
   bool allowOlder = false;     // --yes may answer a downgrade
   bool allowReinstall = false; // --yes may answer a reinstall of the same revision
