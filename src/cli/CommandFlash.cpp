@@ -500,6 +500,8 @@ std::optional<builder::PayloadFile> OpenFlasher(const FlashOptions& options, std
   return payload;
 }
 
+bool IsTerminal(std::FILE* stream) { return ODFLASH_ISATTY(ODFLASH_FILENO(stream)) != 0; }
+
 std::string DriveLine(int index, const drive::CDDrive& drive) {
   return "  " + std::to_string(index) + ": " + drive.IdentityText + "  (" + drive.DevicePath() + ")";
 }

@@ -17,16 +17,6 @@
 #include <thread>
 #include <vector>
 
-#ifdef _WIN32
-#include <io.h>
-#define ODFLASH_ISATTY _isatty
-#define ODFLASH_FILENO _fileno
-#else
-#include <unistd.h>
-#define ODFLASH_ISATTY isatty
-#define ODFLASH_FILENO fileno
-#endif
-
 #include "builder/PayloadTexts.h"
 #include "cli/Command.h"
 #include "cli/FlashCommand.h"
@@ -41,6 +31,14 @@ namespace cli {
 namespace {
 
 using Json = nlohmann::ordered_json;
+
+// The live lines are redrawn with terminal escape sequences, which a Windows console shows only
+// when asked to; there each status is a line of its own.
+#ifdef _WIN32
+constexpr bool kRedrawsInPlace = false;
+#else
+constexpr bool kRedrawsInPlace = true;
+#endif
 
 // Exit codes from the best outcome to the worst; any other code (an interrupt's, a crash's) is
 // worse than all of them.
@@ -71,7 +69,7 @@ class Board {
 public:
   Board(const FlashOptions& options, std::vector<DriveRun>& runs)
       : options_(options), runs_(runs), events_(options.json), out_(options.json ? stderr : stdout),
-        live_(ODFLASH_ISATTY(ODFLASH_FILENO(out_)) != 0 && !options.trace.verbose) {}
+        live_(kRedrawsInPlace && IsTerminal(out_) && !options.trace.verbose) {}
 
   // One line of a worker's JSON events.
   void TakeEvent(std::size_t index, const std::string& line) {
@@ -99,7 +97,6 @@ public:
     for (auto& [key, value] : event.items())
       if (key != "schemaVersion" && key != "event") tagged[key] = value;
     events_.Emit(tagged["event"].get<std::string>(), tagged);
-    changed_.notify_all();
   }
 
   // A line of a worker's standard error: its failure lines and, with -v, its command trace.
@@ -117,13 +114,17 @@ public:
     changed_.notify_all();
   }
 
-  // Draws the live lines until every worker's output has ended.
+  // Draws the live lines, ten times a second at most, until every worker's output has ended.
   void WaitForAll() {
     std::unique_lock lock(mutex_);
     for (;;) {
       PassOnInterrupt();
       Draw();
-      if (std::all_of(runs_.begin(), runs_.end(), [](const DriveRun& run) { return run.ended; })) return;
+      if (std::all_of(runs_.begin(), runs_.end(), [](const DriveRun& run) { return run.ended; })) {
+        // The table that follows says it all again.
+        if (drawn_) std::fprintf(out_, "\033[%zuA\033[J", runs_.size());
+        return;
+      }
       changed_.wait_for(lock, std::chrono::milliseconds(100));
     }
   }

@@ -4,6 +4,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include <cstdio>
 #include <optional>
 #include <string>
 
@@ -46,6 +47,9 @@ private:
 // builder carries no firmware), and the emulated drives of --sim in place. Null, with the
 // failure line in error, when the run cannot go on.
 std::optional<builder::PayloadFile> OpenFlasher(const FlashOptions& options, std::string& error);
+
+// True when the stream is a terminal.
+bool IsTerminal(std::FILE* stream);
 
 // "  N: identity  (device)", as the listing of a failure shows a drive.
 std::string DriveLine(int index, const drive::CDDrive& drive);
