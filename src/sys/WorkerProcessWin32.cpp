@@ -54,7 +54,7 @@ private:
   std::string pending_;
 };
 
-std::string SystemError(const char* what) { return std::string(what) + ": error " + std::to_string(::GetLastError()); }
+std::string SystemError(const std::string& what) { return what + ": error " + std::to_string(::GetLastError()); }
 
 } // namespace
 
@@ -99,11 +99,14 @@ std::unique_ptr<WorkerProcess> WorkerProcess::Start(const std::string& program,
   startup.hStdOutput = outputWrite;
   startup.hStdError = errorWrite;
   std::string commandLine = Quoted(program);
-  for (const std::string& argument : arguments) commandLine += " " + Quoted(argument);
+  for (const std::string& argument : arguments) {
+    commandLine += ' ';
+    commandLine += Quoted(argument);
+  }
   auto platform = std::make_unique<Platform>();
   const BOOL started = ::CreateProcessA(program.c_str(), commandLine.data(), nullptr, nullptr, TRUE, 0, nullptr,
                                         nullptr, &startup, &platform->process);
-  if (!started) error = SystemError(("cannot start " + program).c_str());
+  if (!started) error = SystemError("cannot start " + program);
   // The child holds its own copies; the streams end when the child closes them.
   ::CloseHandle(outputWrite);
   ::CloseHandle(errorWrite);
