@@ -33,7 +33,7 @@ constexpr const char* kExitCodeHelp =
     "3 no eligible drive, 4 update declined, 5 drive command failed,\n"
     "6 verification mismatch, 7 flash failed, 8 drive in use by another program or update.\n"
     "An interrupt held during a flash ends it with the interrupt's own code: 128 + signal\n"
-    "(130 for Ctrl+C), on Windows 0xC000013A.";
+    "(130 for Ctrl+C), on Windows 0xC000013A. flash --all ends with the worst code of its drives.";
 
 // The drive layer's own messages (sense reports, a missing ASPI library) go to standard
 // error: a command line must never stop on a message box. Questions are answered No.
