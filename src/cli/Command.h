@@ -1,6 +1,6 @@
 #pragma once
-// The command line's subcommands. Each command lives in its own Command*.cpp and registers
-// itself with RegisterCommand at start-up; main() parses and runs the one the user named.
+// The command line's subcommands. Each command lives in its own Command*.cpp; main() lists
+// them in one table, parses and runs the one the user named.
 
 #include <functional>
 #include <optional>
@@ -27,12 +27,14 @@ enum ExitCode : int {
   kExitDriveInUse = 8,      // the drive is mounted, held by another program, or being updated
 };
 
-// Called with the subcommand's CLI11 object to declare its options; returns the action that
-// runs the command once parsing succeeded.
-using CommandSetup = std::function<std::function<int()>(CLI::App& command)>;
-
-// order sorts the commands in --help (smaller first).
-bool RegisterCommand(int order, std::string name, std::string description, CommandSetup setup);
+// Each command's set-up: called with the subcommand's CLI11 object to declare its options;
+// returns the action that runs the command once parsing succeeded.
+std::function<int()> SetUpScan(CLI::App& command);
+std::function<int()> SetUpModels(CLI::App& command);
+std::function<int()> SetUpInfo(CLI::App& command);
+std::function<int()> SetUpExtract(CLI::App& command);
+std::function<int()> SetUpBuild(CLI::App& command);
+std::function<int()> SetUpFlash(CLI::App& command);
 
 // The one-line error every command prints on failure: "odflash: <what>" to stderr.
 void PrintError(const std::string& what);

@@ -100,26 +100,25 @@ int RunBuild(const BuildOptions& options) {
   return kExitSuccess;
 }
 
-const bool registered = RegisterCommand(
-    40, "build", "Build a flasher executable from a model file and a firmware file",
-    [](CLI::App& command) -> std::function<int()> {
-      auto options = std::make_shared<BuildOptions>();
-      command.add_option("--ini", options->ini, "Model configuration file")->required();
-      command.add_option("--model", options->model, "Model number N (section MODELnn, from 0)")
-          ->required();
-      command.add_option("--firmware", options->firmware,
-                         "Firmware file; its name gives the flasher's name (\"%4.4s.EXE\") and "
-                         "the new revision")
-          ->required();
-      command.add_option("--template", options->templatePath,
-                         std::string("Program copied into the flasher (default: ") +
-                             kDefaultTemplate + " beside odflash)");
-      command.add_option("--output-dir", options->outputDirectory,
-                         "Folder for the flasher (default: the current directory)");
-      command.add_flag("--force", options->force,
-                       "Build even when the firmware file's name does not fit the model's BINMask");
-      return [options]() { return RunBuild(*options); };
-    });
-
 } // namespace
+
+std::function<int()> SetUpBuild(CLI::App& command) {
+  auto options = std::make_shared<BuildOptions>();
+  command.add_option("--ini", options->ini, "Model configuration file")->required();
+  command.add_option("--model", options->model, "Model number N (section MODELnn, from 0)")
+      ->required();
+  command.add_option("--firmware", options->firmware,
+                     "Firmware file; its name gives the flasher's name (\"%4.4s.EXE\") and "
+                     "the new revision")
+      ->required();
+  command.add_option("--template", options->templatePath,
+                     std::string("Program copied into the flasher (default: ") +
+                         kDefaultTemplate + " beside odflash)");
+  command.add_option("--output-dir", options->outputDirectory,
+                     "Folder for the flasher (default: the current directory)");
+  command.add_flag("--force", options->force,
+                   "Build even when the firmware file's name does not fit the model's BINMask");
+  return [options]() { return RunBuild(*options); };
+}
+
 } // namespace cli

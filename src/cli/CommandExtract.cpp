@@ -60,18 +60,17 @@ int RunExtract(const std::string& file, const std::string& out) {
   return kExitSuccess;
 }
 
-const bool registered = RegisterCommand(
-    30, "extract", "Write the firmware image a flasher carries to a file",
-    [](CLI::App& command) -> std::function<int()> {
-      auto file = std::make_shared<std::string>();
-      auto out = std::make_shared<std::string>();
-      command.add_option("FILE", *file, "Flasher executable")->required();
-      command.add_option("-o,--output", *out,
-                         "File to write the image to (a regular file, replaced if it exists; - for "
-                         "standard output)")
-          ->required();
-      return [file, out]() { return RunExtract(*file, *out); };
-    });
-
 } // namespace
+
+std::function<int()> SetUpExtract(CLI::App& command) {
+  auto file = std::make_shared<std::string>();
+  auto out = std::make_shared<std::string>();
+  command.add_option("FILE", *file, "Flasher executable")->required();
+  command.add_option("-o,--output", *out,
+                     "File to write the image to (a regular file, replaced if it exists; - for "
+                     "standard output)")
+      ->required();
+  return [file, out]() { return RunExtract(*file, *out); };
+}
+
 } // namespace cli

@@ -25,6 +25,7 @@
 
 #include "builder/PayloadFile.h"
 #include "cli/Command.h"
+#include "cli/FlashCommand.h"
 #include "cli/Trace.h"
 #include "drive/Cddrives.h"
 #include "drive/Transport.h"
@@ -37,35 +38,6 @@
 
 namespace cli {
 namespace {
-
-struct FlashOptions {
-  std::string flasher;
-  std::string drive;  // list position or device path; empty: the one eligible drive
-  bool yes = false;
-  bool allowOlder = false;     // --yes may answer a downgrade
-  bool allowReinstall = false; // --yes may answer a reinstall of the same revision
-  bool dryRun = false;
-  bool restart = false;
-  bool json = false;
-  std::string simFile;
-  TraceOptions trace;
-};
-
-// flash --json: one JSON object per line on standard output, each with the schema version.
-class EventStream {
-public:
-  explicit EventStream(bool enabled) : enabled_(enabled) {}
-  void Emit(const std::string& event, const nlohmann::ordered_json& fields = nlohmann::ordered_json::object()) {
-    if (!enabled_) return;
-    nlohmann::ordered_json line = {{"schemaVersion", kJsonSchemaVersion}, {"event", event}};
-    line.update(fields);
-    std::printf("%s\n", line.dump(-1, ' ', false, nlohmann::ordered_json::error_handler_t::replace).c_str());
-    std::fflush(stdout);
-  }
-
-private:
-  bool enabled_;
-};
 
 const char* PhaseName(flash::FlashPhase phase) {
   switch (phase) {
@@ -164,19 +136,20 @@ public:
     events_.Emit("message", {{"kind", MessageKindName(kind)}, {"text", TerminalText(text)}});
     TraceNote(TerminalText(text));
   }
+  bool AskRestart(const std::string& text) override {
+    EndProgressLine();
+    if (options_.restart) {
+      std::fprintf(out_, "Restarting the computer (--restart).\n");
+    } else {
+      std::fprintf(out_, "Restart the computer for the new firmware to take effect "
+                         "(--restart has odflash request it).\n");
+    }
+    events_.Emit("question", {{"question", "restart"}, {"text", TerminalText(text)},
+                              {"answer", options_.restart}, {"answeredBy", "option"}});
+    return options_.restart;
+  }
   bool Ask(const std::string& text, sys::MessageKind) override {
     EndProgressLine();
-    if (text == flash::kRestartQuestion) {
-      if (options_.restart) {
-        std::fprintf(out_, "Restarting the computer (--restart).\n");
-      } else {
-        std::fprintf(out_, "Restart the computer for the new firmware to take effect "
-                           "(--restart has odflash request it).\n");
-      }
-      events_.Emit("question", {{"question", "restart"}, {"text", TerminalText(text)},
-                                {"answer", options_.restart}, {"answeredBy", "option"}});
-      return options_.restart;
-    }
     std::fprintf(out_, "%s\n", TerminalText(text).c_str());
     const char* answeredBy = "option";
     const bool answer = AnswerUpdate(answeredBy);
@@ -268,10 +241,6 @@ void Fail(RunRecord& record, const std::string& what) {
   record.error = what;
 }
 
-std::string DriveLine(int index, const drive::CDDrive& drive) {
-  return "  " + std::to_string(index) + ": " + drive.IdentityText + "  (" + drive.DevicePath() + ")";
-}
-
 // A drive that another odflash process or another program holds; name: its identity and device
 // path, or the device path alone of a drive that enumeration left alone.
 int RefuseDriveInUse(const std::string& name, const std::string& refusal, RunRecord& record) {
@@ -301,8 +270,7 @@ drive::CDDrive* ChooseDrive(const drive::CDDrives& drives, const builder::Payloa
     if (fits) eligible.push_back(i);
     listing += DriveLine(i, candidate) + (fits ? "  fits\n" : "  does not fit\n");
   }
-  const std::string wanted = "a " + texts.InquiryId + " drive with firmware " + texts.FirmwareLow +
-                             " to " + texts.FirmwareHigh;
+  const std::string wanted = WantedDrive(texts);
   if (!options.drive.empty() && std::find(busy.begin(), busy.end(), options.drive) != busy.end()) {
     exitCode = RefuseDriveInUse(options.drive, drive::kRefusedBeingUpdated, record);
     return nullptr;
@@ -442,22 +410,13 @@ Account Report(flash::FlashOutcome outcome, const flash::FlashProcedure& procedu
 int RunFlash(const FlashOptions& options, RunRecord& record) {
   if (!StartTrace(options.trace)) return kExitFailure;
   std::string error;
-  const auto payload = ReadFlasherFile(options.flasher, error);
+  const auto payload = OpenFlasher(options, error);
   if (!payload) {
     Fail(record, error);
     return kExitFailure;
   }
   const builder::PayloadBlock block = payload->View();
-  TracePayload(block);
-  if (block.HasBuilderTag()) {
-    Fail(record, options.flasher + " is a builder, not a flasher: it carries no firmware");
-    return kExitFailure;
-  }
-  if (!options.simFile.empty() && !drive::UseEmulatedDrivesFromFile(options.simFile, error)) {
-    Fail(record, error);
-    return kExitFailure;
-  }
-  const drive::CDDrives drives;
+  const drive::CDDrives drives(options.worker ? options.drive : std::string());
   const builder::PayloadTexts texts = builder::MakePayloadTexts(block);
   int exitCode = kExitSuccess;
   drive::CDDrive* target = ChooseDrive(drives, texts, options, exitCode, record);
@@ -519,37 +478,73 @@ int RunFlashCommand(const FlashOptions& options) {
   return code;
 }
 
-const bool registered = RegisterCommand(
-    40, "flash", "Update a drive with the firmware a flasher file carries",
-    [](CLI::App& command) -> std::function<int()> {
-      auto options = std::make_shared<FlashOptions>();
-      // A path such as /tmp/1.10.EXE (Wine, MSYS) is a file here, never a "/option".
-      command.allow_windows_style_options(false);
-      command.add_option("FLASHER", options->flasher, "Flasher executable carrying the firmware")
-          ->required();
-      command.add_option("--drive", options->drive,
-                         "Drive to update: its number in the list of drives found (from 0) or its "
-                         "device path; needed when several drives fit");
-      command.add_flag("--yes", options->yes,
-                       "Answer the update question with yes when it offers a newer revision "
-                       "(a downgrade or a reinstall needs --allow-older or --allow-reinstall too)");
-      command.add_flag("--allow-older", options->allowOlder,
-                       "With --yes: also answer yes when the flasher's firmware is older than the drive's");
-      command.add_flag("--allow-reinstall", options->allowReinstall,
-                       "With --yes: also answer yes when the drive already runs the flasher's revision");
-      command.add_flag("--dry-run", options->dryRun,
-                       "Write and verify the image in drive memory, then stop before the Flash "
-                       "command; Entry critical is not sent either (the drive's flash is not changed)");
-      command.add_flag("--json", options->json,
-                       "Print JSON Lines events and a final result on standard output (the "
-                       "terminal text goes to standard error)");
-      command.add_flag("--restart", options->restart,
-                       "Restart the computer after a successful update");
-      command.add_option("--sim", options->simFile,
-                         "Use the emulated drives of this drive INI file instead of the hardware");
-      AddTraceOptions(command, options->trace);
-      return [options]() { return RunFlashCommand(*options); };
-    });
-
 } // namespace
+
+void EventStream::Emit(const std::string& event, const nlohmann::ordered_json& fields) {
+  if (!enabled_) return;
+  nlohmann::ordered_json line = {{"schemaVersion", kJsonSchemaVersion}, {"event", event}};
+  line.update(fields);
+  std::printf("%s\n", line.dump(-1, ' ', false, nlohmann::ordered_json::error_handler_t::replace).c_str());
+  std::fflush(stdout);
+}
+
+std::optional<builder::PayloadFile> OpenFlasher(const FlashOptions& options, std::string& error) {
+  auto payload = ReadFlasherFile(options.flasher, error);
+  if (!payload) return std::nullopt;
+  TracePayload(payload->View());
+  if (payload->View().HasBuilderTag()) {
+    error = options.flasher + " is a builder, not a flasher: it carries no firmware";
+    return std::nullopt;
+  }
+  if (!options.simFile.empty() && !drive::UseEmulatedDrivesFromFile(options.simFile, error)) return std::nullopt;
+  return payload;
+}
+
+bool IsTerminal(std::FILE* stream) { return ODFLASH_ISATTY(ODFLASH_FILENO(stream)) != 0; }
+
+std::string DriveLine(int index, const drive::CDDrive& drive) {
+  return "  " + std::to_string(index) + ": " + drive.IdentityText + "  (" + drive.DevicePath() + ")";
+}
+
+std::string WantedDrive(const builder::PayloadTexts& texts) {
+  return "a " + texts.InquiryId + " drive with firmware " + texts.FirmwareLow + " to " + texts.FirmwareHigh;
+}
+
+std::function<int()> SetUpFlash(CLI::App& command) {
+  auto options = std::make_shared<FlashOptions>();
+  // A path such as /tmp/1.10.EXE (Wine, MSYS) is a file here, never a "/option".
+  command.allow_windows_style_options(false);
+  command.add_option("FLASHER", options->flasher, "Flasher executable carrying the firmware")
+      ->required();
+  CLI::Option* drive = command.add_option("--drive", options->drive,
+                                          "Drive to update: its number in the list of drives found (from 0) or "
+                                          "its device path; needed when several drives fit");
+  CLI::Option* all = command.add_flag("--all", options->all,
+                                      "Update every drive that fits the flasher, all at once (each drive with its "
+                                      "own questions, failures and outcome; the exit code is the worst)");
+  all->excludes(drive);
+  // Not for people: how --all runs each drive.
+  command.add_flag("--worker", options->worker)->group("")->needs(drive)->excludes(all);
+  command.add_flag("--yes", options->yes,
+                   "Answer the update question with yes when it offers a newer revision "
+                   "(a downgrade or a reinstall needs --allow-older or --allow-reinstall too)");
+  command.add_flag("--allow-older", options->allowOlder,
+                   "With --yes: also answer yes when the flasher's firmware is older than the drive's");
+  command.add_flag("--allow-reinstall", options->allowReinstall,
+                   "With --yes: also answer yes when the drive already runs the flasher's revision");
+  command.add_flag("--dry-run", options->dryRun,
+                   "Write and verify the image in drive memory, then stop before the Flash "
+                   "command; Entry critical is not sent either (the drive's flash is not changed)");
+  command.add_flag("--json", options->json,
+                   "Print JSON Lines events and a final result on standard output (the "
+                   "terminal text goes to standard error)");
+  command.add_flag("--restart", options->restart,
+                   "Restart the computer after a successful update")
+      ->excludes(all);
+  command.add_option("--sim", options->simFile,
+                     "Use the emulated drives of this drive INI file instead of the hardware");
+  AddTraceOptions(command, options->trace);
+  return [options]() { return options->all ? RunFlashAll(*options) : RunFlashCommand(*options); };
+}
+
 } // namespace cli

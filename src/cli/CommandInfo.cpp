@@ -45,29 +45,28 @@ void PrintPayload(const builder::PayloadFile& payload) {
               builder::ImageKindName(builder::CheckNewFormatBIN(block.Image())));
 }
 
-const bool registered = RegisterCommand(
-    20, "info", "Show the payload a flasher (or builder) file carries",
-    [](CLI::App& command) -> std::function<int()> {
-      auto file = std::make_shared<std::string>();
-      auto json = std::make_shared<bool>(false);
-      command.add_option("FILE", *file, "Flasher or builder executable")->required();
-      command.add_flag("--json", *json, "Print the payload as JSON");
-      return [file, json]() {
-        std::string error;
-        const auto payload = ReadFlasherFile(*file, error);
-        if (!payload) {
-          PrintError(error);
-          return int{kExitFailure};
-        }
-        if (*json)
-          std::printf("%s\n", PayloadJson(*payload)
-                                  .dump(2, ' ', false, nlohmann::ordered_json::error_handler_t::replace)
-                                  .c_str());
-        else
-          PrintPayload(*payload);
-        return int{kExitSuccess};
-      };
-    });
-
 } // namespace
+
+std::function<int()> SetUpInfo(CLI::App& command) {
+  auto file = std::make_shared<std::string>();
+  auto json = std::make_shared<bool>(false);
+  command.add_option("FILE", *file, "Flasher or builder executable")->required();
+  command.add_flag("--json", *json, "Print the payload as JSON");
+  return [file, json]() {
+    std::string error;
+    const auto payload = ReadFlasherFile(*file, error);
+    if (!payload) {
+      PrintError(error);
+      return int{kExitFailure};
+    }
+    if (*json)
+      std::printf("%s\n", PayloadJson(*payload)
+                              .dump(2, ' ', false, nlohmann::ordered_json::error_handler_t::replace)
+                              .c_str());
+    else
+      PrintPayload(*payload);
+    return int{kExitSuccess};
+  };
+}
+
 } // namespace cli

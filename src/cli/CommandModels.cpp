@@ -44,29 +44,28 @@ nlohmann::ordered_json TableJson(const builder::ModelTable& table) {
   return {{"schemaVersion", kJsonSchemaVersion}, {"models", models}};
 }
 
-const bool registered = RegisterCommand(
-    10, "models", "Show the model table of a model configuration file (INI)",
-    [](CLI::App& command) -> std::function<int()> {
-      auto ini = std::make_shared<std::string>();
-      auto json = std::make_shared<bool>(false);
-      command.add_option("INI", *ini, "Model configuration file (sections MODEL00 to MODEL99)")
-          ->required();
-      command.add_flag("--json", *json, "Print the table as JSON");
-      return [ini, json]() {
-        const builder::ModelTableLoad load = builder::LoadModelTable(*ini);
-        if (!load.Loaded) {
-          PrintError(load.MessageWithReason());
-          return int{kExitFailure};
-        }
-        if (*json)
-          std::printf("%s\n", TableJson(load.Table)
-                                  .dump(2, ' ', false, nlohmann::ordered_json::error_handler_t::replace)
-                                  .c_str());
-        else
-          PrintTable(load.Table);
-        return int{kExitSuccess};
-      };
-    });
-
 } // namespace
+
+std::function<int()> SetUpModels(CLI::App& command) {
+  auto ini = std::make_shared<std::string>();
+  auto json = std::make_shared<bool>(false);
+  command.add_option("INI", *ini, "Model configuration file (sections MODEL00 to MODEL99)")
+      ->required();
+  command.add_flag("--json", *json, "Print the table as JSON");
+  return [ini, json]() {
+    const builder::ModelTableLoad load = builder::LoadModelTable(*ini);
+    if (!load.Loaded) {
+      PrintError(load.MessageWithReason());
+      return int{kExitFailure};
+    }
+    if (*json)
+      std::printf("%s\n", TableJson(load.Table)
+                              .dump(2, ' ', false, nlohmann::ordered_json::error_handler_t::replace)
+                              .c_str());
+    else
+      PrintTable(load.Table);
+    return int{kExitSuccess};
+  };
+}
+
 } // namespace cli

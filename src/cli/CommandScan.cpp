@@ -73,17 +73,16 @@ int Scan(const std::string& simFile, bool json, const TraceOptions& trace) {
   return kExitSuccess;
 }
 
-const bool registered = RegisterCommand(
-    10, "scan", "List the optical drives found, with their identity",
-    [](CLI::App& command) -> std::function<int()> {
-      auto simFile = std::make_shared<std::string>();
-      auto json = std::make_shared<bool>(false);
-      command.add_option("--sim", *simFile, "Use the emulated drives of this drive INI file");
-      auto trace = std::make_shared<TraceOptions>();
-      command.add_flag("--json", *json, "Print the drives as JSON");
-      AddTraceOptions(command, *trace);
-      return [simFile, json, trace]() { return Scan(*simFile, *json, *trace); };
-    });
-
 } // namespace
+
+std::function<int()> SetUpScan(CLI::App& command) {
+  auto simFile = std::make_shared<std::string>();
+  auto json = std::make_shared<bool>(false);
+  command.add_option("--sim", *simFile, "Use the emulated drives of this drive INI file");
+  auto trace = std::make_shared<TraceOptions>();
+  command.add_flag("--json", *json, "Print the drives as JSON");
+  AddTraceOptions(command, *trace);
+  return [simFile, json, trace]() { return Scan(*simFile, *json, *trace); };
+}
+
 } // namespace cli

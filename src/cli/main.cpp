@@ -1,6 +1,5 @@
 #include <CLI/CLI.hpp>
 
-#include <algorithm>
 #include <cstdio>
 #include <memory>
 #include <vector>
@@ -13,24 +12,28 @@
 namespace cli {
 namespace {
 
-struct Registration {
-  int order;
-  std::string name;
-  std::string description;
-  CommandSetup setup;
+struct CommandEntry {
+  const char* name;
+  const char* description;
+  std::function<int()> (*setUp)(CLI::App& command);
 };
 
-std::vector<Registration>& Registry() {
-  static std::vector<Registration> registry;
-  return registry;
-}
+// The commands, in the order the general help lists them.
+constexpr CommandEntry kCommands[] = {
+    {"scan", "List the optical drives found, with their identity", SetUpScan},
+    {"models", "Show the model table of a model configuration file (INI)", SetUpModels},
+    {"info", "Show the payload a flasher (or builder) file carries", SetUpInfo},
+    {"extract", "Write the firmware image a flasher carries to a file", SetUpExtract},
+    {"build", "Build a flasher executable from a model file and a firmware file", SetUpBuild},
+    {"flash", "Update a drive with the firmware a flasher file carries", SetUpFlash},
+};
 
 constexpr const char* kExitCodeHelp =
     "Exit codes: 0 success, 1 failure (bad file, I/O error, refused build), 2 usage error,\n"
     "3 no eligible drive, 4 update declined, 5 drive command failed,\n"
     "6 verification mismatch, 7 flash failed, 8 drive in use by another program or update.\n"
     "An interrupt held during a flash ends it with the interrupt's own code: 128 + signal\n"
-    "(130 for Ctrl+C), on Windows 0xC000013A.";
+    "(130 for Ctrl+C), on Windows 0xC000013A. flash --all ends with the worst code of its drives.";
 
 // The drive layer's own messages (sense reports, a missing ASPI library) go to standard
 // error: a command line must never stop on a message box. Questions are answered No.
@@ -89,11 +92,6 @@ std::string TerminalText(const std::string& text) {
   return text.substr(first, text.find_last_not_of('\n') - first + 1);
 }
 
-bool RegisterCommand(int order, std::string name, std::string description, CommandSetup setup) {
-  Registry().push_back({order, std::move(name), std::move(description), std::move(setup)});
-  return true;
-}
-
 std::optional<builder::PayloadFile> ReadFlasherFile(const std::string& path, std::string& error) {
   bool noBlock = false;
   auto payload = builder::ReadPayloadFromFile(path, error, noBlock);
@@ -119,14 +117,11 @@ int main(int argc, char** argv) {
   // Options start with "-" on every platform: "/tmp/x" is a path, not a Windows-style option.
   app.allow_windows_style_options(false);
 
-  auto registry = cli::Registry();
-  std::sort(registry.begin(), registry.end(),
-            [](const auto& a, const auto& b) { return a.order < b.order; });
   std::vector<std::pair<CLI::App*, std::function<int()>>> actions;
-  for (auto& entry : registry) {
+  for (const cli::CommandEntry& entry : cli::kCommands) {
     CLI::App* command = app.add_subcommand(entry.name, entry.description);
     command->footer(cli::kExitCodeHelp);
-    actions.emplace_back(command, entry.setup(*command));
+    actions.emplace_back(command, entry.setUp(*command));
   }
   std::string helpTopic;
   CLI::App* help = app.add_subcommand("help", "Show the general help, or the options of one command");

@@ -2,8 +2,9 @@
 
 namespace drive {
 
-CDDrives::CDDrives() {
+CDDrives::CDDrives(const std::string& onlyDevicePath) {
   for (const DriveAddress& candidate : CurrentTransport().Candidates()) {
+    if (!onlyDevicePath.empty() && candidate.DevicePath != onlyDevicePath) continue;
     if (count_ == kSlotCount) break; // a full list: probing more drives could only overrun it
     auto probe = std::make_unique<CDDrive>(candidate);
     // A dropped probe holds no device and was never counted; freeing it changes no state.

@@ -18,8 +18,10 @@ public:
 
   // Probes every candidate of the transport, keeps the drives that opened and answered INQUIRY
   // (at most kSlotCount: probing stops when the list is full) and selects the first one.
-  // Candidates locked for update by another holder are not probed at all.
-  CDDrives();
+  // Candidates locked for update by another holder are not probed at all. With onlyDevicePath,
+  // the one candidate of that device path is the only one probed (a worker process of the
+  // command line that must not disturb the drives other workers are updating).
+  explicit CDDrives(const std::string& onlyDevicePath = {});
   // Releases the listed drives, last to first.
   ~CDDrives();
   CDDrives(const CDDrives&) = delete;

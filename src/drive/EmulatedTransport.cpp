@@ -4,23 +4,36 @@
 #include "sim/EmulatedDrive.h"
 #include "sys/FileLock.h"
 
+#include <mutex>
+
 namespace drive {
 namespace {
 
 // Drive i locks byte kDriveLockOffset + i of its INI file: far past the text, because Windows
 // range locks are mandatory and would otherwise stop other processes from reading the file.
+// Adapter a's bus is byte kBusLockOffset + a.
 constexpr std::uint64_t kDriveLockOffset = 0x40000000;
+constexpr std::uint64_t kBusLockOffset = 0x40001000;
 
-std::size_t DriveIndex(const DriveAddress& address) {
-  return std::size_t{address.Adapter} * 2 + address.Target;
-}
+// The buses of the drive file's adapters, shared by every process that emulates the file.
+class FileBuses final : public sim::BusArbiter {
+public:
+  explicit FileBuses(std::string driveFile) : driveFile_(std::move(driveFile)) {}
+  void Acquire(unsigned adapter) override {
+    // The mutex serves this process's threads where the file lock cannot (one unopenable file).
+    processBuses_[adapter].lock();
+    held_[adapter] = sys::FileByteLock::Lock(driveFile_, kBusLockOffset + adapter);
+  }
+  void Release(unsigned adapter) override {
+    held_[adapter].reset();
+    processBuses_[adapter].unlock();
+  }
 
-// The address as the in-process lock knows it, however the caller spelled it.
-DriveAddress LockAddress(const DriveAddress& address) {
-  DriveAddress named;
-  named.DevicePath = "sim:Drive" + std::to_string(DriveIndex(address));
-  return named;
-}
+private:
+  std::string driveFile_;
+  std::mutex processBuses_[256];
+  std::unique_ptr<sys::FileByteLock> held_[256];
+};
 
 class EmulatedUpdateLock final : public UpdateLock {
 public:
@@ -70,24 +83,34 @@ private:
 };
 
 EmulatedTransport::EmulatedTransport(std::shared_ptr<sim::SimMachine> machine, std::string driveFile)
-    : machine_(std::move(machine)), driveFile_(std::move(driveFile)) {}
+    : machine_(std::move(machine)), driveFile_(std::move(driveFile)) {
+  if (!driveFile_.empty()) machine_->ShareBuses(std::make_unique<FileBuses>(driveFile_));
+}
+
+std::size_t EmulatedTransport::DriveIndex(const DriveAddress& address) const {
+  return address.Lun == 0 ? machine_->IndexAt(address.Adapter, address.Target) : machine_->Count();
+}
+
+DriveAddress EmulatedTransport::LockAddress(const DriveAddress& address) const {
+  DriveAddress named;
+  named.DevicePath = "sim:Drive" + std::to_string(DriveIndex(address));
+  return named;
+}
 
 std::unique_ptr<DeviceChannel> EmulatedTransport::Open(const DriveAddress& address) {
   // No drive at the address: the channel fails every command, as an empty ASPI position does.
   const std::size_t index = DriveIndex(address);
-  sim::EmulatedDrive* drive =
-      address.Target < 2 && address.Lun == 0 && index < machine_->Count() ? &machine_->Drive(index)
-                                                                           : nullptr;
+  sim::EmulatedDrive* drive = index < machine_->Count() ? &machine_->Drive(index) : nullptr;
   return std::make_unique<EmulatedChannel>(*this, drive);
 }
 
 std::vector<DriveAddress> EmulatedTransport::Candidates() {
   std::vector<DriveAddress> candidates;
-  for (std::size_t i = 0; i < machine_->Count() && i / 2 <= 0xFF; ++i) {
+  for (std::size_t i = 0; i < machine_->Count(); ++i) {
     DriveAddress address;
     address.Letter = machine_->Drive(i).Config().Letter;
-    address.Adapter = static_cast<std::uint8_t>(i / 2);
-    address.Target = static_cast<std::uint8_t>(i % 2);
+    address.Adapter = static_cast<std::uint8_t>(machine_->AdapterOf(i));
+    address.Target = static_cast<std::uint8_t>(machine_->TargetOf(i));
     address.DevicePath = "sim:Drive" + std::to_string(i);
     candidates.push_back(address);
   }

@@ -1,11 +1,12 @@
 #pragma once
-// The transport to emulated drives in this process. Drive i sits at adapter i / 2, target i % 2,
-// lun 0 (the ASPI positions), with the letter its configuration gives (a space by default).
+// The transport to emulated drives in this process. Each drive sits at the adapter and target its
+// configuration gives (drive i: adapter i / 2, target i % 2 by default), lun 0, with its letter
+// (a space by default).
 //
 // The update lock of drive i is a lock on one byte of the drive INI file the machine was loaded
 // from, so that processes emulating the same file exclude each other as they would on one real
-// drive. A machine built in memory (or a file this process may not lock) locks within the
-// process only.
+// drive; the adapters' buses are shared the same way. A machine built in memory (or a file this
+// process may not lock) locks within the process only.
 
 #include <memory>
 #include <string>
@@ -36,6 +37,10 @@ public:
 
 private:
   friend class EmulatedChannel;
+  // The machine's index of the drive at the address; Count() when none is there.
+  std::size_t DriveIndex(const DriveAddress& address) const;
+  // The address as the in-process lock knows it, however the caller spelled it.
+  DriveAddress LockAddress(const DriveAddress& address) const;
   std::shared_ptr<sim::SimMachine> machine_;
   std::string driveFile_;
   std::uint32_t lastError_ = 0;

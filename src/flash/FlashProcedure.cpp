@@ -231,7 +231,7 @@ void FlashProcedure::CheckNewRevision(drive::CDDrive& drive, const std::string& 
 }
 
 void FlashProcedure::OfferRestart() {
-  if (!sink_.Ask(Text(kRestartQuestion), sys::MessageKind::Confirmation)) return;
+  if (!sink_.AskRestart(Text(kRestartQuestion))) return;
   sink_.SetBusy(false);
   const sys::RestartResult result = restarter_.RequestRestart();
   if (!result.accepted) {

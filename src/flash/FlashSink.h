@@ -31,6 +31,9 @@ public:
   virtual void ShowMessage(const std::string& text, sys::MessageKind kind) = 0;
   // A modal Yes/No question; true for Yes.
   virtual bool Ask(const std::string& text, sys::MessageKind kind) = 0;
+  // The restart question after a successful update, so that a front-end may answer it by its
+  // own rule; the window shows it as any other question.
+  virtual bool AskRestart(const std::string& text) { return Ask(text, sys::MessageKind::Confirmation); }
 
   // Hourglass on (true) or default cursor (false).
   virtual void SetBusy(bool busy) = 0;

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <chrono>
 #include <cstring>
+#include <map>
 #include <stdexcept>
 #include <thread>
 
@@ -73,8 +74,9 @@ std::array<std::uint8_t, kSenseLength> MakeDescriptorSense(const Sense& sense) {
   return data; // additional length 0: no descriptors
 }
 
-EmulatedDrive::EmulatedDrive(DriveConfig config)
+EmulatedDrive::EmulatedDrive(DriveConfig config, BusArbiter* bus)
     : config_(std::move(config)),
+      bus_(bus),
       memory_(kDriveMemorySize, 0),
       eeprom_(kEepromSize, 0xFF),
       revision_(config_.Revision) {
@@ -146,6 +148,8 @@ void EmulatedDrive::ModelTime(std::uint32_t length) {
     micros += std::uint64_t{length} * 1000000u / config_.BusBytesPerSecond;
   if (micros == 0) return;
   modelledMicroseconds_ += micros;
+  // The other drives of the adapter wait while this command holds the bus.
+  if (bus_ != nullptr) bus_->Acquire(*config_.Adapter);
   // A drive holds the bus for exactly the modelled time. A plain sleep wakes late by the
   // scheduler's latency, tens of microseconds a command that would be charged to the host, so
   // the model sleeps to just short of the deadline and spins the rest.
@@ -155,6 +159,7 @@ void EmulatedDrive::ModelTime(std::uint32_t length) {
   if (std::chrono::microseconds(micros) > kSpinMargin) std::this_thread::sleep_until(deadline - kSpinMargin);
   while (Clock::now() < deadline) {
   }
+  if (bus_ != nullptr) bus_->Release(*config_.Adapter);
 }
 
 CommandResult EmulatedDrive::Run(const std::uint8_t (&cdb)[12], bool dataIn, std::uint8_t* data,
@@ -238,6 +243,9 @@ CommandResult EmulatedDrive::WriteBuffer(const std::uint8_t (&cdb)[12], bool dat
                        kImageRevisionLength);
     ++commits_;
     critical_ = false;
+    // Programming the chip is the drive's own work: the bus is free meanwhile.
+    if (config_.CommitMilliseconds != 0)
+      std::this_thread::sleep_for(std::chrono::milliseconds(config_.CommitMilliseconds));
     if (dataIn && length != 0) std::memset(data, 0, length);
     return Good(dataIn ? length : 0);
   }
@@ -317,8 +325,54 @@ std::uint64_t EmulatedDrive::ModelledMicroseconds() const {
   return modelledMicroseconds_;
 }
 
-SimMachine::SimMachine(const SimConfig& config) {
-  for (const DriveConfig& drive : config) drives_.push_back(std::make_unique<EmulatedDrive>(drive));
+// One mutex per adapter: the threads of this process take turns on each bus.
+class SimMachine::ProcessBuses final : public BusArbiter {
+public:
+  void Acquire(unsigned adapter) override { Bus(adapter).lock(); }
+  void Release(unsigned adapter) override { Bus(adapter).unlock(); }
+
+private:
+  std::mutex& Bus(unsigned adapter) {
+    std::lock_guard lock(mutex_);
+    auto& bus = buses_[adapter];
+    if (!bus) bus = std::make_unique<std::mutex>();
+    return *bus;
+  }
+  std::mutex mutex_;
+  std::map<unsigned, std::unique_ptr<std::mutex>> buses_;
+};
+
+SimMachine::SimMachine(const SimConfig& config)
+    : buses_(std::make_unique<ProcessBuses>()) {
+  for (std::size_t i = 0; i < config.size(); ++i) {
+    DriveConfig drive = config[i];
+    drive.Adapter = drive.Adapter.value_or(static_cast<unsigned>(i / 2));
+    drive.Target = drive.Target.value_or(static_cast<unsigned>(i % 2));
+    drives_.push_back(std::make_unique<EmulatedDrive>(std::move(drive), buses_.get()));
+  }
+}
+
+SimMachine::~SimMachine() = default;
+
+unsigned SimMachine::AdapterOf(std::size_t index) const { return *drives_.at(index)->Config().Adapter; }
+
+unsigned SimMachine::TargetOf(std::size_t index) const { return *drives_.at(index)->Config().Target; }
+
+std::size_t SimMachine::IndexAt(unsigned adapter, unsigned target) const {
+  for (std::size_t i = 0; i < drives_.size(); ++i)
+    if (AdapterOf(i) == adapter && TargetOf(i) == target) return i;
+  return drives_.size();
+}
+
+unsigned SimMachine::AdapterCount() const {
+  unsigned count = 0;
+  for (std::size_t i = 0; i < drives_.size(); ++i) count = std::max(count, AdapterOf(i) + 1);
+  return count;
+}
+
+void SimMachine::ShareBuses(std::unique_ptr<BusArbiter> arbiter) {
+  for (auto& drive : drives_) drive->SetBus(arbiter.get());
+  buses_ = std::move(arbiter);
 }
 
 std::shared_ptr<SimMachine> SimMachine::Create(const SimConfig& config, std::string& error) {

@@ -36,10 +36,21 @@ struct CommandResult {
   std::uint32_t Transferred = 0;
 };
 
+// Who may use an adapter's bus: one command of one of its drives at a time. SimMachine's own
+// arbiter serves the threads of one process; processes emulating the same drive file share one
+// through locks in that file.
+class BusArbiter {
+public:
+  virtual ~BusArbiter() = default;
+  virtual void Acquire(unsigned adapter) = 0;
+  virtual void Release(unsigned adapter) = 0;
+};
+
 class EmulatedDrive {
 public:
-  // A log that cannot be opened leaves the drive without one and says why in LogError.
-  explicit EmulatedDrive(DriveConfig config);
+  // bus: the arbiter of the drive's adapter, null for a drive alone on its bus. A log that
+  // cannot be opened leaves the drive without one and says why in LogError.
+  explicit EmulatedDrive(DriveConfig config, BusArbiter* bus = nullptr);
   ~EmulatedDrive();
   EmulatedDrive(const EmulatedDrive&) = delete;
   EmulatedDrive& operator=(const EmulatedDrive&) = delete;
@@ -52,6 +63,8 @@ public:
   const DriveConfig& Config() const { return config_; }
   // Empty unless the configured log file could not be opened.
   const std::string& LogError() const { return logError_; }
+  // Puts the drive on another arbiter's bus; before any command is sent.
+  void SetBus(BusArbiter* bus) { bus_ = bus; }
   // Every command received, one line each: the 12 CDB bytes in hex, "in"/"out", the length.
   std::vector<std::string> Log() const;
   // Drive memory (kDriveMemorySize bytes) and the committed flash contents.
@@ -62,7 +75,7 @@ public:
   std::string Revision() const;
   unsigned CommitCount() const;
   bool InCriticalPhase() const;
-  // Total modelled latency and bus time so far, in microseconds.
+  // Total modelled latency and bus time so far, in microseconds (the commits' time not included).
   std::uint64_t ModelledMicroseconds() const;
 
   // The log line for one command.
@@ -81,6 +94,7 @@ private:
   void ModelTime(std::uint32_t length);
 
   DriveConfig config_;
+  BusArbiter* bus_;
   mutable std::mutex mutex_;
   std::vector<std::string> log_;
   std::FILE* logFile_ = nullptr;
@@ -103,6 +117,7 @@ private:
 class SimMachine {
 public:
   explicit SimMachine(const SimConfig& config);
+  ~SimMachine();
   // The machine, or null and the reason in error when a drive's log cannot be opened.
   static std::shared_ptr<SimMachine> Create(const SimConfig& config, std::string& error);
   // The tests' shorthand: builds from INI text or a file, and throws std::runtime_error with
@@ -112,8 +127,20 @@ public:
 
   std::size_t Count() const { return drives_.size(); }
   EmulatedDrive& Drive(std::size_t index) { return *drives_.at(index); }
+  // The drive's position (the defaults of SimConfig unless its configuration names one).
+  unsigned AdapterOf(std::size_t index) const;
+  unsigned TargetOf(std::size_t index) const;
+  // The index of the drive at a position; Count() when there is none.
+  std::size_t IndexAt(unsigned adapter, unsigned target) const;
+  // One more than the highest adapter number, 0 without drives.
+  unsigned AdapterCount() const;
+
+  // Replaces the in-process arbiter of the adapters' buses (before any command is sent).
+  void ShareBuses(std::unique_ptr<BusArbiter> arbiter);
 
 private:
+  class ProcessBuses;
+  std::unique_ptr<BusArbiter> buses_;
   std::vector<std::unique_ptr<EmulatedDrive>> drives_;
 };
 

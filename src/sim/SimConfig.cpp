@@ -4,7 +4,9 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
+#include <map>
 #include <memory>
+#include <utility>
 #include <vector>
 
 namespace sim {
@@ -117,67 +119,136 @@ bool ParseBool(const std::string& text, bool& value) {
   return true;
 }
 
-// Applies one key; returns a description of the expected value on failure, empty on success.
-std::string ApplyKey(const std::string& key, const std::string& value, DriveConfig& drive) {
-  const std::string name = Lower(key);
+template <std::size_t Limit> bool ParseText(const std::string& value, std::string& field) {
+  if (value.size() > Limit) return false;
+  field = value;
+  return true;
+}
+
+template <typename Number, std::uint64_t Maximum>
+bool ParseNumber(const std::string& value, Number& field) {
   std::uint64_t number = 0;
-  if (name == "vendor") {
-    if (value.size() > 8) return "at most 8 characters";
-    drive.Vendor = value;
-  } else if (name == "product") {
-    if (value.size() > 16) return "at most 16 characters";
-    drive.Product = value;
-  } else if (name == "revision") {
-    if (value.size() > 4) return "at most 4 characters";
-    drive.Revision = value;
-  } else if (name == "flashid") {
-    if (value.size() != 8) return "8 hexadecimal digits";
-    for (int i = 0; i < 4; ++i)
-      if (!ParseHexByte(value.substr(i * 2, 2), drive.FlashId[i])) return "8 hexadecimal digits";
-  } else if (name == "becomingreadypolls") {
-    if (!ParseUnsigned(value, 1000000, number)) return "a number of polls";
-    drive.BecomingReadyPolls = static_cast<unsigned>(number);
-  } else if (name == "neverready") {
-    if (!ParseBool(value, drive.NeverReady)) return "1 or 0";
-  } else if (name == "medium") {
-    if (!ParseBool(value, drive.Medium)) return "1 or 0";
-  } else if (name == "letter") {
-    if (value.size() != 1 || !std::isalpha(static_cast<unsigned char>(value[0]))) return "one letter";
-    drive.Letter = static_cast<char>(std::toupper(static_cast<unsigned char>(value[0])));
-  } else if (name == "log") {
-    if (value.empty()) return "a file path";
-    drive.LogPath = value;
-  } else if (name == "failcommand") {
-    if (!ParseFaultList(value, FaultKind::Sense, drive.Faults)) return "OP:N:KK AA QQ[, ...] (OP hex or *)";
-  } else if (name == "dropcommand") {
-    if (!ParseFaultList(value, FaultKind::Drop, drive.Faults)) return "OP:N[, ...] (OP hex or *)";
-  } else if (name == "statuscommand") {
-    if (!ParseFaultList(value, FaultKind::Status, drive.Faults)) return "OP:N:SS[, ...] (OP hex or *, SS the status in hex)";
-  } else if (name == "timeoutcommand") {
-    if (!ParseFaultList(value, FaultKind::Timeout, drive.Faults)) return "OP:N[, ...] (OP hex or *)";
-  } else if (name == "senseformat") {
-    if (Lower(value) != "fixed" && Lower(value) != "descriptor") return "fixed or descriptor";
-    drive.DescriptorSense = Lower(value) == "descriptor";
-  } else if (name == "devicetype") {
-    if (!ParseHexByte(value, drive.DeviceType)) return "INQUIRY byte 0 as two hexadecimal digits";
-  } else if (name == "inquirylength") {
-    if (!ParseUnsigned(value, 255, number)) return "a number of bytes up to 255";
-    drive.InquiryLength = static_cast<unsigned>(number);
-  } else if (name == "corruptreadat") {
-    if (!ParseUnsigned(value, 0xFFFFFF, number)) return "a drive-memory offset";
-    drive.CorruptReadAt = static_cast<std::uint32_t>(number);
-  } else if (name == "failcommit") {
-    Sense sense;
-    if (!ParseSense(value, sense)) return "sense bytes KK AA QQ";
-    drive.FailCommit = sense;
-  } else if (name == "latencymicroseconds") {
-    if (!ParseUnsigned(value, 60000000, number)) return "a number of microseconds";
-    drive.LatencyMicroseconds = static_cast<unsigned>(number);
-  } else if (name == "busbytespersecond") {
-    if (!ParseUnsigned(value, ~0ull, number)) return "a number of bytes per second";
-    drive.BusBytesPerSecond = number;
-  } else {
-    return "a known key (unknown key)";
+  if (!ParseUnsigned(value, Maximum, number)) return false;
+  field = static_cast<Number>(number);
+  return true;
+}
+
+template <typename Number, std::uint64_t Maximum>
+bool ParseOptionalNumber(const std::string& value, std::optional<Number>& field) {
+  Number number{};
+  if (!ParseNumber<Number, Maximum>(value, number)) return false;
+  field = number;
+  return true;
+}
+
+template <FaultKind Kind> bool ParseFaults(const std::string& value, DriveConfig& drive) {
+  return ParseFaultList(value, Kind, drive.Faults);
+}
+
+// The keys of a [DriveN] section, in the order the key list shows them. A key's name matches
+// in any letter case; expected is what a bad value is told to be.
+constexpr SimKey kSimKeys[] = {
+    {"Vendor", "at most 8 characters", "INQUIRY vendor identification",
+     [](const std::string& v, DriveConfig& d) { return ParseText<8>(v, d.Vendor); }},
+    {"Product", "at most 16 characters", "INQUIRY product identification",
+     [](const std::string& v, DriveConfig& d) { return ParseText<16>(v, d.Product); }},
+    {"Revision", "at most 4 characters", "INQUIRY product revision level",
+     [](const std::string& v, DriveConfig& d) { return ParseText<4>(v, d.Revision); }},
+    {"FlashId", "8 hexadecimal digits", "the 4 flash chip ID bytes",
+     [](const std::string& v, DriveConfig& d) {
+       if (v.size() != 8) return false;
+       for (int i = 0; i < 4; ++i)
+         if (!ParseHexByte(v.substr(i * 2, 2), d.FlashId[i])) return false;
+       return true;
+     }},
+    {"BecomingReadyPolls", "a number of polls", "TEST UNIT READY polls answered 02/04/01 after a load",
+     [](const std::string& v, DriveConfig& d) { return ParseNumber<unsigned, 1000000>(v, d.BecomingReadyPolls); }},
+    {"NeverReady", "1 or 0", "1: stays becoming ready for ever",
+     [](const std::string& v, DriveConfig& d) { return ParseBool(v, d.NeverReady); }},
+    {"Medium", "1 or 0", "1: a disc is in the drive",
+     [](const std::string& v, DriveConfig& d) { return ParseBool(v, d.Medium); }},
+    {"Letter", "one letter", "drive letter shown in the identity text (default: a space)",
+     [](const std::string& v, DriveConfig& d) {
+       if (v.size() != 1 || !std::isalpha(static_cast<unsigned char>(v[0]))) return false;
+       d.Letter = static_cast<char>(std::toupper(static_cast<unsigned char>(v[0])));
+       return true;
+     }},
+    {"Adapter", "an adapter number up to 255", "the drive's adapter (default: its section number / 2)",
+     [](const std::string& v, DriveConfig& d) { return ParseOptionalNumber<unsigned, 255>(v, d.Adapter); }},
+    {"Target", "0 or 1", "the drive's target on its adapter (default: its section number % 2)",
+     [](const std::string& v, DriveConfig& d) { return ParseOptionalNumber<unsigned, 1>(v, d.Target); }},
+    {"Log", "a file path", "command log, appended one line per command",
+     [](const std::string& v, DriveConfig& d) {
+       d.LogPath = v;
+       return !v.empty();
+     }},
+    {"FailCommand", "OP:N:KK AA QQ[, ...] (OP hex or *)",
+     "opcode (or *) : Nth such command : the sense bytes it fails with",
+     [](const std::string& v, DriveConfig& d) { return ParseFaults<FaultKind::Sense>(v, d); }},
+    {"DropCommand", "OP:N[, ...] (OP hex or *)", "opcode (or *) : Nth such command fails in the transport, no sense",
+     [](const std::string& v, DriveConfig& d) { return ParseFaults<FaultKind::Drop>(v, d); }},
+    {"StatusCommand", "OP:N:SS[, ...] (OP hex or *, SS the status in hex)",
+     "opcode (or *) : Nth such command ends with this SCSI status and no sense data",
+     [](const std::string& v, DriveConfig& d) { return ParseFaults<FaultKind::Status>(v, d); }},
+    {"TimeoutCommand", "OP:N[, ...] (OP hex or *)", "opcode (or *) : Nth such command is never answered",
+     [](const std::string& v, DriveConfig& d) { return ParseFaults<FaultKind::Timeout>(v, d); }},
+    {"SenseFormat", "fixed or descriptor", "sense data format: fixed (70h) or descriptor (72h)",
+     [](const std::string& v, DriveConfig& d) {
+       if (Lower(v) != "fixed" && Lower(v) != "descriptor") return false;
+       d.DescriptorSense = Lower(v) == "descriptor";
+       return true;
+     }},
+    {"DeviceType", "INQUIRY byte 0 as two hexadecimal digits", "peripheral qualifier and device type",
+     [](const std::string& v, DriveConfig& d) { return ParseHexByte(v, d.DeviceType); }},
+    {"InquiryLength", "a number of bytes up to 255", "bytes of INQUIRY data the device returns at most",
+     [](const std::string& v, DriveConfig& d) { return ParseNumber<unsigned, 255>(v, d.InquiryLength); }},
+    {"CorruptReadAt", "a drive-memory offset", "READ BUFFER returns this drive-memory byte inverted",
+     [](const std::string& v, DriveConfig& d) { return ParseOptionalNumber<std::uint32_t, 0xFFFFFF>(v, d.CorruptReadAt); }},
+    {"FailCommit", "sense bytes KK AA QQ", "the commit answers with these sense bytes",
+     [](const std::string& v, DriveConfig& d) {
+       Sense sense;
+       if (!ParseSense(v, sense)) return false;
+       d.FailCommit = sense;
+       return true;
+     }},
+    {"CommitMilliseconds", "a number of milliseconds", "time the drive takes to program its flash at the commit",
+     [](const std::string& v, DriveConfig& d) { return ParseNumber<unsigned, 600000>(v, d.CommitMilliseconds); }},
+    {"LatencyMicroseconds", "a number of microseconds", "modelled bus time per command",
+     [](const std::string& v, DriveConfig& d) { return ParseNumber<unsigned, 60000000>(v, d.LatencyMicroseconds); }},
+    {"BusBytesPerSecond", "a number of bytes per second",
+     "modelled rate of the adapter's bus, shared by its drives (0: infinitely fast)",
+     [](const std::string& v, DriveConfig& d) { return ParseNumber<std::uint64_t, ~0ull>(v, d.BusBytesPerSecond); }},
+};
+
+const SimKey* FindKey(const std::string& name) {
+  for (const SimKey& key : kSimKeys)
+    if (Lower(key.Name) == Lower(name)) return &key;
+  return nullptr;
+}
+
+std::string KeyNames() {
+  std::string names;
+  for (const SimKey& key : kSimKeys) names += (names.empty() ? "" : ", ") + std::string(key.Name);
+  return names;
+}
+
+// Drives on one adapter need distinct targets and one bus rate; fills in the default positions.
+std::string CheckPositions(SimConfig& config) {
+  std::map<std::pair<unsigned, unsigned>, std::size_t> taken;
+  std::map<unsigned, std::uint64_t> rates;
+  for (std::size_t i = 0; i < config.size(); ++i) {
+    DriveConfig& drive = config[i];
+    drive.Adapter = drive.Adapter.value_or(static_cast<unsigned>(i / 2));
+    drive.Target = drive.Target.value_or(static_cast<unsigned>(i % 2));
+    const std::string name = "[Drive" + std::to_string(i) + "]";
+    const auto [place, fresh] = taken.emplace(std::pair{*drive.Adapter, *drive.Target}, i);
+    if (!fresh)
+      return name + " sits at adapter " + std::to_string(*drive.Adapter) + " target " +
+             std::to_string(*drive.Target) + ", as [Drive" + std::to_string(place->second) + "] does";
+    const auto [rate, first] = rates.emplace(*drive.Adapter, drive.BusBytesPerSecond);
+    if (!first && rate->second != drive.BusBytesPerSecond)
+      return name + " gives adapter " + std::to_string(*drive.Adapter) +
+             " another BusBytesPerSecond than the drive before it on that adapter";
   }
   return {};
 }
@@ -211,18 +282,26 @@ bool ParseSimConfig(const std::string& text, SimConfig& config, std::string& err
     // A trailing comment after the value, as in the sample files.
     const std::size_t comment = value.find(" ;");
     if (comment != std::string::npos) value = Trim(value.substr(0, comment));
-    const std::string key = Trim(line.substr(0, equals));
-    const std::string expected = ApplyKey(key, value, parsed.back());
-    if (!expected.empty()) return fail("bad value for " + key + ": \"" + value + "\", expected " + expected);
+    const std::string name = Trim(line.substr(0, equals));
+    const SimKey* key = FindKey(name);
+    if (key == nullptr) return fail("unknown key " + name + "; the keys are " + KeyNames());
+    if (!key->Apply(value, parsed.back()))
+      return fail("bad value for " + name + ": \"" + value + "\", expected " + key->Expected);
   }
   if (parsed.empty()) {
     lineNumber = 0;
     error = "no [Drive0] section";
     return false;
   }
+  if (const std::string misplaced = CheckPositions(parsed); !misplaced.empty()) {
+    error = misplaced;
+    return false;
+  }
   config = std::move(parsed);
   return true;
 }
+
+std::span<const SimKey> SimKeys() { return kSimKeys; }
 
 bool LoadSimConfig(const std::string& path, SimConfig& config, std::string& error) {
   struct Closer {

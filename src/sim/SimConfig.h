@@ -1,32 +1,18 @@
 #pragma once
-// Configuration of the emulated drives: one DriveConfig per [DriveN] section of a drive INI file.
+// Configuration of the emulated drives: one DriveConfig per [DriveN] section of a drive INI file,
+// one Key=Value a line (SimKeys lists the keys), for example:
 //
 //   [Drive0]
-//   Vendor=ODSIM             ; INQUIRY vendor identification (8 characters, space-padded)
-//   Product=CDRW 4X          ; product identification (16 characters)
-//   Revision=1.00            ; product revision level (4 characters)
-//   FlashId=C2A70000         ; the 4 flash chip ID bytes, 8 hex digits
-//   BecomingReadyPolls=3     ; TEST UNIT READY polls answered 02/04/01 after a load
-//   NeverReady=0             ; 1: stays becoming ready for ever
-//   Medium=1                 ; 1: a disc is in the drive
-//   Letter=E                 ; drive letter shown in the identity text (default: a space)
-//   Log=/tmp/drive0.log      ; command log, appended one line per command
-//   FailCommand=3B:5:04 08 00, *:9:02 3A 00   ; opcode (or *) : Nth such command : sense bytes
-//   DropCommand=3C:2         ; opcode (or *) : Nth such command fails in the transport, no sense
-//   StatusCommand=3B:7:08    ; opcode (or *) : Nth such command ends with this SCSI status and
-//                            ; no sense data (02 CHECK CONDITION, 08 BUSY, 18 RESERVATION
-//                            ; CONFLICT, 28 TASK SET FULL)
-//   TimeoutCommand=3B:7      ; opcode (or *) : Nth such command is never answered (time-out)
-//   SenseFormat=fixed        ; sense data format: fixed (70h) or descriptor (72h)
-//   DeviceType=05            ; INQUIRY byte 0: peripheral qualifier and device type (hex)
-//   InquiryLength=36         ; bytes of INQUIRY data the device returns at most
-//   CorruptReadAt=0x4000     ; READ BUFFER returns this drive-memory byte inverted
-//   FailCommit=03 0C 00      ; the commit answers with these sense bytes
-//   LatencyMicroseconds=0    ; modelled time per command
-//   BusBytesPerSecond=0      ; modelled bus rate (0: infinitely fast)
+//   Vendor=ODSIM
+//   FlashId=C2A70000
+//   FailCommand=3B:5:04 08 00, *:9:02 3A 00   ; a comment may follow " ;"
+//
+// Drive i sits at adapter i / 2, target i % 2 unless Adapter and Target say otherwise. The
+// drives of one adapter share its bus: one command at a time, at its BusBytesPerSecond.
 
 #include <cstdint>
 #include <optional>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -71,14 +57,30 @@ struct DriveConfig {
   bool DescriptorSense = false;
   std::uint8_t DeviceType = 0x05; // CD/DVD device, peripheral qualifier 0
   unsigned InquiryLength = 36;
-  unsigned LatencyMicroseconds = 0;
+  unsigned LatencyMicroseconds = 0; // bus time of every command
   std::uint64_t BusBytesPerSecond = 0;
+  unsigned CommitMilliseconds = 0;    // the drive's own time to program its flash
+  // The drive's position; parsing fills in the defaults.
+  std::optional<unsigned> Adapter;
+  std::optional<unsigned> Target;
 };
+
+// One key of a [DriveN] section.
+struct SimKey {
+  const char* Name;
+  const char* Expected;    // the value's form, as an error states it
+  const char* Description;
+  bool (*Apply)(const std::string& value, DriveConfig& drive);
+};
+
+// Every key, in the order of the key list.
+std::span<const SimKey> SimKeys();
 
 using SimConfig = std::vector<DriveConfig>;
 
 // Parses drive INI text. Sections must be [Drive0], [Drive1], ... without gaps; unknown keys,
-// bad values and an empty file are errors. Returns false and sets error (with the line number)
+// bad values, two drives at one position, two bus rates on one adapter and an empty file are
+// errors. Returns false and sets error (with the line number)
 // on failure.
 bool ParseSimConfig(const std::string& text, SimConfig& config, std::string& error);
 // Reads and parses a drive INI file; a missing file is an error.

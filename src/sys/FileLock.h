@@ -20,6 +20,9 @@ public:
   // exclusive lock needs a file open for writing).
   static std::unique_ptr<FileByteLock> TryLock(const std::string& path, std::uint64_t offset,
                                                bool& heldElsewhere);
+  // Takes the byte, waiting while another holder has it. Null when the file cannot be opened
+  // for locking.
+  static std::unique_ptr<FileByteLock> Lock(const std::string& path, std::uint64_t offset);
   // True when some holder has the byte locked; takes nothing.
   static bool IsLocked(const std::string& path, std::uint64_t offset);
 

@@ -13,9 +13,11 @@ namespace {
 // the lock does) does not drop them.
 #ifdef F_OFD_SETLK
 constexpr int kSetLock = F_OFD_SETLK;
+constexpr int kSetLockWaiting = F_OFD_SETLKW;
 constexpr int kGetLock = F_OFD_GETLK;
 #else
 constexpr int kSetLock = F_SETLK;
+constexpr int kSetLockWaiting = F_SETLKW;
 constexpr int kGetLock = F_GETLK;
 #endif
 
@@ -40,6 +42,21 @@ std::unique_ptr<FileByteLock> FileByteLock::TryLock(const std::string& path, std
   struct flock range = ByteRange(F_WRLCK, offset);
   if (::fcntl(fd, kSetLock, &range) != 0) {
     heldElsewhere = errno == EAGAIN || errno == EACCES;
+    ::close(fd);
+    return nullptr;
+  }
+  return std::unique_ptr<FileByteLock>(new FileByteLock(fd));
+}
+
+std::unique_ptr<FileByteLock> FileByteLock::Lock(const std::string& path, std::uint64_t offset) {
+  const int fd = ::open(path.c_str(), O_RDWR | O_CLOEXEC);
+  if (fd < 0) return nullptr;
+  struct flock range = ByteRange(F_WRLCK, offset);
+  int result;
+  do {
+    result = ::fcntl(fd, kSetLockWaiting, &range);
+  } while (result != 0 && errno == EINTR); // a held signal's handler interrupts the wait
+  if (result != 0) {
     ::close(fd);
     return nullptr;
   }

@@ -34,6 +34,19 @@ std::unique_ptr<FileByteLock> FileByteLock::TryLock(const std::string& path, std
   return std::unique_ptr<FileByteLock>(new FileByteLock(reinterpret_cast<std::intptr_t>(file)));
 }
 
+std::unique_ptr<FileByteLock> FileByteLock::Lock(const std::string& path, std::uint64_t offset) {
+  HANDLE file = OpenForLocking(path);
+  if (file == INVALID_HANDLE_VALUE) return nullptr;
+  OVERLAPPED at = {};
+  at.Offset = static_cast<DWORD>(offset);
+  at.OffsetHigh = static_cast<DWORD>(offset >> 32);
+  if (::LockFileEx(file, LOCKFILE_EXCLUSIVE_LOCK, 0, 1, 0, &at) == FALSE) {
+    ::CloseHandle(file);
+    return nullptr;
+  }
+  return std::unique_ptr<FileByteLock>(new FileByteLock(reinterpret_cast<std::intptr_t>(file)));
+}
+
 bool FileByteLock::IsLocked(const std::string& path, std::uint64_t offset) {
   HANDLE file = OpenForLocking(path);
   if (file == INVALID_HANDLE_VALUE) return false;

@@ -25,6 +25,7 @@ void CheckDrive(sim::DriveConfig config) {
   config.LogPath.clear();
   config.LatencyMicroseconds = 0;
   config.BusBytesPerSecond = 0;
+  config.CommitMilliseconds = 0;
   sim::EmulatedDrive drive(config);
 
   const std::uint8_t inquiry[12] = {0x12, 0, 0, 0, 0xFF, 0};

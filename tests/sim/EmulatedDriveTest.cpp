@@ -1,6 +1,7 @@
 #include "sim/EmulatedDrive.h"
 
 #include <cstdio>
+#include <set>
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
@@ -168,7 +169,14 @@ TEST(SimConfig, BadFilesAreClearErrors) {
       {"[Drive0]\nMedium=yes\n", "line 2: bad value for Medium: \"yes\", expected 1 or 0"},
       {"[Drive0]\nBecomingReadyPolls=-3\n",
        "line 2: bad value for BecomingReadyPolls: \"-3\", expected a number of polls"},
-      {"[Drive0]\nSpeed=4\n", "line 2: bad value for Speed: \"4\", expected a known key (unknown key)"},
+      {"[Drive0]\nSpeed=4\n", "line 2: unknown key Speed; the keys are Vendor, Product, Revision, FlashId, "
+                              "BecomingReadyPolls, NeverReady, Medium, Letter, Adapter, Target, Log, FailCommand, "
+                              "DropCommand, StatusCommand, TimeoutCommand, SenseFormat, DeviceType, InquiryLength, "
+                              "CorruptReadAt, FailCommit, CommitMilliseconds, LatencyMicroseconds, BusBytesPerSecond"},
+      {"[Drive0]\nTarget=2\n", "line 2: bad value for Target: \"2\", expected 0 or 1"},
+      {"[Drive0]\n[Drive1]\nAdapter=0\nTarget=0\n", "[Drive1] sits at adapter 0 target 0, as [Drive0] does"},
+      {"[Drive0]\nBusBytesPerSecond=100\n[Drive1]\n",
+       "[Drive1] gives adapter 0 another BusBytesPerSecond than the drive before it on that adapter"},
       {"[Drive0]\nFailCommand=3B:0:05 24 00\n",
        "line 2: bad value for FailCommand: \"3B:0:05 24 00\", expected OP:N:KK AA QQ[, ...] (OP hex or *)"},
       {"[Drive0]\nVendor=NINECHARS\n", "line 2: bad value for Vendor: \"NINECHARS\", expected at most 8 characters"},
@@ -185,6 +193,20 @@ TEST(SimConfig, BadFilesAreClearErrors) {
   std::string error;
   EXPECT_FALSE(sim::LoadSimConfig("/nonexistent/drives.ini", config, error));
   EXPECT_EQ(error, "cannot open emulated drive file /nonexistent/drives.ini");
+}
+
+// Every key of the table is found by its name in any letter case, and no name is there twice.
+TEST(SimConfig, KeyTableNamesAreUnique) {
+  std::set<std::string> names;
+  for (const sim::SimKey& key : sim::SimKeys()) {
+    std::string lower = key.Name;
+    for (char& c : lower) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    EXPECT_TRUE(names.insert(lower).second) << key.Name;
+    sim::SimConfig config;
+    std::string error;
+    sim::ParseSimConfig("[Drive0]\n" + lower + "=!\n", config, error);
+    EXPECT_EQ(error.find("unknown key"), std::string::npos) << error;
+  }
 }
 
 TEST(SimConfig, SampleFileParses) {

@@ -55,7 +55,7 @@ public:
   }
 
   std::uint32_t AdapterCount() {
-    return Ready() ? static_cast<std::uint32_t>((machine_->Count() + 1) / 2) : 0;
+    return Ready() ? machine_->AdapterCount() : 0;
   }
 
   std::uint32_t Send(aspi::SrbExecScsiCmd* srb) {
@@ -106,9 +106,9 @@ private:
   }
 
   void Complete(aspi::SrbExecScsiCmd& srb, HANDLE event) {
-    const std::size_t index = std::size_t{srb.SRB_HaId} * 2 + srb.SRB_Target;
+    const std::size_t index = machine_->IndexAt(srb.SRB_HaId, srb.SRB_Target);
     std::uint8_t status = aspi::kSsNoDevice;
-    if (srb.SRB_Target < 2 && srb.SRB_Lun == 0 && index < machine_->Count()) {
+    if (srb.SRB_Lun == 0 && index < machine_->Count()) {
       std::uint8_t cdb[12];
       std::memcpy(cdb, srb.CDBByte, sizeof cdb);
       const bool dataIn = (srb.SRB_Flags & aspi::kSrbDirIn) != 0;

@@ -27,7 +27,8 @@ public:
   void SetProgressPosition(std::uint32_t) override {}
   void ShowMessage(const std::string& text, sys::MessageKind) override { failure = text; }
   // Yes to the update, No to the restart.
-  bool Ask(const std::string& text, sys::MessageKind) override { return text != flash::kRestartQuestion; }
+  bool Ask(const std::string&, sys::MessageKind) override { return true; }
+  bool AskRestart(const std::string&) override { return false; }
   void SetBusy(bool) override {}
   void DriveRefreshed(const std::string&) override {}
   std::string failure;

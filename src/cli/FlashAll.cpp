@@ -1,0 +1,303 @@
+// odflash flash FLASHER --all: every drive that fits the flasher, updated at once. Each drive
+// is updated by a worker process of its own, this program run as "flash FLASHER --drive DEVICE
+// --json": the worker takes the drive's update lock and runs the whole single-drive procedure
+// with its own transport state. This process only starts the workers, shows their events, passes
+// interrupts on and sums up.
+
+#include <nlohmann/json.hpp>
+
+#include <algorithm>
+#include <chrono>
+#include <condition_variable>
+#include <cstdio>
+#include <iterator>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "payload/PayloadTexts.h"
+#include "cli/Command.h"
+#include "cli/FlashCommand.h"
+#include "drive/Cddrives.h"
+#include "drive/Transport.h"
+#include "flash/Eligibility.h"
+#include "sys/Directory.h"
+#include "sys/UpdateGuard.h"
+#include "sys/WorkerProcess.h"
+
+namespace cli {
+namespace {
+
+using Json = nlohmann::ordered_json;
+
+// The live lines are redrawn with terminal escape sequences, which a Windows console shows only
+// when asked to; there each status is a line of its own.
+#ifdef _WIN32
+constexpr bool kRedrawsInPlace = false;
+#else
+constexpr bool kRedrawsInPlace = true;
+#endif
+
+// Exit codes from the best outcome to the worst; any other code (an interrupt's, a crash's) is
+// worse than all of them.
+constexpr int kBestFirst[] = {kExitSuccess,  kExitDeclined,     kExitNoEligibleDrive, kExitDriveInUse,
+                              kExitUsage,    kExitFailure,      kExitDriveCommand,    kExitVerifyMismatch,
+                              kExitFlashFailed};
+
+int Worse(int a, int b) {
+  auto rank = [](int code) { return std::find(std::begin(kBestFirst), std::end(kBestFirst), code) - std::begin(kBestFirst); };
+  return rank(b) > rank(a) ? b : a;
+}
+
+// One drive and what its worker has reported so far.
+struct DriveRun {
+  std::string device, identity, revisionBefore, revisionAfter;
+  std::string phase = "waiting";
+  int percent = -1;
+  std::string outcome = "notStarted";
+  std::string error;
+  int exitCode = kExitFailure;
+  bool ended = false; // its standard output ended
+  std::unique_ptr<sys::WorkerProcess> worker;
+};
+
+// The drives, the workers' events and this process's output, under one mutex: the reading
+// threads write to it, the main thread draws it.
+class Board {
+public:
+  Board(const FlashOptions& options, std::vector<DriveRun>& runs)
+      : options_(options), runs_(runs), events_(options.json), out_(options.json ? stderr : stdout),
+        live_(kRedrawsInPlace && IsTerminal(out_) && !options.trace.verbose) {}
+
+  // One line of a worker's JSON events.
+  void TakeEvent(std::size_t index, const std::string& line) {
+    Json event = Json::parse(line, nullptr, false);
+    if (event.is_discarded() || !event.is_object()) return;
+    std::lock_guard lock(mutex_);
+    DriveRun& run = runs_[index];
+    const std::string name = event.value("event", "");
+    if (name == "phase") {
+      run.phase = event.value("phase", run.phase);
+      run.percent = -1;
+    } else if (name == "progress" && event.value("total", 0u) != 0) {
+      run.percent = static_cast<int>(100.0 * event.value("bytes", 0u) / event.value("total", 1u));
+    } else if (name == "result") {
+      run.outcome = event.value("outcome", run.outcome);
+      run.exitCode = event.value("exitCode", run.exitCode);
+      run.error = event.value("error", "");
+      if (event["revisionAfter"].is_string()) run.revisionAfter = event["revisionAfter"];
+    }
+    if (!live_ && (name == "status" || name == "message"))
+      std::fprintf(out_, "%s: %s\n", run.device.c_str(), event.value("text", "").c_str());
+    // The worker's result is one drive's: the last event of all is the whole run's.
+    Json tagged = {{"schemaVersion", kJsonSchemaVersion}, {"event", name == "result" ? "driveResult" : name},
+                   {"device", run.device}};
+    for (auto& [key, value] : event.items())
+      if (key != "schemaVersion" && key != "event") tagged[key] = value;
+    events_.Emit(tagged["event"].get<std::string>(), tagged);
+  }
+
+  // A line of a worker's standard error: its failure lines and, with -v, its command trace.
+  void TakeText(std::size_t index, const std::string& line) {
+    std::lock_guard lock(mutex_);
+    const std::string& device = runs_[index].device;
+    const std::string text = line.rfind(device, 0) == 0 ? line : device + ": " + line;
+    if (options_.trace.verbose) std::fprintf(stderr, "%s\n", text.c_str());
+    TraceNote(text);
+  }
+
+  void OutputEnded(std::size_t index) {
+    std::lock_guard lock(mutex_);
+    runs_[index].ended = true;
+    changed_.notify_all();
+  }
+
+  // Draws the live lines, ten times a second at most, until every worker's output has ended.
+  void WaitForAll() {
+    std::unique_lock lock(mutex_);
+    for (;;) {
+      PassOnInterrupt();
+      Draw();
+      if (std::all_of(runs_.begin(), runs_.end(), [](const DriveRun& run) { return run.ended; })) {
+        // The table that follows says it all again.
+        if (drawn_) std::fprintf(out_, "\033[%zuA\033[J", runs_.size());
+        return;
+      }
+      changed_.wait_for(lock, std::chrono::milliseconds(100));
+    }
+  }
+
+private:
+  void PassOnInterrupt() {
+    if (passedOn_ || !sys::StopRequested()) return;
+    passedOn_ = true;
+    for (DriveRun& run : runs_)
+      if (run.worker) run.worker->PassOnHeldRequest();
+  }
+
+  // One line per drive, redrawn in place on a terminal.
+  void Draw() {
+    if (!live_) return;
+    if (drawn_) std::fprintf(out_, "\033[%zuA", runs_.size());
+    for (const DriveRun& run : runs_) {
+      char line[160];
+      if (run.ended)
+        std::snprintf(line, sizeof line, "%-14s %s", run.device.c_str(), run.outcome.c_str());
+      else if (run.percent >= 0)
+        std::snprintf(line, sizeof line, "%-14s %-14s %3d%%", run.device.c_str(), run.phase.c_str(), run.percent);
+      else
+        std::snprintf(line, sizeof line, "%-14s %s", run.device.c_str(), run.phase.c_str());
+      std::fprintf(out_, "\r\033[K%s\n", line);
+    }
+    std::fflush(out_);
+    drawn_ = true;
+  }
+
+  const FlashOptions& options_;
+  std::vector<DriveRun>& runs_;
+  EventStream events_;
+  std::FILE* out_;
+  bool live_;
+  bool drawn_ = false;
+  bool passedOn_ = false;
+  std::mutex mutex_;
+  std::condition_variable changed_;
+};
+
+// The drives that fit, in list order; kExitSuccess, or why none is updated.
+int FindEligibleDrives(const builder::PayloadBlock& block, std::vector<DriveRun>& runs, std::string& error) {
+  const drive::CDDrives drives;
+  const builder::PayloadTexts texts = builder::MakePayloadTexts(block);
+  std::string listing;
+  for (int i = 0; i < drives.Count(); ++i) {
+    const drive::CDDrive& candidate = *drives.Drive(i);
+    const bool fits = flash::DriveIsEligible(texts, candidate.VendorProductText(), candidate.RevisionText());
+    listing += DriveLine(i, candidate) + (fits ? "  fits\n" : "  does not fit\n");
+    if (!fits) continue;
+    DriveRun run;
+    run.device = candidate.DevicePath();
+    run.identity = candidate.IdentityText;
+    run.revisionBefore = run.revisionAfter = candidate.RevisionText();
+    runs.push_back(std::move(run));
+  }
+  for (const std::string& path : drives.BusyDevicePaths())
+    PrintError("drive " + path + " is left alone: " + drive::kRefusedBeingUpdated);
+  if (!runs.empty()) return kExitSuccess;
+  if (!drives.BusyDevicePaths().empty()) {
+    error = "no drive left to update: every drive that could fit is being updated";
+    return kExitDriveInUse;
+  }
+  error = drives.Count() == 0 ? "no optical drive found"
+                              : "no drive fits this flasher (it wants " + WantedDrive(texts) +
+                                    "); the drives found are:\n" + listing;
+  return kExitNoEligibleDrive;
+}
+
+// The worker's command line: the single-drive flash with this run's answers and options.
+std::vector<std::string> WorkerArguments(const FlashOptions& options, const std::string& device) {
+  std::vector<std::string> arguments = {"flash", options.flasher, "--drive", device, "--worker", "--json"};
+  const std::pair<bool, const char*> flags[] = {{options.yes, "--yes"},
+                                                {options.allowOlder, "--allow-older"},
+                                                {options.allowReinstall, "--allow-reinstall"},
+                                                {options.dryRun, "--dry-run"},
+                                                {options.trace.verbose || !options.trace.logFile.empty(), "-v"}};
+  for (const auto& [set, flag] : flags)
+    if (set) arguments.push_back(flag);
+  if (!options.simFile.empty()) arguments.insert(arguments.end(), {"--sim", options.simFile});
+  return arguments;
+}
+
+// Starts every worker at once: each probes only its own drive, so none disturbs another's.
+void RunWorkers(const FlashOptions& options, std::vector<DriveRun>& runs, Board& board,
+                std::vector<std::thread>& readers) {
+  const std::string program = sys::ModulePath();
+  for (std::size_t i = 0; i < runs.size(); ++i) {
+    DriveRun& run = runs[i];
+    if (sys::StopRequested()) {
+      run.outcome = "interrupted";
+      run.exitCode = sys::HeldRequestExitCode();
+      run.error = "interrupted; nothing was sent to the drive";
+      board.OutputEnded(i);
+      continue;
+    }
+    std::string error;
+    run.worker = sys::WorkerProcess::Start(program, WorkerArguments(options, run.device), error);
+    if (!run.worker) {
+      run.error = error;
+      board.OutputEnded(i);
+      continue;
+    }
+    sys::WorkerProcess& worker = *run.worker;
+    readers.emplace_back([&board, &worker, i] {
+      for (std::string line; worker.ReadOutputLine(line);) board.TakeEvent(i, line);
+      board.OutputEnded(i);
+    });
+    readers.emplace_back([&board, &worker, i] {
+      for (std::string line; worker.ReadErrorLine(line);) board.TakeText(i, line);
+    });
+  }
+  board.WaitForAll();
+  for (std::thread& reader : readers) reader.join();
+  for (DriveRun& run : runs)
+    if (run.worker) run.exitCode = run.worker->Wait();
+}
+
+void PrintTable(const std::vector<DriveRun>& runs, std::FILE* out) {
+  std::fprintf(out, "%-14s %-40s %-6s %-6s %s\n", "Drive", "Identity", "Before", "After", "Outcome");
+  for (const DriveRun& run : runs)
+    std::fprintf(out, "%-14s %-40s %-6s %-6s %s\n", run.device.c_str(), run.identity.c_str(),
+                 run.revisionBefore.c_str(), run.revisionAfter.c_str(), run.outcome.c_str());
+  for (const DriveRun& run : runs)
+    if (!run.error.empty()) PrintError(run.device + ": " + run.error);
+}
+
+Json Summary(const std::vector<DriveRun>& runs) {
+  Json drives = Json::array();
+  for (const DriveRun& run : runs) {
+    Json entry = {{"device", run.device},          {"identity", run.identity},
+                  {"revisionBefore", run.revisionBefore}, {"revisionAfter", run.revisionAfter},
+                  {"outcome", run.outcome},         {"exitCode", run.exitCode}};
+    if (!run.error.empty()) entry["error"] = run.error;
+    drives.push_back(entry);
+  }
+  return drives;
+}
+
+} // namespace
+
+int RunFlashAll(const FlashOptions& options) {
+  const auto started = std::chrono::steady_clock::now();
+  std::vector<DriveRun> runs;
+  std::string error;
+  int code = kExitSuccess;
+  if (!StartTrace(options.trace)) return kExitFailure;
+  if (const auto payload = OpenFlasher(options, error); !payload) {
+    code = kExitFailure;
+  } else {
+    code = FindEligibleDrives(payload->View(), runs, error);
+  }
+  if (code == kExitSuccess) {
+    // Interrupts are held for as long as any worker runs, and passed on to them: a worker
+    // stops cleanly before it writes, or finishes its drive.
+    sys::UpdateGuard guard("odflash");
+    sys::EnterCriticalPhase();
+    Board board(options, runs);
+    std::vector<std::thread> readers;
+    RunWorkers(options, runs, board, readers);
+    PrintTable(runs, options.json ? stderr : stdout);
+    for (const DriveRun& run : runs) code = Worse(code, run.exitCode);
+    code = Worse(code, sys::HeldRequestExitCode());
+  } else {
+    PrintError(error);
+  }
+  Json result = {{"exitCode", code}, {"dryRun", options.dryRun}, {"drives", Summary(runs)}};
+  if (!error.empty()) result["error"] = error;
+  result["durationMs"] =
+      std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - started).count();
+  EventStream(options.json).Emit("result", result);
+  return code;
+}
+
+} // namespace cli

@@ -1,0 +1,62 @@
+#pragma once
+// What odflash flash and its --all form share: the options, the JSON event stream, opening the
+// flasher and describing the drives.
+
+#include <nlohmann/json.hpp>
+
+#include <cstdio>
+#include <optional>
+#include <string>
+
+#include "builder/PayloadFile.h"
+#include "payload/PayloadTexts.h"
+#include "cli/Trace.h"
+
+namespace drive {
+class CDDrive;
+}
+
+namespace cli {
+
+struct FlashOptions {
+  std::string flasher;
+  std::string drive;  // list position or device path; empty: the one eligible drive
+  bool all = false;   // every eligible drive, each in a worker process of its own
+  bool worker = false; // run by --all: only the drive named by --drive (a device path) is probed
+  bool yes = false;
+  bool allowOlder = false;     // --yes may answer a downgrade
+  bool allowReinstall = false; // --yes may answer a reinstall of the same revision
+  bool dryRun = false;
+  bool restart = false;
+  bool json = false;
+  std::string simFile;
+  TraceOptions trace;
+};
+
+// flash --json: one JSON object per line on standard output, each with the schema version.
+class EventStream {
+public:
+  explicit EventStream(bool enabled) : enabled_(enabled) {}
+  void Emit(const std::string& event, const nlohmann::ordered_json& fields = nlohmann::ordered_json::object());
+
+private:
+  bool enabled_;
+};
+
+// The flasher's payload, with the checks every flash makes before it looks at a drive (a
+// builder carries no firmware), and the emulated drives of --sim in place. Null, with the
+// failure line in error, when the run cannot go on.
+std::optional<builder::PayloadFile> OpenFlasher(const FlashOptions& options, std::string& error);
+
+// True when the stream is a terminal.
+bool IsTerminal(std::FILE* stream);
+
+// "  N: identity  (device)", as the listing of a failure shows a drive.
+std::string DriveLine(int index, const drive::CDDrive& drive);
+// What a flasher wants of a drive, in words.
+std::string WantedDrive(const builder::PayloadTexts& texts);
+
+// odflash flash --all.
+int RunFlashAll(const FlashOptions& options);
+
+} // namespace cli
