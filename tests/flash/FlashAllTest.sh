@@ -6,19 +6,7 @@
 # ODFLASH_RUNNER runs the programs of a cross build (wine64); the generator then makes the
 # sample images first.
 set -u
-odflash=$1 template=$2 samples=$3 generator=${4:-}
-runner=${ODFLASH_RUNNER:-}
-work=$(mktemp -d)
-pid=
-trap '[ -n "$pid" ] && kill -KILL "$pid" 2>/dev/null; rm -rf "$work"' EXIT
-failures=0
-fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
-if [ -n "$generator" ]; then
-  $runner "$generator" "$samples" >/dev/null || { echo "FAIL: cannot make the sample images"; exit 1; }
-fi
-$runner "$odflash" build --ini "$samples/models.ini" --model 0 --firmware "$samples/1.10.BIN" \
-  --template "$template" --output-dir "$work" >/dev/null || { echo "FAIL: cannot build the flasher"; exit 1; }
-flash_command='^3B 05 01 00 00 00 00 00 00 (80|A0) 00 00 in 16$'
+source "$(dirname "$0")/FlashTestSetup.sh"
 
 # drives NAME KEY-OF-DRIVE3 [KEY-OF-EVERY-DRIVE]: eight drives that fit, each with its own log.
 drives() {
