@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "sys/LineSplitter.h"
 #include "sys/UpdateGuardState.h"
 #include "sys/WorkerProcess.h"
 
@@ -22,29 +23,18 @@ public:
   explicit LineReader(int fd) : fd_(fd) {}
   ~LineReader() { ::close(fd_); }
   bool Next(std::string& line) {
-    for (;;) {
-      const std::size_t end = pending_.find('\n');
-      if (end != std::string::npos) {
-        line = pending_.substr(0, end);
-        pending_.erase(0, end + 1);
-        return true;
+    return lines_.Next(line, [this](char* buffer, std::size_t size) -> std::size_t {
+      for (;;) {
+        const ssize_t got = ::read(fd_, buffer, size);
+        if (got < 0 && errno == EINTR) continue;
+        return got > 0 ? static_cast<std::size_t>(got) : 0;
       }
-      char chunk[4096];
-      const ssize_t got = ::read(fd_, chunk, sizeof chunk);
-      if (got < 0 && errno == EINTR) continue;
-      if (got <= 0) {
-        if (pending_.empty()) return false;
-        line.swap(pending_);
-        pending_.clear();
-        return true;
-      }
-      pending_.append(chunk, static_cast<std::size_t>(got));
-    }
+    });
   }
 
 private:
   int fd_;
-  std::string pending_;
+  LineSplitter lines_;
 };
 
 } // namespace

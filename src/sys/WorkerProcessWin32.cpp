@@ -1,5 +1,6 @@
 #include <windows.h>
 
+#include "sys/LineSplitter.h"
 #include "sys/WorkerProcess.h"
 
 namespace sys {
@@ -24,34 +25,22 @@ std::string Quoted(const std::string& argument) {
   return quoted + "\"";
 }
 
+// Reads one pipe a line at a time.
 class LineReader {
 public:
   explicit LineReader(HANDLE pipe) : pipe_(pipe) {}
   ~LineReader() { ::CloseHandle(pipe_); }
   bool Next(std::string& line) {
-    for (;;) {
-      const std::size_t end = pending_.find('\n');
-      if (end != std::string::npos) {
-        line = pending_.substr(0, end);
-        pending_.erase(0, end + 1);
-        if (!line.empty() && line.back() == '\r') line.pop_back();
-        return true;
-      }
-      char chunk[4096];
+    return lines_.Next(line, [this](char* buffer, std::size_t size) -> std::size_t {
       DWORD got = 0;
-      if (!::ReadFile(pipe_, chunk, sizeof chunk, &got, nullptr) || got == 0) {
-        if (pending_.empty()) return false;
-        line.swap(pending_);
-        pending_.clear();
-        return true;
-      }
-      pending_.append(chunk, got);
-    }
+      if (!::ReadFile(pipe_, buffer, static_cast<DWORD>(size), &got, nullptr)) return 0;
+      return got;
+    });
   }
 
 private:
   HANDLE pipe_;
-  std::string pending_;
+  LineSplitter lines_;
 };
 
 std::string SystemError(const std::string& what) { return what + ": error " + std::to_string(::GetLastError()); }

@@ -5,29 +5,7 @@
 set -uo pipefail
 odflash=$1 probe=$2 generator=$3 models=$4 emulator=${5:-} gui=${6:-}
 
-work=$(mktemp -d)
-trap 'rm -rf "$work"' EXIT
-cd "$work" || exit 1
-failures=0
-
-# Runs a program (through the emulator when there is one); stdout, stderr and the exit code land
-# in $out, $err and $rc, with Windows line ends and separators made Unix-like.
-run() {
-  local prog=$1
-  shift
-  $emulator "$prog" "$@" >stdout.txt 2>stderr.txt
-  rc=$?
-  out=$(tr -d '\r' <stdout.txt | tr '\\' '/')
-  err=$(tr -d '\r' <stderr.txt | tr '\\' '/')
-}
-
-check() { # label expected actual
-  if [ "$2" != "$3" ]; then
-    echo "FAIL: $1"
-    diff <(printf '%s\n' "$2") <(printf '%s\n' "$3") | sed 's/^/    /'
-    failures=$((failures + 1))
-  fi
-}
+source "$(dirname "$0")/CliTestSetup.sh"
 
 cp "$models" models.ini
 cp "$probe" builder.exe

@@ -5,29 +5,7 @@
 set -uo pipefail
 odflash=$1 probe=$2 generator=$3 models=$4 version=$5 emulator=${6:-}
 
-work=$(mktemp -d)
-trap 'rm -rf "$work"' EXIT
-cd "$work" || exit 1
-failures=0
-
-# Runs a program (through the emulator when there is one); stdout, stderr and the exit code land
-# in $out, $err and $rc, with Windows line ends removed.
-run() {
-  local prog=$1
-  shift
-  $emulator "$prog" "$@" >stdout.txt 2>stderr.txt </dev/null
-  rc=$?
-  out=$(tr -d '\r' <stdout.txt)
-  err=$(tr -d '\r' <stderr.txt)
-}
-fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
-check() { # label expected actual
-  if [ "$2" != "$3" ]; then
-    fail "$1"
-    diff <(printf '%s\n' "$2") <(printf '%s\n' "$3") | sed 's/^/    /'
-  fi
-}
-has_line() { grep -qxE -- "$2" <<<"$3" || { fail "$1: no line matching $2"; sed 's/^/    | /' <<<"$3"; }; }
+source "$(dirname "$0")/CliTestSetup.sh"
 
 # --- version, help, unknown commands
 version_re="odflash ${version//./\\.}( \(.+\))?"
