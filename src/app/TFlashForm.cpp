@@ -29,7 +29,7 @@ std::string DriveInUseText(const drive::CDDrive& drive, const std::string& refus
          ".\nNothing was sent to it.";
 }
 
-std::string ConfirmationText(const builder::PayloadTexts& texts) {
+std::string ConfirmationText(const payload::PayloadTexts& texts) {
   std::string text = "\nWARNING:\n";
   if (texts.AnyFirmware) {
     text += "\nThis flash utility only supports " + texts.VendorName + " " + texts.ModelName + " drive. " +
@@ -45,7 +45,7 @@ std::string ConfirmationText(const builder::PayloadTexts& texts) {
 }
 
 // The start of the report shown when no drive fits; the drives found are appended to it.
-std::string ErrorReportStart(const builder::PayloadTexts& texts) {
+std::string ErrorReportStart(const payload::PayloadTexts& texts) {
   std::string text = "\nERROR:\n";
   if (texts.AnyFirmware) {
     text += "\nCan't found " + texts.ModelName + " drive !\n" + "\nThis flash utility only supports " +
@@ -140,7 +140,7 @@ private:
 
 TFlashForm::TFlashForm(FormView& view, FormEnvironment environment)
     : view_(view), environment_(std::move(environment)),
-      payload_(environment_.payload ? *environment_.payload : builder::OwnPayloadBlock()) {}
+      payload_(environment_.payload ? *environment_.payload : payload::OwnPayloadBlock()) {}
 
 TFlashForm::~TFlashForm() = default;
 
@@ -207,7 +207,7 @@ void TFlashForm::StartBuilderRole() {
 }
 
 void TFlashForm::StartFlashingRole() {
-  texts_ = builder::MakePayloadTexts(payload_);
+  texts_ = payload::MakePayloadTexts(payload_);
   view_.SetLabel(kFlashingLabel);
   if (view_.Show(ConfirmationText(texts_), sys::MessageKind::Warning, sys::MessageButtons::YesNo) !=
       sys::MessageAnswer::Yes) {

@@ -37,7 +37,7 @@ inline constexpr std::size_t kTransferBufferSize = 16384;
 // What the window works with besides its view: the payload it carries, where the program
 // lies and the directory it starts in. Front-ends take the defaults; tests pass their own.
 struct FormEnvironment {
-  const builder::PayloadBlock* payload = nullptr; // null: the program's own block
+  const payload::PayloadBlock* payload = nullptr; // null: the program's own block
   std::string programPath;                        // empty: the running program's file
   std::string currentDirectory;                   // empty: the process's current directory
   sys::Sleeper* sleeper = nullptr;                // null: the real one
@@ -70,7 +70,7 @@ public:
 
   // State, for the front-ends and tests.
   bool BuilderRole() const { return builderRole_ == 1; }
-  const builder::PayloadTexts& PayloadTexts() const { return texts_; }
+  const payload::PayloadTexts& PayloadTexts() const { return texts_; }
   const builder::ModelTable& ModelTable() const { return modelTable_; }
   const std::vector<int>& DriveIndex() const { return driveIndex_; }
   drive::CDDrive* SelectedDrive() const { return selectedDrive_; }
@@ -101,11 +101,11 @@ private:
 
   FormView& view_;
   FormEnvironment environment_;
-  const builder::PayloadBlock& payload_;
+  const payload::PayloadBlock& payload_;
 
   builder::ModelTable modelTable_;
 
-  builder::PayloadTexts texts_;
+  payload::PayloadTexts texts_;
   std::string selectedFileName_;
   std::uint8_t builderRole_ = 0;
   // What a flash of the selected drive sends: the carried image, its kind and the payload's markers.

@@ -62,20 +62,21 @@ public:
     if (!firmwareFile) return BuildFailure{"Open " + name_ + " fail!", error};
     // A longer image would overwrite what follows the image region, an empty one (or one
     // starting with the builder tag) would build a builder.
-    if (firmwareLength > kImageCapacity)
+    if (firmwareLength > payload::kImageCapacity)
       return BuildFailure{"Firmware " + name_ + " is " + std::to_string(firmwareLength) +
-                          " bytes; a flasher carries at most " + std::to_string(kImageCapacity) +
-                          " bytes."};
+                          " bytes; a flasher carries at most " +
+                          std::to_string(payload::kImageCapacity) + " bytes."};
     if (firmwareLength == 0)
       return BuildFailure{"Firmware " + name_ + " is empty (0 bytes): there is nothing to flash."};
     image_.resize(static_cast<std::size_t>(firmwareLength));
     if (std::fread(image_.data(), 1, image_.size(), firmwareFile.get()) != image_.size())
       return BuildFailure{"Open " + name_ + " fail!",
                           "cannot read " + request_.FirmwarePath + ": " + sys::LastFileErrorText()};
-    if (image_.size() >= kBuilderTagLength &&
-        std::equal(image_.begin(), image_.begin() + kBuilderTagLength, kBuilderTag))
-      return BuildFailure{"Firmware " + name_ + " starts with the builder tag " + kBuilderTag +
-                          ": the flasher would start as a builder."};
+    if (image_.size() >= payload::kBuilderTagLength &&
+        std::equal(image_.begin(), image_.begin() + payload::kBuilderTagLength,
+                   payload::kBuilderTag))
+      return BuildFailure{"Firmware " + name_ + " starts with the builder tag " +
+                          payload::kBuilderTag + ": the flasher would start as a builder."};
     return std::nullopt;
   }
 
@@ -83,7 +84,8 @@ public:
   // marker's last byte.
   StepResult CopyToMarker() {
     std::string error;
-    program_ = sys::OpenRegularFile(request_.ProgramPath, kMaxProgramBytes, sourceLength_, error);
+    program_ =
+        sys::OpenRegularFile(request_.ProgramPath, payload::kMaxProgramBytes, sourceLength_, error);
     if (!program_) return BuildFailure{"Open " + request_.ProgramPath + " fail!", error};
     sink_.SetupProgress(sourceLength_, kProgressStep);
     if (IsOwnInput(request_, outputPath_))
@@ -91,7 +93,7 @@ public:
     if (!output_.Create(outputPath_, true))
       return BuildFailure{"Create " + outputName_ + " Fail", output_.Error()};
 
-    MarkerSearch search(OwnPayloadBlock().Marker());
+    MarkerSearch search(payload::OwnPayloadBlock().Marker());
     std::vector<std::uint8_t> buffer(kCopyChunk);
     while (!search.Found()) {
       const std::size_t got = std::fread(buffer.data(), 1, buffer.size(), program_.get());
@@ -110,27 +112,29 @@ public:
   StepResult WritePayload() {
     // The builder's own header and the whole image region must follow the marker; a program
     // file cut short there cannot be a working flasher.
-    if (sourceLength_ - copied_ < kHeaderLength + kImageCapacity) return SomeProblem();
+    if (sourceLength_ - copied_ < payload::kHeaderLength + payload::kImageCapacity)
+      return SomeProblem();
     // A flasher as template would give a flasher whose region holds its own old image bytes.
-    std::uint8_t headerAndTag[kHeaderLength + kBuilderTagLength];
+    std::uint8_t headerAndTag[payload::kHeaderLength + payload::kBuilderTagLength];
     if (!sys::SeekTo(program_.get(), copied_) ||
         std::fread(headerAndTag, 1, sizeof headerAndTag, program_.get()) != sizeof headerAndTag)
       return SomeProblem();
-    if (!std::equal(headerAndTag + kHeaderLength, headerAndTag + sizeof headerAndTag, kBuilderTag))
+    if (!std::equal(headerAndTag + payload::kHeaderLength, headerAndTag + sizeof headerAndTag,
+                    payload::kBuilderTag))
       return BuildFailure{"Building fail: " + programName_ +
                           " is a flasher, not a builder; build from a program that still carries "
                           "the builder tag."};
     const auto header =
         MakePayloadHeader(*request_.Model, name_, static_cast<std::uint32_t>(image_.size()));
     // Zeros after the image: nothing of the template's region may be taken for firmware.
-    const std::vector<std::uint8_t> zeros(kImageCapacity - image_.size(), 0);
+    const std::vector<std::uint8_t> zeros(payload::kImageCapacity - image_.size(), 0);
     if (!output_.Write(header.data(), header.size()) || !output_.Write(image_.data(), image_.size()) ||
         !output_.Write(zeros.data(), zeros.size()))
       return BuildFailure{writeFailure_, output_.Error()};
     sink_.StepProgress(image_.size() / kProgressStep);
     // Byte indexes continue as the byte-wise copy counts them: the marker's last byte was
     // copied - 1.
-    lastIndex_ = copied_ - 1 + kHeaderLength + image_.size();
+    lastIndex_ = copied_ - 1 + payload::kHeaderLength + image_.size();
     sink_.StepProgress(StepsIn(lastIndex_ + 1, lastIndex_ + zeros.size()));
     lastIndex_ += zeros.size();
     return std::nullopt;
@@ -182,24 +186,24 @@ std::string FlasherFileName(const std::string& selectedFileName) {
   return selectedFileName.substr(0, 4) + ".EXE";
 }
 
-std::array<std::uint8_t, kHeaderLength> MakePayloadHeader(const ModelEntry& model,
-                                                          const std::string& selectedFileName,
-                                                          std::uint32_t firmwareLength) {
-  std::array<std::uint8_t, kHeaderLength> header{};
+std::array<std::uint8_t, payload::kHeaderLength> MakePayloadHeader(
+    const ModelEntry& model, const std::string& selectedFileName, std::uint32_t firmwareLength) {
+  std::array<std::uint8_t, payload::kHeaderLength> header{};
   auto put = [&](std::size_t offset, const std::string& text) {
-    for (std::size_t i = 0; i < text.size() && i < kTextFieldMaxChars; ++i)
+    for (std::size_t i = 0; i < text.size() && i < payload::kTextFieldMaxChars; ++i)
       header[offset + i] = static_cast<std::uint8_t>(text[i]);
   };
-  put(kModelOffset, model.Model);
-  put(kInquiryOffset, model.Inquiry);
-  put(kFirmwareRangeOffset, model.FirmwareRange);
-  put(kVendorOffset, model.Vendor);
-  put(kNoteOffset, model.Note);
-  const std::string revision = sys::UpperCase(selectedFileName.substr(0, kNewRevisionLength));
+  put(payload::kModelOffset, model.Model);
+  put(payload::kInquiryOffset, model.Inquiry);
+  put(payload::kFirmwareRangeOffset, model.FirmwareRange);
+  put(payload::kVendorOffset, model.Vendor);
+  put(payload::kNoteOffset, model.Note);
+  const std::string revision =
+      sys::UpperCase(selectedFileName.substr(0, payload::kNewRevisionLength));
   for (std::size_t i = 0; i < revision.size(); ++i)
-    header[kNewRevisionOffset + i] = static_cast<std::uint8_t>(revision[i]);
+    header[payload::kNewRevisionOffset + i] = static_cast<std::uint8_t>(revision[i]);
   for (std::size_t i = 0; i < 4; ++i)
-    header[kImageLengthOffset + i] = static_cast<std::uint8_t>(firmwareLength >> (8 * i));
+    header[payload::kImageLengthOffset + i] = static_cast<std::uint8_t>(firmwareLength >> (8 * i));
   return header;
 }
 

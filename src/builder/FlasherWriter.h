@@ -46,9 +46,8 @@ inline constexpr std::uint32_t kProgressStep = 1024;
 std::string FlasherFileName(const std::string& selectedFileName);
 
 // The 137-byte payload header for a model, a selected file name and a firmware length.
-std::array<std::uint8_t, kHeaderLength> MakePayloadHeader(const ModelEntry& model,
-                                                          const std::string& selectedFileName,
-                                                          std::uint32_t firmwareLength);
+std::array<std::uint8_t, payload::kHeaderLength> MakePayloadHeader(
+    const ModelEntry& model, const std::string& selectedFileName, std::uint32_t firmwareLength);
 
 // Builds the flasher; true when it was written completely. Every failure has been shown through
 // the sink. The program must be a builder (its image region starts with the builder tag); the

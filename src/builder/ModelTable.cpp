@@ -61,7 +61,8 @@ ModelTableLoad LoadModelTable(const std::string& iniPath) {
     }
     if (model == kMissing) break;
     load.Table.Sections.push_back(
-        {{Cut24(model), FormatLeftAligned(inquiry, 24), Cut24(range), Cut24(vendor), Cut24(note)},
+        {{Cut24(model), payload::FormatLeftAligned(inquiry, 24), Cut24(range), Cut24(vendor),
+          Cut24(note)},
          mask,
          range + " " + inquiry});
   }

@@ -17,9 +17,9 @@ std::optional<PayloadFile> ReadPayloadFromFile(const std::string& path, std::str
 std::optional<PayloadFile> ReadPayloadFromFile(const std::string& path, std::string& error, bool& noBlock) {
   noBlock = false;
   std::uint64_t size = 0;
-  sys::FileHandle file = sys::OpenRegularFile(path, kMaxProgramBytes, size, error);
+  sys::FileHandle file = sys::OpenRegularFile(path, payload::kMaxProgramBytes, size, error);
   if (!file) return std::nullopt;
-  const auto marker = OwnPayloadBlock().Marker();
+  const auto marker = payload::OwnPayloadBlock().Marker();
   MarkerSearch search(marker);
   std::vector<std::uint8_t> buffer(64 * 1024);
   std::uint64_t consumed = 0;
@@ -42,24 +42,24 @@ std::optional<PayloadFile> ReadPayloadFromFile(const std::string& path, std::str
   payload.Block.insert(payload.Block.end(), buffer.begin() + static_cast<std::ptrdiff_t>(used),
                        buffer.begin() + static_cast<std::ptrdiff_t>(got));
   // Never more than the block: a damaged length cannot make us read past the region.
-  while (payload.Block.size() < kBlockLength) {
-    const std::size_t want = std::min(buffer.size(), kBlockLength - payload.Block.size());
+  while (payload.Block.size() < payload::kBlockLength) {
+    const std::size_t want = std::min(buffer.size(), payload::kBlockLength - payload.Block.size());
     const std::size_t more = std::fread(buffer.data(), 1, want, file.get());
     if (more == 0) break;
     payload.Block.insert(payload.Block.end(), buffer.begin(),
                          buffer.begin() + static_cast<std::ptrdiff_t>(more));
   }
-  payload.Block.resize(std::min(payload.Block.size(), kBlockLength));
+  payload.Block.resize(std::min(payload.Block.size(), payload::kBlockLength));
 
-  if (payload.Block.size() < kMarkerLength + kHeaderLength) {
+  if (payload.Block.size() < payload::kMarkerLength + payload::kHeaderLength) {
     error = "payload header in " + path + " is cut short";
     return std::nullopt;
   }
-  const PayloadBlock view = payload.View();
+  const payload::PayloadBlock view = payload.View();
   if (view.HasBuilderTag()) return payload;
   if (!view.ImageLengthFits()) {
     error = "damaged payload in " + path + ": image length " + std::to_string(view.ImageLength()) +
-            " exceeds the image region of " + std::to_string(kImageCapacity) + " bytes";
+            " exceeds the image region of " + std::to_string(payload::kImageCapacity) + " bytes";
     return std::nullopt;
   }
   const std::size_t present = view.ImageRegion().size();

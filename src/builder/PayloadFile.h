@@ -15,7 +15,7 @@ struct PayloadFile {
   std::uint64_t MarkerOffset = 0;   // file offset of the block's first byte
   std::vector<std::uint8_t> Block;  // marker, header and image region as far as the file holds them
 
-  PayloadBlock View() const { return PayloadBlock(Block.data(), Block.size()); }
+  payload::PayloadBlock View() const { return payload::PayloadBlock(Block.data(), Block.size()); }
 };
 
 // Reads the first payload block of the file. On failure returns nothing and sets error to a

@@ -33,7 +33,7 @@ int RunExtract(const std::string& file, const std::string& out) {
     PrintError(error);
     return kExitFailure;
   }
-  const builder::PayloadBlock block = payload->View();
+  const payload::PayloadBlock block = payload->View();
   if (block.HasBuilderTag()) {
     PrintError(file + " is a builder: it carries no firmware image");
     return kExitFailure;

@@ -258,7 +258,7 @@ int RefuseBusyDrives(const drive::CDDrives& drives, RunRecord& record) {
 // Picks the drive to update: the one named by --drive, else the only eligible one. A drive being
 // updated by another odflash process was not probed: when it is the one wanted, or no listed
 // drive fits, the answer is kExitDriveInUse.
-drive::CDDrive* ChooseDrive(const drive::CDDrives& drives, const builder::PayloadTexts& texts,
+drive::CDDrive* ChooseDrive(const drive::CDDrives& drives, const payload::PayloadTexts& texts,
                             const FlashOptions& options, int& exitCode, RunRecord& record) {
   const std::vector<std::string>& busy = drives.BusyDevicePaths();
   std::vector<int> eligible;
@@ -415,9 +415,9 @@ int RunFlash(const FlashOptions& options, RunRecord& record) {
     Fail(record, error);
     return kExitFailure;
   }
-  const builder::PayloadBlock block = payload->View();
+  const payload::PayloadBlock block = payload->View();
   const drive::CDDrives drives(options.worker ? options.drive : std::string());
-  const builder::PayloadTexts texts = builder::MakePayloadTexts(block);
+  const payload::PayloadTexts texts = payload::MakePayloadTexts(block);
   int exitCode = kExitSuccess;
   drive::CDDrive* target = ChooseDrive(drives, texts, options, exitCode, record);
   if (target == nullptr) return exitCode;
@@ -506,7 +506,7 @@ std::string DriveLine(int index, const drive::CDDrive& drive) {
   return "  " + std::to_string(index) + ": " + drive.IdentityText + "  (" + drive.DevicePath() + ")";
 }
 
-std::string WantedDrive(const builder::PayloadTexts& texts) {
+std::string WantedDrive(const payload::PayloadTexts& texts) {
   return "a " + texts.InquiryId + " drive with firmware " + texts.FirmwareLow + " to " + texts.FirmwareHigh;
 }
 

@@ -13,7 +13,7 @@ namespace cli {
 namespace {
 
 nlohmann::ordered_json PayloadJson(const builder::PayloadFile& payload) {
-  const builder::PayloadBlock block = payload.View();
+  const payload::PayloadBlock block = payload.View();
   nlohmann::ordered_json json = {{"schemaVersion", kJsonSchemaVersion},
                                  {"role", block.HasBuilderTag() ? "builder" : "flasher"},
                                  {"markerOffset", payload.MarkerOffset}};
@@ -25,12 +25,12 @@ nlohmann::ordered_json PayloadJson(const builder::PayloadFile& payload) {
                {"note", block.Note()},
                {"newRevision", block.NewRevision()},
                {"imageLength", block.ImageLength()},
-               {"imageKind", builder::ImageKindName(builder::CheckNewFormatBIN(block.Image()))}});
+               {"imageKind", payload::ImageKindName(payload::CheckNewFormatBIN(block.Image()))}});
   return json;
 }
 
 void PrintPayload(const builder::PayloadFile& payload) {
-  const builder::PayloadBlock block = payload.View();
+  const payload::PayloadBlock block = payload.View();
   std::printf("Role:          %s\n", block.HasBuilderTag() ? "builder" : "flasher");
   std::printf("Marker offset: %llu\n", static_cast<unsigned long long>(payload.MarkerOffset));
   if (block.HasBuilderTag()) return;
@@ -42,7 +42,7 @@ void PrintPayload(const builder::PayloadFile& payload) {
   std::printf("New revision:  %s\n", block.NewRevision().c_str());
   std::printf("Image length:  %u\n", static_cast<unsigned>(block.ImageLength()));
   std::printf("Image kind:    %s\n",
-              builder::ImageKindName(builder::CheckNewFormatBIN(block.Image())));
+              payload::ImageKindName(payload::CheckNewFormatBIN(block.Image())));
 }
 
 } // namespace

@@ -167,9 +167,9 @@ private:
 };
 
 // The drives that fit, in list order; kExitSuccess, or why none is updated.
-int FindEligibleDrives(const builder::PayloadBlock& block, std::vector<DriveRun>& runs, std::string& error) {
+int FindEligibleDrives(const payload::PayloadBlock& block, std::vector<DriveRun>& runs, std::string& error) {
   const drive::CDDrives drives;
-  const builder::PayloadTexts texts = builder::MakePayloadTexts(block);
+  const payload::PayloadTexts texts = payload::MakePayloadTexts(block);
   std::string listing;
   for (int i = 0; i < drives.Count(); ++i) {
     const drive::CDDrive& candidate = *drives.Drive(i);

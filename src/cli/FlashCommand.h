@@ -54,7 +54,7 @@ bool IsTerminal(std::FILE* stream);
 // "  N: identity  (device)", as the listing of a failure shows a drive.
 std::string DriveLine(int index, const drive::CDDrive& drive);
 // What a flasher wants of a drive, in words.
-std::string WantedDrive(const builder::PayloadTexts& texts);
+std::string WantedDrive(const payload::PayloadTexts& texts);
 
 // odflash flash --all.
 int RunFlashAll(const FlashOptions& options);

@@ -137,7 +137,7 @@ void TraceNote(const std::string& text) {
   TheTrace().Note(OneLine(text.substr(start)));
 }
 
-void TracePayload(const builder::PayloadBlock& block) {
+void TracePayload(const payload::PayloadBlock& block) {
   if (TheTrace().log == nullptr) return;
   TraceNote("flasher Model:        " + block.Model());
   TraceNote("flasher Inquiry:      " + block.Inquiry());
@@ -146,7 +146,7 @@ void TracePayload(const builder::PayloadBlock& block) {
   TraceNote("flasher Note:         " + block.Note());
   TraceNote("flasher New revision: " + block.NewRevision());
   TraceNote("flasher Image:        " + std::to_string(block.ImageLength()) + " bytes, " +
-            builder::ImageKindName(builder::CheckNewFormatBIN(block.Image())));
+            payload::ImageKindName(payload::CheckNewFormatBIN(block.Image())));
 }
 
 void TraceDrive(const std::string& role, const drive::CDDrive& drive) {

@@ -9,7 +9,7 @@
 namespace CLI {
 class App;
 }
-namespace builder {
+namespace payload {
 class PayloadBlock;
 }
 namespace drive {
@@ -37,7 +37,7 @@ bool StartTrace(const TraceOptions& options);
 // lines.
 void TraceNote(const std::string& text);
 // The payload's fields and a drive's identity, as log lines.
-void TracePayload(const builder::PayloadBlock& block);
+void TracePayload(const payload::PayloadBlock& block);
 void TraceDrive(const std::string& role, const drive::CDDrive& drive);
 
 // Ends the trace: the exit code goes to the log, which is closed; the observer is removed.

@@ -4,7 +4,7 @@
 
 namespace flash {
 
-bool DriveIsEligible(const builder::PayloadTexts& payload, std::string_view vendorProduct,
+bool DriveIsEligible(const payload::PayloadTexts& payload, std::string_view vendorProduct,
                      std::string_view revision) {
   if (payload.AnyDrive) return true;
   if (vendorProduct != payload.InquiryId) return false;

@@ -10,7 +10,7 @@
 namespace flash {
 
 // vendorProduct: the drive's 24-character vendor and product text; revision: its 4 characters.
-bool DriveIsEligible(const builder::PayloadTexts& payload, std::string_view vendorProduct,
+bool DriveIsEligible(const payload::PayloadTexts& payload, std::string_view vendorProduct,
                      std::string_view revision);
 
 } // namespace flash

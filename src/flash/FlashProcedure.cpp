@@ -21,10 +21,10 @@ void Send(drive::CDDrive& drive, const CommandBlock& block) {
 
 } // namespace
 
-FlashRequest MakeFlashRequest(const builder::PayloadBlock& payload) {
+FlashRequest MakeFlashRequest(const payload::PayloadBlock& payload) {
   FlashRequest request;
   request.image = payload.Image();
-  request.kind = builder::CheckNewFormatBIN(payload.Image());
+  request.kind = payload::CheckNewFormatBIN(payload.Image());
   request.carriedRevision = payload.NewRevision();
   request.anyFirmware = payload.AcceptsAnyFirmware();
   request.flashAll = payload.IsFlashAll();

@@ -59,7 +59,7 @@ struct FlashRequest {
 };
 
 // The request for the firmware a payload block carries (the image is viewed, not copied).
-FlashRequest MakeFlashRequest(const builder::PayloadBlock& payload);
+FlashRequest MakeFlashRequest(const payload::PayloadBlock& payload);
 
 enum class FlashOutcome {
   Flashed,            // the Flash command succeeded

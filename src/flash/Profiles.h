@@ -13,7 +13,7 @@
 
 namespace flash {
 
-using builder::ImageKind;
+using payload::ImageKind;
 
 inline constexpr std::size_t kRoutineStoreSize = 5606;
 inline constexpr std::size_t kProfileEntryCount = 7;

@@ -3,7 +3,7 @@
 #include <cctype>
 #include <cstddef>
 
-namespace builder {
+namespace payload {
 namespace {
 
 constexpr std::size_t kDvdModelTextLength = 15;
@@ -48,4 +48,4 @@ const char* ImageKindName(ImageKind kind) {
   return "plain";
 }
 
-} // namespace builder
+} // namespace payload

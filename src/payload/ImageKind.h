@@ -5,7 +5,7 @@
 #include <cstdint>
 #include <span>
 
-namespace builder {
+namespace payload {
 
 enum class ImageKind {
   Plain,          // neither flag
@@ -20,4 +20,4 @@ ImageKind CheckNewFormatBIN(std::span<const std::uint8_t> image);
 
 const char* ImageKindName(ImageKind kind);  // "plain", "CD-RW new-format", "DVD-ROM"
 
-} // namespace builder
+} // namespace payload

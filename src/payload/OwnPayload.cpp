@@ -5,7 +5,7 @@
 
 #include "payload/PayloadBlock.h"
 
-namespace builder {
+namespace payload {
 namespace {
 
 struct RawBlock {
@@ -37,4 +37,4 @@ const PayloadBlock& OwnPayloadBlock() {
   return block;
 }
 
-} // namespace builder
+} // namespace payload

@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <cstring>
 
-namespace builder {
+namespace payload {
 
 PayloadBlock::PayloadBlock(const std::uint8_t* block, std::size_t available)
     : block_(block), available_(std::min(available, kBlockLength)) {}
@@ -95,4 +95,4 @@ bool PayloadBlock::IsFlashAll() const {
   return true;
 }
 
-} // namespace builder
+} // namespace payload

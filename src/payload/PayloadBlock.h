@@ -9,7 +9,7 @@
 
 #include "payload/PayloadLayout.h"
 
-namespace builder {
+namespace payload {
 
 class PayloadBlock {
 public:
@@ -63,4 +63,4 @@ private:
 // optimiser cannot see through, because the builder patches them after linking.
 const PayloadBlock& OwnPayloadBlock();
 
-} // namespace builder
+} // namespace payload

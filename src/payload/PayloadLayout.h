@@ -6,7 +6,7 @@
 #include <cstddef>
 #include <cstdint>
 
-namespace builder {
+namespace payload {
 
 inline constexpr std::size_t kMarkerLength = 15;     // 14 printable characters and a NUL
 inline constexpr std::size_t kTextFieldLength = 25;  // at most 24 characters and a NUL
@@ -31,4 +31,4 @@ inline constexpr std::uint64_t kMaxProgramBytes = std::uint64_t{1} << 30;
 inline constexpr char kBuilderTag[] = "RUSK";
 inline constexpr std::size_t kBuilderTagLength = 4;
 
-} // namespace builder
+} // namespace payload

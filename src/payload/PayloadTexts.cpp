@@ -4,7 +4,7 @@
 
 #include "sys/Text.h"
 
-namespace builder {
+namespace payload {
 namespace {
 
 std::string FormatCut(const char* format, const std::string& text, int width) {
@@ -38,4 +38,4 @@ PayloadTexts MakePayloadTexts(const PayloadBlock& block) {
   return texts;
 }
 
-} // namespace builder
+} // namespace payload

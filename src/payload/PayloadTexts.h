@@ -6,7 +6,7 @@
 
 #include "payload/PayloadBlock.h"
 
-namespace builder {
+namespace payload {
 
 struct PayloadTexts {
   std::string VendorName;     // Vendor field, upper-cased
@@ -25,4 +25,4 @@ PayloadTexts MakePayloadTexts(const PayloadBlock& block);
 std::string FormatLeftAligned(const std::string& text, int width);
 std::string FormatRightAligned(const std::string& text, int width);
 
-} // namespace builder
+} // namespace payload

@@ -47,33 +47,33 @@ struct PayloadFields {
 
 class TestPayload {
 public:
-  explicit TestPayload(const PayloadFields& fields) : bytes_(builder::kBlockLength, 0) {
-    std::memcpy(bytes_.data(), "{test:payload}", builder::kMarkerLength - 1);
-    std::uint8_t* header = bytes_.data() + builder::kMarkerLength;
+  explicit TestPayload(const PayloadFields& fields) : bytes_(payload::kBlockLength, 0) {
+    std::memcpy(bytes_.data(), "{test:payload}", payload::kMarkerLength - 1);
+    std::uint8_t* header = bytes_.data() + payload::kMarkerLength;
     auto put = [&](std::size_t offset, const std::string& text) { std::memcpy(header + offset, text.data(), text.size()); };
-    put(builder::kModelOffset, fields.model);
-    put(builder::kInquiryOffset, fields.inquiry);
-    put(builder::kFirmwareRangeOffset, fields.range);
-    put(builder::kVendorOffset, fields.vendor);
-    put(builder::kNoteOffset, fields.note);
-    put(builder::kNewRevisionOffset, fields.newRevision);
-    for (int i = 0; i < 4; ++i) header[builder::kImageLengthOffset + i] = static_cast<std::uint8_t>(fields.imageLength >> (8 * i));
-    std::uint8_t* image = header + builder::kHeaderLength;
+    put(payload::kModelOffset, fields.model);
+    put(payload::kInquiryOffset, fields.inquiry);
+    put(payload::kFirmwareRangeOffset, fields.range);
+    put(payload::kVendorOffset, fields.vendor);
+    put(payload::kNoteOffset, fields.note);
+    put(payload::kNewRevisionOffset, fields.newRevision);
+    for (int i = 0; i < 4; ++i) header[payload::kImageLengthOffset + i] = static_cast<std::uint8_t>(fields.imageLength >> (8 * i));
+    std::uint8_t* image = header + payload::kHeaderLength;
     for (std::uint32_t i = 0; i < fields.imageLength; ++i) image[i] = static_cast<std::uint8_t>(i * 7 + 3);
     image[0] = 0x02; // an 8051 jump, as every real image starts
     std::memcpy(image + sim::kImageRevisionOffset, fields.newRevision.data(), sim::kImageRevisionLength);
-    block_ = std::make_unique<builder::PayloadBlock>(bytes_.data(), bytes_.size());
+    block_ = std::make_unique<payload::PayloadBlock>(bytes_.data(), bytes_.size());
   }
   static TestPayload Builder() {
     TestPayload payload(PayloadFields{});
-    std::memcpy(payload.bytes_.data() + builder::kMarkerLength + builder::kHeaderLength, builder::kBuilderTag, 4);
+    std::memcpy(payload.bytes_.data() + payload::kMarkerLength + payload::kHeaderLength, payload::kBuilderTag, 4);
     return payload;
   }
-  const builder::PayloadBlock* Block() const { return block_.get(); }
+  const payload::PayloadBlock* Block() const { return block_.get(); }
 
 private:
   std::vector<std::uint8_t> bytes_;
-  std::unique_ptr<builder::PayloadBlock> block_;
+  std::unique_ptr<payload::PayloadBlock> block_;
 };
 
 using apptest::NoSleep;
@@ -110,7 +110,7 @@ protected:
     }
     drive::ResetTransportState();
   }
-  app::TFlashForm& Form(const builder::PayloadBlock* payload, std::string programPath = "", std::string directory = "") {
+  app::TFlashForm& Form(const payload::PayloadBlock* payload, std::string programPath = "", std::string directory = "") {
     app::FormEnvironment environment;
     environment.payload = payload;
     environment.programPath = std::move(programPath);

@@ -65,17 +65,17 @@ inline Bytes Pattern(std::size_t length, std::uint32_t seed) {
 
 // A program file: prefix, the block as a builder carries it (marker, zero header, image region
 // starting with the builder tag), suffix. regionLength below the capacity cuts the file short.
-inline Bytes MakeProgram(const Bytes& prefix, std::size_t regionLength = builder::kImageCapacity,
+inline Bytes MakeProgram(const Bytes& prefix, std::size_t regionLength = payload::kImageCapacity,
                          std::size_t suffixLength = 3000) {
   Bytes program = prefix;
   const Bytes marker = Marker();
   program.insert(program.end(), marker.begin(), marker.end());
-  program.resize(program.size() + builder::kHeaderLength, 0);
+  program.resize(program.size() + payload::kHeaderLength, 0);
   Bytes region = Pattern(regionLength, 7);
-  for (std::size_t i = 0; i < builder::kBuilderTagLength && i < region.size(); ++i)
-    region[i] = static_cast<std::uint8_t>(builder::kBuilderTag[i]);
+  for (std::size_t i = 0; i < payload::kBuilderTagLength && i < region.size(); ++i)
+    region[i] = static_cast<std::uint8_t>(payload::kBuilderTag[i]);
   program.insert(program.end(), region.begin(), region.end());
-  if (regionLength == builder::kImageCapacity) {
+  if (regionLength == payload::kImageCapacity) {
     const Bytes suffix = Pattern(suffixLength, 11);
     program.insert(program.end(), suffix.begin(), suffix.end());
   }

@@ -49,12 +49,12 @@ ReferenceBuild BuildByteWise(const Bytes& program, const Bytes& firmware, const 
   if (!found) return result;
   const auto header = builder::MakePayloadHeader(kModel, name, static_cast<std::uint32_t>(firmware.size()));
   result.Output.insert(result.Output.end(), header.begin(), header.end());
-  std::size_t read = j + 1 + builder::kHeaderLength + firmware.size();
+  std::size_t read = j + 1 + payload::kHeaderLength + firmware.size();
   result.Output.insert(result.Output.end(), firmware.begin(), firmware.end());
   result.Steps += firmware.size() / 1024;
-  j = j + firmware.size() + builder::kHeaderLength;
+  j = j + firmware.size() + payload::kHeaderLength;
   // The image region past the firmware is zero-filled, never the program's own bytes.
-  const std::size_t regionEnd = read - firmware.size() + builder::kImageCapacity;
+  const std::size_t regionEnd = read - firmware.size() + payload::kImageCapacity;
   for (; j < program.size() - 1; ++j) {
     result.Output.push_back(read < regionEnd ? 0 : program[read]);
     ++read;
@@ -101,7 +101,7 @@ TEST_F(FlasherWriterTest, OutputAndProgressMatchTheByteWiseCopy) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.label);
-    const Bytes program = MakeProgram(c.prefix, builder::kImageCapacity, c.suffixLength);
+    const Bytes program = MakeProgram(c.prefix, payload::kImageCapacity, c.suffixLength);
     Bytes firmware = Pattern(c.firmwareLength, 9);
     firmware[0] = 0x02;
     WriteFile(dir.Path("BUILDER.EXE"), program);
@@ -137,7 +137,7 @@ TEST_F(FlasherWriterTest, RefusedBuildsLeaveNothingBehind) {
     std::string message;
   };
   Bytes startsWithTag = firmware;
-  std::copy(builder::kBuilderTag, builder::kBuilderTag + 4, startsWithTag.begin());
+  std::copy(payload::kBuilderTag, payload::kBuilderTag + 4, startsWithTag.begin());
   const std::vector<Case> cases = {
       {"firmware one byte too long", goodProgram, Pattern(524289, 3), true,
        "Firmware K4P5.BIN is 524289 bytes; a flasher carries at most 524288 bytes."},

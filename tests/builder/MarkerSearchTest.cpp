@@ -10,7 +10,7 @@ using buildertest::Bytes;
 // Where the search ends (index just past the marker's last byte), fed in chunks of every size
 // from 1 byte up: chunking must not change the answer. npos: not found.
 std::size_t SearchEnd(const Bytes& stream, std::size_t chunk) {
-  builder::MarkerSearch search(builder::OwnPayloadBlock().Marker());
+  builder::MarkerSearch search(payload::OwnPayloadBlock().Marker());
   std::size_t at = 0;
   while (at < stream.size() && !search.Found()) {
     const std::size_t length = std::min(chunk, stream.size() - at);

@@ -11,11 +11,11 @@ using buildertest::MakeProgram;
 using buildertest::ScratchDir;
 
 void SetLength(Bytes& file, std::size_t markerOffset, std::uint32_t length) {
-  const std::size_t header = markerOffset + builder::kMarkerLength;
+  const std::size_t header = markerOffset + payload::kMarkerLength;
   const std::uint8_t littleEndian[4] = {static_cast<std::uint8_t>(length), static_cast<std::uint8_t>(length >> 8),
                                         static_cast<std::uint8_t>(length >> 16), static_cast<std::uint8_t>(length >> 24)};
-  std::copy(littleEndian, littleEndian + 4, file.begin() + static_cast<std::ptrdiff_t>(header + builder::kImageLengthOffset));
-  file.at(header + builder::kHeaderLength) = 0x02;  // not a builder
+  std::copy(littleEndian, littleEndian + 4, file.begin() + static_cast<std::ptrdiff_t>(header + payload::kImageLengthOffset));
+  file.at(header + payload::kHeaderLength) = 0x02;  // not a builder
 }
 
 TEST(ReadPayloadFromFile, RefusesFilesItCannotTrust) {

@@ -17,7 +17,7 @@
 
 namespace {
 
-using builder::ImageKind;
+using payload::ImageKind;
 using flash::FlashOutcome;
 using testing::ElementsAre;
 using testing::IsEmpty;
@@ -458,7 +458,7 @@ TEST_F(FlashTest, DryRunVerifiesWithoutEnteringTheCriticalPhase) {
   config.FlashId[0] = 0xBF;
   config.FlashId[1] = 0xB6;
   for (const ImageKind kind : {ImageKind::Plain, ImageKind::CdRwNewFormat, ImageKind::DvdRom}) {
-    SCOPED_TRACE(builder::ImageKindName(kind));
+    SCOPED_TRACE(payload::ImageKindName(kind));
     sink = RecordingSink{};
     EXPECT_EQ(Run(MakeImage(kind, 2 * kChunk), kind, true), FlashOutcome::Verified);
     Lines expected = ReadyWaitLines(1);
@@ -521,12 +521,12 @@ TEST_F(FlashTest, PlaceholderRoutinesNeverReachARealDrive) {
 // What a region holds past the image (an older flasher kept its template's bytes there) never
 // decides the kind: a 3-byte image is plain, whatever signature follows it.
 TEST(MakeFlashRequest, JudgesTheKindByTheImagesOwnBytes) {
-  std::vector<std::uint8_t> block(builder::kBlockLength, 0);
-  block[builder::kMarkerLength + builder::kImageLengthOffset] = 3;
-  const std::size_t region = builder::kMarkerLength + builder::kHeaderLength;
+  std::vector<std::uint8_t> block(payload::kBlockLength, 0);
+  block[payload::kMarkerLength + payload::kImageLengthOffset] = 3;
+  const std::size_t region = payload::kMarkerLength + payload::kHeaderLength;
   block[region] = 0x02;
   block[region + 0x1100] = 0x05, block[region + 0x1101] = 0x80;
-  const flash::FlashRequest request = flash::MakeFlashRequest(builder::PayloadBlock(block.data(), block.size()));
+  const flash::FlashRequest request = flash::MakeFlashRequest(payload::PayloadBlock(block.data(), block.size()));
   EXPECT_EQ(request.image.size(), 3u);
   EXPECT_EQ(request.kind, ImageKind::Plain);
 }

@@ -48,7 +48,7 @@ INSTANTIATE_TEST_SUITE_P(
 
 struct EligibilityCase {
   std::string name;
-  builder::PayloadTexts payload;
+  payload::PayloadTexts payload;
   const char* driveIdentity;
   const char* driveRevision;
   bool eligible;
@@ -61,8 +61,8 @@ TEST_P(DriveEligibility, FollowsIdentityRangeAndMarkers) {
   EXPECT_EQ(flash::DriveIsEligible(c.payload, c.driveIdentity, c.driveRevision), c.eligible);
 }
 
-builder::PayloadTexts Payload(bool anyDrive = false, bool anyFirmware = false) {
-  builder::PayloadTexts texts;
+payload::PayloadTexts Payload(bool anyDrive = false, bool anyFirmware = false) {
+  payload::PayloadTexts texts;
   texts.InquiryId = "HBQ     MX77004150Q     ";
   texts.FirmwareLow = "K4P1";
   texts.FirmwareHigh = "K4PZ";

@@ -23,6 +23,7 @@
 #include "payload/PayloadBlock.h"
 
 using namespace builder;
+using namespace payload;
 using fuzzsupport::Bytes;
 
 namespace {

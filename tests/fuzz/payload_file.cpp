@@ -18,6 +18,7 @@
 #include "payload/PayloadTexts.h"
 
 using namespace builder;
+using namespace payload;
 using fuzzsupport::Bytes;
 
 namespace {

@@ -53,7 +53,7 @@ protected:
     drive::ResetTransportState();
     fs::remove_all(directory_);
   }
-  app::TFlashForm& Form(const builder::PayloadBlock* payload, const std::string& programPath = "") {
+  app::TFlashForm& Form(const payload::PayloadBlock* payload, const std::string& programPath = "") {
     app::FormEnvironment environment;
     environment.payload = payload;
     environment.programPath = programPath;
@@ -138,12 +138,12 @@ TEST_F(WindowTest, AFlashRunGoesThroughTheWindowAndRefusesToClose) {
   // marker, the header the builder writes and the image.
   const builder::ModelEntry model{"CDRW 48X24", "ODSIM   CDRW 48X24", "1.00-1.99", "ODSim", ""};
   const std::vector<std::uint8_t> image = samples::MakeSampleImage(samples::SampleKind::CdRwNewFormat, "1.10");
-  const auto marker = builder::OwnPayloadBlock().Marker();
+  const auto marker = payload::OwnPayloadBlock().Marker();
   const auto header = builder::MakePayloadHeader(model, "1.10.BIN", static_cast<std::uint32_t>(image.size()));
   std::vector<std::uint8_t> bytes(marker.begin(), marker.end());
   bytes.insert(bytes.end(), header.begin(), header.end());
   bytes.insert(bytes.end(), image.begin(), image.end());
-  const builder::PayloadBlock block(bytes.data(), bytes.size());
+  const payload::PayloadBlock block(bytes.data(), bytes.size());
 
   // The user agrees to everything but the restart, and tries to close the window once the
   // update has started.

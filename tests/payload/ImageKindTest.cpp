@@ -8,7 +8,7 @@
 
 namespace {
 
-using builder::ImageKind;
+using payload::ImageKind;
 
 struct Patch {
   std::size_t at;
@@ -37,7 +37,7 @@ TEST(CheckNewFormatBIN, FirstSignaturePlaceDecides) {
   for (const auto& c : cases) {
     std::vector<std::uint8_t> region(0x8000, 0xFF);
     for (const Patch& p : c.patches) std::memcpy(region.data() + p.at, p.bytes.data(), p.bytes.size());
-    EXPECT_EQ(builder::CheckNewFormatBIN(region), c.expected) << c.label;
+    EXPECT_EQ(payload::CheckNewFormatBIN(region), c.expected) << c.label;
   }
 }
 
@@ -52,7 +52,7 @@ TEST(CheckNewFormatBIN, SampleImagesHaveTheirKinds) {
                {samples::SampleKind::DvdRomAt4008, ImageKind::DvdRom}};
   for (const auto& c : cases) {
     const auto image = samples::MakeSampleImage(c.kind, "K4P5");
-    EXPECT_EQ(builder::CheckNewFormatBIN(image), c.expected);
+    EXPECT_EQ(payload::CheckNewFormatBIN(image), c.expected);
     EXPECT_EQ(std::string(image.begin() + 0x100, image.begin() + 0x104), "K4P5");
   }
 }

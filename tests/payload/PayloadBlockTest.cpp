@@ -14,18 +14,18 @@ using payloadtest::Bytes;
 
 // A block in memory with the given header texts and first image bytes.
 struct BlockBytes {
-  Bytes bytes = Bytes(builder::kBlockLength, 0);
+  Bytes bytes = Bytes(payload::kBlockLength, 0);
   void Text(std::size_t headerOffset, const std::string& text) {
-    std::memcpy(bytes.data() + builder::kMarkerLength + headerOffset, text.data(), text.size());
+    std::memcpy(bytes.data() + payload::kMarkerLength + headerOffset, text.data(), text.size());
   }
   void Region(const std::string& text) {
-    std::memcpy(bytes.data() + builder::kMarkerLength + builder::kHeaderLength, text.data(), text.size());
+    std::memcpy(bytes.data() + payload::kMarkerLength + payload::kHeaderLength, text.data(), text.size());
   }
   void Length(std::uint32_t length) {
     for (int i = 0; i < 4; ++i)
-      bytes[builder::kMarkerLength + builder::kImageLengthOffset + i] = static_cast<std::uint8_t>(length >> (8 * i));
+      bytes[payload::kMarkerLength + payload::kImageLengthOffset + i] = static_cast<std::uint8_t>(length >> (8 * i));
   }
-  builder::PayloadBlock View() const { return builder::PayloadBlock(bytes.data(), bytes.size()); }
+  payload::PayloadBlock View() const { return payload::PayloadBlock(bytes.data(), bytes.size()); }
 };
 
 TEST(PayloadBlock, BuilderTagIsAnExactFourByteMatch) {
@@ -51,11 +51,11 @@ TEST(PayloadBlock, BuilderTagIsAnExactFourByteMatch) {
 
 TEST(PayloadBlock, TextFieldsStopAtTheirTerminatorOrTwentyFourCharacters) {
   BlockBytes block;
-  block.Text(builder::kModelOffset, "ABCDEFGHIJKLMNOPQRSTUVWX");   // 24 characters, NUL at 24
-  block.Text(builder::kInquiryOffset, "HBQ     MX77004150Q     Z");  // no NUL in the field
-  block.Text(builder::kVendorOffset, std::string("hbq\0junk", 8));
-  block.Text(builder::kNewRevisionOffset, "K4P5.");
-  const builder::PayloadBlock view = block.View();
+  block.Text(payload::kModelOffset, "ABCDEFGHIJKLMNOPQRSTUVWX");   // 24 characters, NUL at 24
+  block.Text(payload::kInquiryOffset, "HBQ     MX77004150Q     Z");  // no NUL in the field
+  block.Text(payload::kVendorOffset, std::string("hbq\0junk", 8));
+  block.Text(payload::kNewRevisionOffset, "K4P5.");
+  const payload::PayloadBlock view = block.View();
   EXPECT_EQ(view.Model(), "ABCDEFGHIJKLMNOPQRSTUVWX");
   EXPECT_EQ(view.Inquiry(), "HBQ     MX77004150Q     ");
   EXPECT_EQ(view.Vendor(), "hbq");
@@ -78,10 +78,10 @@ TEST(PayloadBlock, WildcardsAndFlashAllAreTestedOnTheStoredBytes) {
   };
   for (const auto& c : cases) {
     BlockBytes block;
-    block.Text(builder::kInquiryOffset, c.inquiry);
-    block.Text(builder::kFirmwareRangeOffset, c.range);
-    block.Text(builder::kNoteOffset, c.note);
-    const builder::PayloadBlock view = block.View();
+    block.Text(payload::kInquiryOffset, c.inquiry);
+    block.Text(payload::kFirmwareRangeOffset, c.range);
+    block.Text(payload::kNoteOffset, c.note);
+    const payload::PayloadBlock view = block.View();
     EXPECT_EQ(view.AcceptsAnyDrive(), c.anyDrive) << c.inquiry;
     EXPECT_EQ(view.AcceptsAnyFirmware(), c.anyFirmware) << c.range;
     EXPECT_EQ(view.IsFlashAll(), c.flashAll) << c.note;
@@ -101,14 +101,14 @@ TEST(PayloadBlock, ImageViewNeverReachesPastTheRegion) {
     EXPECT_EQ(block.View().ImageLength(), c.length);
     EXPECT_EQ(block.View().ImageLengthFits(), c.fits);
     EXPECT_EQ(block.View().Image().size(), c.imageSize);
-    EXPECT_EQ(block.View().ImageRegion().size(), builder::kImageCapacity);
+    EXPECT_EQ(block.View().ImageRegion().size(), payload::kImageCapacity);
   }
 }
 
 TEST(PayloadTexts, FormatsTheFieldsAsTheFlasherShowsThem) {
   const struct {
     std::string vendor, model, inquiry, range;
-    builder::PayloadTexts expected;
+    payload::PayloadTexts expected;
   } cases[] = {
       {"hbq", "MX77004150Q", "HBQ     MX77004150Q", "K4P1-K4PZ",
        {"HBQ", "MX77004150Q", "HBQ     MX77004150Q     ", "K4P1-K4PZ", "K4P1", "K4PZ", false, false}},
@@ -119,11 +119,11 @@ TEST(PayloadTexts, FormatsTheFieldsAsTheFlasherShowsThem) {
   };
   for (const auto& c : cases) {
     BlockBytes block;
-    block.Text(builder::kVendorOffset, c.vendor);
-    block.Text(builder::kModelOffset, c.model);
-    block.Text(builder::kInquiryOffset, c.inquiry);
-    block.Text(builder::kFirmwareRangeOffset, c.range);
-    const builder::PayloadTexts texts = builder::MakePayloadTexts(block.View());
+    block.Text(payload::kVendorOffset, c.vendor);
+    block.Text(payload::kModelOffset, c.model);
+    block.Text(payload::kInquiryOffset, c.inquiry);
+    block.Text(payload::kFirmwareRangeOffset, c.range);
+    const payload::PayloadTexts texts = payload::MakePayloadTexts(block.View());
     EXPECT_EQ(texts.VendorName, c.expected.VendorName);
     EXPECT_EQ(texts.ModelName, c.expected.ModelName);
     EXPECT_EQ(texts.InquiryId, c.expected.InquiryId);
@@ -136,12 +136,12 @@ TEST(PayloadTexts, FormatsTheFieldsAsTheFlasherShowsThem) {
 }
 
 TEST(OwnPayloadBlock, MarkerIsFourteenPrintablesAndANulWithAnUnrepeatedFirstCharacter) {
-  const auto marker = builder::OwnPayloadBlock().Marker();
+  const auto marker = payload::OwnPayloadBlock().Marker();
   ASSERT_EQ(marker.size(), 15u);
   EXPECT_EQ(marker[14], 0);
   EXPECT_TRUE(std::all_of(marker.begin(), marker.begin() + 14, [](std::uint8_t c) { return c > 0x20 && c < 0x7F; }));
   EXPECT_EQ(std::count(marker.begin(), marker.end(), marker[0]), 1);
-  EXPECT_TRUE(builder::OwnPayloadBlock().HasBuilderTag());
+  EXPECT_TRUE(payload::OwnPayloadBlock().HasBuilderTag());
 }
 
 // In the probe program's file the first run of marker bytes is the block itself: the builder's
@@ -152,8 +152,8 @@ TEST(OwnPayloadBlock, FirstMarkerInTheProbeFileIsTheBlock) {
   const auto at = std::search(file.begin(), file.end(), marker.begin(), marker.end());
   ASSERT_NE(at, file.end());
   const auto offset = static_cast<std::size_t>(at - file.begin());
-  ASSERT_GE(file.size(), offset + builder::kBlockLength);
-  const builder::PayloadBlock block(file.data() + offset, builder::kBlockLength);
+  ASSERT_GE(file.size(), offset + payload::kBlockLength);
+  const payload::PayloadBlock block(file.data() + offset, payload::kBlockLength);
   EXPECT_TRUE(block.HasBuilderTag());
   EXPECT_TRUE(std::all_of(block.Header().begin(), block.Header().end(), [](std::uint8_t c) { return c == 0; }));
   const auto region = block.ImageRegion();

@@ -20,7 +20,7 @@ inline Bytes ReadFile(const std::string& path) {
 }
 
 inline Bytes Marker() {
-  const auto marker = builder::OwnPayloadBlock().Marker();
+  const auto marker = payload::OwnPayloadBlock().Marker();
   return Bytes(marker.begin(), marker.end());
 }
 

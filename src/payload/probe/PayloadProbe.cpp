@@ -9,17 +9,17 @@
 #include "payload/PayloadTexts.h"
 
 int main() {
-  const builder::PayloadBlock& block = builder::OwnPayloadBlock();
+  const payload::PayloadBlock& block = payload::OwnPayloadBlock();
   if (block.HasBuilderTag()) {
     std::printf("role: builder\n");
     return 0;
   }
   if (!block.ImageLengthFits()) {
     std::fprintf(stderr, "damaged payload: image length %u exceeds the image region of %zu bytes\n",
-                 static_cast<unsigned>(block.ImageLength()), builder::kImageCapacity);
+                 static_cast<unsigned>(block.ImageLength()), payload::kImageCapacity);
     return 1;
   }
-  const builder::PayloadTexts texts = builder::MakePayloadTexts(block);
+  const payload::PayloadTexts texts = payload::MakePayloadTexts(block);
   std::printf("role: flasher\n");
   std::printf("model: %s\n", texts.ModelName.c_str());
   std::printf("inquiry: %s\n", texts.InquiryId.c_str());
@@ -28,6 +28,7 @@ int main() {
   std::printf("note: %s\n", block.Note().c_str());
   std::printf("new revision: %s\n", block.NewRevision().c_str());
   std::printf("image length: %u\n", static_cast<unsigned>(block.ImageLength()));
-  std::printf("image kind: %s\n", builder::ImageKindName(builder::CheckNewFormatBIN(block.Image())));
+  std::printf("image kind: %s\n",
+              payload::ImageKindName(payload::CheckNewFormatBIN(block.Image())));
   return 0;
 }

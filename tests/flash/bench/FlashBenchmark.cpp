@@ -57,7 +57,7 @@ struct Bench {
     drives = std::make_unique<drive::CDDrives>();
     drive::CDDrive::SetBuffer(transfer.data(), static_cast<std::uint32_t>(transfer.size()));
     request.image = image;
-    request.kind = builder::ImageKind::CdRwNewFormat;
+    request.kind = payload::ImageKind::CdRwNewFormat;
     request.carriedRevision = "1.00";
   }
   ~Bench() {
