@@ -68,7 +68,7 @@ check "odflash-gui.1" "yes" "$(zcat "$root/usr/share/man/man1/odflash-gui.1.gz" 
 completion="$root/usr/share/bash-completion/completions/odflash"
 for command in scan models info extract build flash; do
   offered=$(sed -n "s/^ *$command) options=\"\(.*\)\" ;;/\1/p" "$completion")
-  listed=$("$odflash" help "$command" | grep -o -- '--[a-z][a-z-]*' | grep -vx -- '--help' | sort -u)
+  listed=$("$odflash" help "$command" | grep -E '^  -' | grep -o -- '--[a-z][a-z-]*' | grep -vx -- '--help' | sort -u)
   missing=$(for option in $listed; do [[ " $offered " == *" $option "* ]] || echo "$option"; done)
   check "completion of $command offers its options" "" "$missing"
 done

@@ -31,7 +31,8 @@ constexpr CommandEntry kCommands[] = {
 constexpr const char* kExitCodeHelp =
     "Exit codes: 0 success, 1 failure (bad file, I/O error, refused build), 2 usage error,\n"
     "3 no eligible drive, 4 update declined, 5 drive command failed,\n"
-    "6 verification mismatch, 7 flash failed, 8 drive in use by another program or update.\n"
+    "6 verification mismatch, 7 flash failed, 8 drive in use by another program or update\n"
+    "(or, on Linux, not open to this user for an update).\n"
     "An interrupt held during a flash ends it with the interrupt's own code: 128 + signal\n"
     "(130 for Ctrl+C), on Windows 0xC000013A. flash --all ends with the worst code of its drives.";
 

@@ -49,7 +49,7 @@ constexpr std::uint64_t kBusTimeoutMicroseconds = 2'000'000;
 int AskForLock(sd_bus* bus, const char* what, const std::string& who) {
   sd_bus_message* call = nullptr;
   sd_bus_message* reply = nullptr;
-  sd_bus_error error = SD_BUS_ERROR_NULL;
+  sd_bus_error error{};  // SD_BUS_ERROR_NULL: all members null
   int lock = -1;
   int descriptor = -1;
   if (sd_bus_message_new_method_call(bus, &call, "org.freedesktop.login1", "/org/freedesktop/login1",
