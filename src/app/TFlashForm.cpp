@@ -11,6 +11,7 @@
 #include "payload/ImageKind.h"
 #include "sys/Directory.h"
 #include "sys/Files.h"
+#include "sys/Text.h"
 
 namespace app {
 namespace {
@@ -299,7 +300,8 @@ void TFlashForm::SelectModelOfEntry() {
   const builder::ModelSection* model = ModelOfEntry();
   if (!model) return;
   view_.SetFiles(sys::ListFiles(buildDirectory_, model->BINMask));
-  view_.SetCaption(texts_.VendorName + kTitleText + model->Entry.FirmwareRange + kBuilderCaptionSuffix);
+  view_.SetCaption(texts_.VendorName + kTitleText + sys::PrintableText(model->Entry.FirmwareRange) +
+                   kBuilderCaptionSuffix);
   view_.SetButtonEnabled(false);
 }
 
@@ -316,7 +318,7 @@ bool TFlashForm::RetriveINI() {
     return false;
   }
   modelTable_ = std::move(load.Table);
-  for (const builder::ModelSection& section : modelTable_.Sections) view_.AddEntry(section.Item);
+  for (const builder::ModelSection& section : modelTable_.Sections) view_.AddEntry(sys::PrintableText(section.Item));
   view_.SelectEntry(0);
   SelectModelOfEntry();
   return true;

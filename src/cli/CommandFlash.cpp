@@ -34,6 +34,7 @@
 #include "flash/UpdateQuestion.h"
 #include "payload/PayloadTexts.h"
 #include "sys/Messages.h"
+#include "sys/Text.h"
 #include "sys/UpdateGuard.h"
 
 namespace cli {
@@ -432,7 +433,7 @@ int RunFlash(const FlashOptions& options, RunRecord& record) {
   std::FILE* out = options.json ? stderr : stdout;
   std::fprintf(out, "Drive:    %s (%s)\nFirmware: %s %s, revision %s, %u bytes\n", target->IdentityText.c_str(),
                target->DevicePath().c_str(), texts.VendorName.c_str(), texts.ModelName.c_str(),
-               block.NewRevision().c_str(), static_cast<unsigned>(block.ImageLength()));
+               sys::PrintableText(block.NewRevision()).c_str(), static_cast<unsigned>(block.ImageLength()));
 
   // The window lends its transfer buffer to the drive layer in the same way.
   std::vector<std::uint8_t> transferBuffer(flash::kChunkSize);
@@ -507,7 +508,8 @@ std::string DriveLine(int index, const drive::CDDrive& drive) {
 }
 
 std::string WantedDrive(const payload::PayloadTexts& texts) {
-  return "a " + texts.InquiryId + " drive with firmware " + texts.FirmwareLow + " to " + texts.FirmwareHigh;
+  return sys::PrintableText("a " + texts.InquiryId + " drive with firmware " + texts.FirmwareLow + " to " +
+                            texts.FirmwareHigh);
 }
 
 std::function<int()> SetUpFlash(CLI::App& command) {

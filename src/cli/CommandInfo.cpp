@@ -8,6 +8,7 @@
 #include "builder/PayloadFile.h"
 #include "cli/Command.h"
 #include "payload/ImageKind.h"
+#include "sys/Text.h"
 
 namespace cli {
 namespace {
@@ -29,17 +30,18 @@ nlohmann::ordered_json PayloadJson(const builder::PayloadFile& payload) {
   return json;
 }
 
+// The fields with their control bytes shown as '?' (the JSON keeps them exact).
 void PrintPayload(const builder::PayloadFile& payload) {
   const payload::PayloadBlock block = payload.View();
   std::printf("Role:          %s\n", block.HasBuilderTag() ? "builder" : "flasher");
   std::printf("Marker offset: %llu\n", static_cast<unsigned long long>(payload.MarkerOffset));
   if (block.HasBuilderTag()) return;
-  std::printf("Model:         %s\n", block.Model().c_str());
-  std::printf("Inquiry:       %s\n", block.Inquiry().c_str());
-  std::printf("FW-Range:      %s\n", block.FirmwareRange().c_str());
-  std::printf("Vendor:        %s\n", block.Vendor().c_str());
-  std::printf("Note:          %s\n", block.Note().c_str());
-  std::printf("New revision:  %s\n", block.NewRevision().c_str());
+  std::printf("Model:         %s\n", sys::PrintableText(block.Model()).c_str());
+  std::printf("Inquiry:       %s\n", sys::PrintableText(block.Inquiry()).c_str());
+  std::printf("FW-Range:      %s\n", sys::PrintableText(block.FirmwareRange()).c_str());
+  std::printf("Vendor:        %s\n", sys::PrintableText(block.Vendor()).c_str());
+  std::printf("Note:          %s\n", sys::PrintableText(block.Note()).c_str());
+  std::printf("New revision:  %s\n", sys::PrintableText(block.NewRevision()).c_str());
   std::printf("Image length:  %u\n", static_cast<unsigned>(block.ImageLength()));
   std::printf("Image kind:    %s\n",
               payload::ImageKindName(payload::CheckNewFormatBIN(block.Image())));

@@ -8,21 +8,26 @@
 
 #include "builder/ModelTable.h"
 #include "cli/Command.h"
+#include "sys/Text.h"
 
 namespace cli {
 namespace {
 
+// The file's values with their control bytes shown as '?' (the JSON keeps them exact).
 void PrintTable(const builder::ModelTable& table) {
+  auto print = [](const char* label, const std::string& value) {
+    std::printf("  %-9s %s\n", label, sys::PrintableText(value).c_str());
+  };
   for (std::size_t i = 0; i < table.Count(); ++i) {
     const builder::ModelSection& section = table.Sections[i];
     std::printf("MODEL%02zu\n", i);
-    std::printf("  Model:    %s\n", section.Entry.Model.c_str());
-    std::printf("  Inquiry:  %s\n", section.Entry.Inquiry.c_str());
-    std::printf("  FW-Range: %s\n", section.Entry.FirmwareRange.c_str());
-    std::printf("  BINMask:  %s\n", section.BINMask.c_str());
-    std::printf("  Vendor:   %s\n", section.Entry.Vendor.c_str());
-    std::printf("  Note:     %s\n", section.Entry.Note.c_str());
-    std::printf("  Item:     %s\n", section.Item.c_str());
+    print("Model:", section.Entry.Model);
+    print("Inquiry:", section.Entry.Inquiry);
+    print("FW-Range:", section.Entry.FirmwareRange);
+    print("BINMask:", section.BINMask);
+    print("Vendor:", section.Entry.Vendor);
+    print("Note:", section.Entry.Note);
+    print("Item:", section.Item);
   }
 }
 

@@ -40,6 +40,14 @@ constexpr bool kRedrawsInPlace = false;
 constexpr bool kRedrawsInPlace = true;
 #endif
 
+// A worker's end as sys::WorkerProcess::Wait gives it: 128 + the signal where signals end
+// processes, the exit code alone on Windows.
+#ifdef _WIN32
+constexpr bool kEndsBySignal = false;
+#else
+constexpr bool kEndsBySignal = true;
+#endif
+
 // Exit codes from the best outcome to the worst; any other code (an interrupt's, a crash's) is
 // worse than all of them.
 constexpr int kBestFirst[] = {kExitSuccess,  kExitDeclined,     kExitNoEligibleDrive, kExitDriveInUse,
@@ -51,6 +59,9 @@ int Worse(int a, int b) {
   return rank(b) > rank(a) ? b : a;
 }
 
+// The outcome of a drive whose worker ended without its result.
+constexpr const char* kWorkerDied = "workerDied";
+
 // One drive and what its worker has reported so far.
 struct DriveRun {
   std::string device, identity, revisionBefore, revisionAfter;
@@ -59,7 +70,8 @@ struct DriveRun {
   std::string outcome = "notStarted";
   std::string error;
   int exitCode = kExitFailure;
-  bool ended = false; // its standard output ended
+  bool resultSeen = false; // its worker sent its result event
+  bool ended = false;      // its standard output ended
   std::unique_ptr<sys::WorkerProcess> worker;
 };
 
@@ -84,6 +96,7 @@ public:
     } else if (name == "progress" && event.value("total", 0u) != 0) {
       run.percent = static_cast<int>(100.0 * event.value("bytes", 0u) / event.value("total", 1u));
     } else if (name == "result") {
+      run.resultSeen = true;
       run.outcome = event.value("outcome", run.outcome);
       run.exitCode = event.value("exitCode", run.exitCode);
       run.error = event.value("error", "");
@@ -110,7 +123,9 @@ public:
 
   void OutputEnded(std::size_t index) {
     std::lock_guard lock(mutex_);
-    runs_[index].ended = true;
+    DriveRun& run = runs_[index];
+    run.ended = true;
+    if (run.worker && !run.resultSeen) run.outcome = kWorkerDied;
     changed_.notify_all();
   }
 
@@ -209,6 +224,40 @@ std::vector<std::string> WorkerArguments(const FlashOptions& options, const std:
   return arguments;
 }
 
+// A worker that ended without its result (killed, crashed): how it ended and what the last phase
+// it reported means for its drive. From the first write to drive memory on, the drive may be
+// mid-update, and a failed flash's exit code says so.
+void ReportDeadWorker(DriveRun& run, int ended) {
+  struct PhaseMeaning {
+    const char* phase;
+    const char* when;
+    bool mayHaveWritten;
+  };
+  static constexpr PhaseMeaning kPhases[] = {
+      {"waiting", "before it reported a phase", false},
+      {"readyWait", "while waiting for the drive to be ready", false},
+      {"profile", "during the profile upload", true},
+      {"upload", "during the image upload", true},
+      {"entryCritical", "while entering the critical phase", true},
+      {"verify", "during the read-back", true},
+      {"flash", "during the commit", true},
+      {"done", "after its last drive command", true},
+  };
+  const PhaseMeaning* meaning = &kPhases[0];
+  for (const PhaseMeaning& candidate : kPhases)
+    if (run.phase == candidate.phase) meaning = &candidate;
+  const bool knownPhase = run.phase == meaning->phase;
+  const std::string how = kEndsBySignal && ended > 128 && ended < 128 + 65
+                              ? "ended by signal " + std::to_string(ended - 128)
+                              : "ended with exit code " + std::to_string(ended);
+  const bool mayHaveWritten = meaning->mayHaveWritten || !knownPhase;
+  run.outcome = kWorkerDied;
+  run.exitCode = kExitFlashFailed;
+  run.error = how + " " + (knownPhase ? std::string(meaning->when) : "in phase " + run.phase) + ": " +
+              (mayHaveWritten ? "the drive may be mid-update; do not power it off, run the update again"
+                              : "nothing was written to the drive");
+}
+
 // Starts every worker at once: each probes only its own drive, so none disturbs another's.
 void RunWorkers(const FlashOptions& options, std::vector<DriveRun>& runs, Board& board,
                 std::vector<std::thread>& readers) {
@@ -240,8 +289,14 @@ void RunWorkers(const FlashOptions& options, std::vector<DriveRun>& runs, Board&
   }
   board.WaitForAll();
   for (std::thread& reader : readers) reader.join();
-  for (DriveRun& run : runs)
-    if (run.worker) run.exitCode = run.worker->Wait();
+  for (DriveRun& run : runs) {
+    if (!run.worker) continue;
+    const int ended = run.worker->Wait();
+    if (run.resultSeen)
+      run.exitCode = ended;
+    else
+      ReportDeadWorker(run, ended);
+  }
 }
 
 void PrintTable(const std::vector<DriveRun>& runs, std::FILE* out) {
@@ -260,6 +315,7 @@ Json Summary(const std::vector<DriveRun>& runs) {
                   {"revisionBefore", run.revisionBefore}, {"revisionAfter", run.revisionAfter},
                   {"outcome", run.outcome},         {"exitCode", run.exitCode}};
     if (!run.error.empty()) entry["error"] = run.error;
+    if (run.outcome == kWorkerDied) entry["lastPhase"] = run.phase;
     drives.push_back(entry);
   }
   return drives;

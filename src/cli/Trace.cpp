@@ -13,6 +13,7 @@
 #include "drive/CommandObserver.h"
 #include "payload/ImageKind.h"
 #include "payload/PayloadBlock.h"
+#include "sys/Text.h"
 #include "sys/Version.h"
 
 namespace cli {
@@ -37,13 +38,7 @@ std::string Timestamp() {
 }
 
 // A device's or a file's text on one log line: control bytes shown as '?'.
-std::string OneLine(std::string text) {
-  for (char& c : text) {
-    const auto byte = static_cast<unsigned char>(c);
-    if (byte < 0x20 || byte == 0x7F) c = '?';
-  }
-  return text;
-}
+std::string OneLine(std::string text) { return sys::PrintableText(std::move(text)); }
 
 // "sim:Drive0  3B 05 00 00 C0 00 00 40 00 00 00 00  out 16384  0.1 ms  GOOD"
 std::string CommandLine(const drive::CommandRecord& record) {

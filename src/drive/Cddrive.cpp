@@ -8,6 +8,7 @@
 
 #include "drive/CommandObserver.h"
 #include "sys/Messages.h"
+#include "sys/Text.h"
 
 namespace drive {
 namespace {
@@ -194,12 +195,9 @@ bool CDDrive::Identify() {
   // shown as '?' so that a device's garbage never reaches a message box or a terminal raw.
   char field[kIdentityFieldWidth + 1] = {};
   std::memcpy(field, state.InquiryBuffer.data() + 8, kIdentityFieldWidth);
-  for (char& c : field) {
-    const auto byte = static_cast<unsigned char>(c);
-    if (byte != 0 && (byte < 0x20 || byte == 0x7F)) c = '?';
-  }
+  const std::string shown = sys::PrintableText(field);
   char identity[kIdentityFieldWidth + 1];
-  std::snprintf(identity, sizeof identity, "%28.28s", field);
+  std::snprintf(identity, sizeof identity, "%28.28s", shown.c_str());
   identityField_ = identity;
   char text[64];
   std::snprintf(text, sizeof text, "%d-%d-%d %c: %s", Adapter, Target, Lun, Letter, identity);

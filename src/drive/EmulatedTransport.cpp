@@ -9,20 +9,25 @@
 namespace drive {
 namespace {
 
-// Drive i locks byte kDriveLockOffset + i of its INI file: far past the text, because Windows
-// range locks are mandatory and would otherwise stop other processes from reading the file.
-// Adapter a's bus is byte kBusLockOffset + a.
+// Drive i's slot of the INI file's locks is "drive<i>" (byte kDriveLockOffset + i where the
+// lock is a range of the file: far past the text, because Windows range locks are mandatory and
+// would otherwise stop other processes from reading the file); adapter a's bus is "bus<a>".
 constexpr std::uint64_t kDriveLockOffset = 0x40000000;
 constexpr std::uint64_t kBusLockOffset = 0x40001000;
+
+sys::LockSlot DriveSlot(std::size_t index) { return {kDriveLockOffset + index, "drive" + std::to_string(index)}; }
+sys::LockSlot BusSlot(unsigned adapter) { return {kBusLockOffset + adapter, "bus" + std::to_string(adapter)}; }
 
 // The buses of the drive file's adapters, shared by every process that emulates the file.
 class FileBuses final : public sim::BusArbiter {
 public:
   explicit FileBuses(std::string driveFile) : driveFile_(std::move(driveFile)) {}
   void Acquire(unsigned adapter) override {
-    // The mutex serves this process's threads where the file lock cannot (one unopenable file).
+    // The mutex serves this process's threads where the file lock cannot be made; the bus then
+    // only orders this process's commands (a drive's update lock, which matters, never degrades).
     processBuses_[adapter].lock();
-    held_[adapter] = sys::FileByteLock::Lock(driveFile_, kBusLockOffset + adapter);
+    std::string error;
+    held_[adapter] = sys::FileSlotLock::Lock(driveFile_, BusSlot(adapter), error);
   }
   void Release(unsigned adapter) override {
     held_[adapter].reset();
@@ -32,15 +37,15 @@ public:
 private:
   std::string driveFile_;
   std::mutex processBuses_[256];
-  std::unique_ptr<sys::FileByteLock> held_[256];
+  std::unique_ptr<sys::FileSlotLock> held_[256];
 };
 
 class EmulatedUpdateLock final : public UpdateLock {
 public:
-  explicit EmulatedUpdateLock(std::unique_ptr<sys::FileByteLock> lock) : lock_(std::move(lock)) {}
+  explicit EmulatedUpdateLock(std::unique_ptr<sys::FileSlotLock> lock) : lock_(std::move(lock)) {}
 
 private:
-  std::unique_ptr<sys::FileByteLock> lock_;
+  std::unique_ptr<sys::FileSlotLock> lock_;
 };
 
 } // namespace
@@ -119,22 +124,20 @@ std::vector<DriveAddress> EmulatedTransport::Candidates() {
 
 std::unique_ptr<UpdateLock> EmulatedTransport::LockForUpdate(const DriveAddress& address,
                                                              std::string& refusal) {
-  if (!driveFile_.empty()) {
-    bool heldElsewhere = false;
-    auto lock = sys::FileByteLock::TryLock(driveFile_, kDriveLockOffset + DriveIndex(address), heldElsewhere);
-    if (lock) return std::make_unique<EmulatedUpdateLock>(std::move(lock));
-    if (heldElsewhere) {
-      refusal = kRefusedBeingUpdated;
-      return nullptr;
-    }
-  }
-  return Transport::LockForUpdate(LockAddress(address), refusal);
+  if (driveFile_.empty()) return Transport::LockForUpdate(LockAddress(address), refusal);
+  // A lock only this process sees would let another flasher update the drive at the same time:
+  // when the file's lock cannot be made the update is refused.
+  bool heldElsewhere = false;
+  std::string error;
+  auto lock = sys::FileSlotLock::TryLock(driveFile_, DriveSlot(DriveIndex(address)), heldElsewhere, error);
+  if (lock) return std::make_unique<EmulatedUpdateLock>(std::move(lock));
+  refusal = heldElsewhere ? std::string(kRefusedBeingUpdated) : std::string(kRefusedNoLock) + " (" + error + ")";
+  return nullptr;
 }
 
 bool EmulatedTransport::IsLockedForUpdate(const DriveAddress& address) {
-  if (!driveFile_.empty() && sys::FileByteLock::IsLocked(driveFile_, kDriveLockOffset + DriveIndex(address)))
-    return true;
-  return Transport::IsLockedForUpdate(LockAddress(address));
+  if (driveFile_.empty()) return Transport::IsLockedForUpdate(LockAddress(address));
+  return sys::FileSlotLock::IsLocked(driveFile_, DriveSlot(DriveIndex(address)));
 }
 
 std::optional<std::string> EmulatedTransport::SystemErrorText(std::uint32_t code) {

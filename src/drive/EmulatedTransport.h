@@ -3,10 +3,11 @@
 // configuration gives (drive i: adapter i / 2, target i % 2 by default), lun 0, with its letter
 // (a space by default).
 //
-// The update lock of drive i is a lock on one byte of the drive INI file the machine was loaded
-// from, so that processes emulating the same file exclude each other as they would on one real
-// drive; the adapters' buses are shared the same way. A machine built in memory (or a file this
-// process may not lock) locks within the process only.
+// The update lock of drive i is one of the locks of the drive INI file the machine was loaded
+// from (sys::FileSlotLock, which needs only read access to the file), so that processes
+// emulating the same file exclude each other as they would on one real drive; the adapters'
+// buses are shared the same way. When the file's lock cannot be made the update is refused.
+// A machine built in memory locks within the process only.
 
 #include <memory>
 #include <string>

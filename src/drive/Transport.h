@@ -75,6 +75,8 @@ public:
 // drive's name.
 inline constexpr const char* kRefusedBeingUpdated = "it is being updated by another odflash process";
 inline constexpr const char* kRefusedHeldByProgram = "it is mounted or held by another program";
+// Followed by why, in parentheses.
+inline constexpr const char* kRefusedNoLock = "its update lock cannot be made";
 
 class Transport {
 public:

@@ -8,6 +8,7 @@
 #include "flash/CommandBlocks.h"
 #include "flash/UpdateQuestion.h"
 #include "flash/VendorCommands.h"
+#include "sys/Text.h"
 #include "sys/UpdateGuard.h"
 
 namespace flash {
@@ -219,13 +220,14 @@ void FlashProcedure::CheckNewRevision(drive::CDDrive& drive, const std::string& 
     return text;
   };
   if (withoutTrailingBlanks(reported) == withoutTrailingBlanks(carriedRevision)) return;
+  const std::string carried = sys::PrintableText(carriedRevision);
   std::string text;
   if (reported.empty()) {
     text = "The drive did not answer INQUIRY after the update, so its new firmware revision "
-           "is unknown (expected " + carriedRevision + ").";
+           "is unknown (expected " + carried + ").";
   } else {
     text = "The drive reports firmware revision " + reported + " after the update, not " +
-           carriedRevision + ". The update may not have taken effect.";
+           carried + ". The update may not have taken effect.";
   }
   sink_.ShowMessage(text, sys::MessageKind::Warning);
 }

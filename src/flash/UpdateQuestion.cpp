@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+#include "sys/Text.h"
+
 namespace flash {
 
 int CompareRevisions(std::string_view a, std::string_view b) {
@@ -17,8 +19,8 @@ int CompareRevisions(std::string_view a, std::string_view b) {
 UpdateQuestion MakeUpdateQuestion(std::string_view driveRevision, std::string_view carriedRevision,
                                   bool anyFirmware) {
   const std::string d(driveRevision);
-  const std::string n(carriedRevision);
-  const int order = CompareRevisions(d, n);
+  const int order = CompareRevisions(d, carriedRevision);
+  const std::string n = sys::PrintableText(std::string(carriedRevision)); // the flasher's bytes, shown
   UpdateQuestion question;
   question.kind = order > 0 ? sys::MessageKind::Warning : sys::MessageKind::Confirmation;
   question.update = order < 0 ? UpdateKind::Update : (order == 0 ? UpdateKind::Reinstall : UpdateKind::Downgrade);

@@ -27,10 +27,10 @@ std::string FormatRightAligned(const std::string& text, int width) {
 PayloadTexts MakePayloadTexts(const PayloadBlock& block) {
   const std::string range = block.FirmwareRange();
   PayloadTexts texts;
-  texts.VendorName = sys::UpperCase(block.Vendor());
-  texts.ModelName = block.Model();
+  texts.VendorName = sys::PrintableText(sys::UpperCase(block.Vendor()));
+  texts.ModelName = sys::PrintableText(block.Model());
   texts.InquiryId = FormatLeftAligned(block.Inquiry(), 24);
-  texts.FirmwareRange = FormatRightAligned(range, 9);
+  texts.FirmwareRange = sys::PrintableText(FormatRightAligned(range, 9));
   texts.FirmwareLow = FormatRightAligned(range, 4);
   texts.FirmwareHigh = FormatRightAligned(range.size() > 5 ? range.substr(5) : std::string(), 4);
   texts.AnyDrive = block.AcceptsAnyDrive();

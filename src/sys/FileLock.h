@@ -1,6 +1,11 @@
 #pragma once
-// An exclusive lock on one byte of a file, seen by every process that locks or tests the same
-// byte and by other locks of this process. The byte may lie past the end of the file. Released
+// Exclusive locks that belong to a file, one per slot (a drive, a bus), seen by every process
+// that locks or tests the same slot of the same file and by other locks of this process. They
+// need only read access to the file: on Windows a slot is one byte of the file itself (a range
+// lock works on a handle opened for reading; the byte may lie past the end of the file); on
+// POSIX, where a write lock needs a descriptor open for writing, it is a lock file of its own in
+// a directory every user may write, named after the file's device, inode and the slot, so that
+// a file on a read-only mount or owned by another user still excludes other processes. Released
 // when the lock is destroyed, and by the system when the process ends.
 
 #include <cstdint>
@@ -9,25 +14,32 @@
 
 namespace sys {
 
-class FileByteLock {
-public:
-  ~FileByteLock();
-  FileByteLock(const FileByteLock&) = delete;
-  FileByteLock& operator=(const FileByteLock&) = delete;
+// One slot of a file's locks: Offset is its byte where the lock is a range of the file, Name
+// its part of the lock file's name where it is a file of its own ("drive3").
+struct LockSlot {
+  std::uint64_t Offset = 0;
+  std::string Name;
+};
 
-  // Takes the byte at offset without waiting. Null when another holder has it (heldElsewhere
-  // true), or when the file cannot be opened for locking (heldElsewhere false: on POSIX an
-  // exclusive lock needs a file open for writing).
-  static std::unique_ptr<FileByteLock> TryLock(const std::string& path, std::uint64_t offset,
-                                               bool& heldElsewhere);
-  // Takes the byte, waiting while another holder has it. Null when the file cannot be opened
-  // for locking.
-  static std::unique_ptr<FileByteLock> Lock(const std::string& path, std::uint64_t offset);
-  // True when some holder has the byte locked; takes nothing.
-  static bool IsLocked(const std::string& path, std::uint64_t offset);
+class FileSlotLock {
+public:
+  ~FileSlotLock();
+  FileSlotLock(const FileSlotLock&) = delete;
+  FileSlotLock& operator=(const FileSlotLock&) = delete;
+
+  // Takes the slot without waiting. Null when another holder has it (heldElsewhere true), or
+  // when the lock cannot be made at all (heldElsewhere false, error says why: the file is
+  // missing, the lock file cannot be created or opened). Never a lock only this process sees.
+  static std::unique_ptr<FileSlotLock> TryLock(const std::string& path, const LockSlot& slot,
+                                               bool& heldElsewhere, std::string& error);
+  // Takes the slot, waiting while another holder has it. Null, with error set, when the lock
+  // cannot be made.
+  static std::unique_ptr<FileSlotLock> Lock(const std::string& path, const LockSlot& slot, std::string& error);
+  // True when some holder has the slot locked; takes nothing.
+  static bool IsLocked(const std::string& path, const LockSlot& slot);
 
 private:
-  explicit FileByteLock(std::intptr_t handle) : handle_(handle) {}
+  explicit FileSlotLock(std::intptr_t handle) : handle_(handle) {}
   std::intptr_t handle_; // file descriptor or HANDLE
 };
 

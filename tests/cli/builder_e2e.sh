@@ -89,6 +89,25 @@ run "$odflash" info --json out/1.10.EXE
 check "info --json" '0|ok|  "imageKind": "CD-RW new-format"|  "role": "flasher",' \
   "$rc|$(json_shape)|$(grep imageKind <<<"$out")|$(grep '"role"' <<<"$out")"
 
+# Control bytes of the files' texts (ESC, BEL, DEL) are shown as '?'; the JSON keeps them exact
+# (run shows the backslash of its escapes as '/').
+esc=$'\033' bel=$'\a' del=$'\177'
+printf '%s\n' "[MODEL00]" "Model=CD${esc}[2JRW" "Inquiry=ODSIM   CDRW 48X24" "FW-Range=1.00-1.99" \
+  "BINMask=1.*.BIN" "Vendor=OD${bel}Sim" "Note=N${del}ote" >controls.ini
+mkdir controls
+run "$odflash" build --ini controls.ini --model 0 --firmware 1.10.BIN --template builder.exe --output-dir controls
+check "build with control bytes" 0 "$rc"
+for entry in "models controls.ini|  Model:    CD?[2JRW" "models controls.ini|  Vendor:   OD?Sim" \
+  "models controls.ini|  Note:     N?ote" "models --json controls.ini|      \"model\": \"CD/u001b[2JRW\"," \
+  "info controls/1.10.EXE|Model:         CD?[2JRW" "info controls/1.10.EXE|Vendor:        OD?Sim" \
+  "info controls/1.10.EXE|Note:          N?ote" "info --json controls/1.10.EXE|  \"vendor\": \"OD/u0007Sim\"," \
+  "info --json controls/1.10.EXE|  \"note\": \"N${del}ote\","; do
+  IFS='|' read -r command line <<<"$entry"
+  # shellcheck disable=SC2086 # the arguments are meant to split
+  run "$odflash" $command
+  grep -qxF -- "$line" <<<"$out" || { fail "$command: no line $line"; sed 's/^/    | /' <<<"$out" | cat -v; }
+done
+
 run "$odflash" extract out/1.10.EXE -o image.bin
 check "extract" "0|524288 bytes written to image.bin" "$rc|$out"
 cmp -s image.bin 1.10.BIN || { echo "FAIL: extracted image differs from the firmware"; failures=$((failures + 1)); }

@@ -12,6 +12,8 @@
 #include "drive/Cddrives.h"
 #include "drive/EmulatedTransport.h"
 #ifndef _WIN32
+#include <sys/stat.h>
+
 #include "drive/SgTransportPosix.h"
 #endif
 
@@ -61,6 +63,9 @@ TEST_F(UpdateLockTest, ASecondHolderIsRefusedUntilTheLockIsReleased) {
   };
   const std::string ini = drive_test::ManyDrives(4);
   const std::string driveFile = File("drives.ini", ini);
+  // A packaged drive file: the lock must not need write access to it.
+  const std::string readOnlyFile = File("packaged.ini", ini);
+  fs::permissions(readOnlyFile, fs::perms::owner_read | fs::perms::group_read | fs::perms::others_read);
   auto machine = sim::SimMachine::FromIni(ini);
   std::vector<Case> cases = {
       // Enumeration names the drive by path, a caller may name it by numbers: one lock.
@@ -68,6 +73,9 @@ TEST_F(UpdateLockTest, ASecondHolderIsRefusedUntilTheLockIsReleased) {
        Path("sim:Drive3", 1, 1), Numbers(1, 1), Numbers(1, 0)},
       {"emulated from a file",
        [&] { return std::make_unique<drive::EmulatedTransport>(sim::SimMachine::FromFile(driveFile), driveFile); },
+       Path("sim:Drive3", 1, 1), Numbers(1, 1), Numbers(0, 1)},
+      {"emulated from a read-only file",
+       [&] { return std::make_unique<drive::EmulatedTransport>(sim::SimMachine::FromFile(readOnlyFile), readOnlyFile); },
        Path("sim:Drive3", 1, 1), Numbers(1, 1), Numbers(0, 1)},
   };
 #ifndef _WIN32
@@ -100,6 +108,26 @@ TEST_F(UpdateLockTest, ASecondHolderIsRefusedUntilTheLockIsReleased) {
   // Nothing was sent to any drive.
   for (std::size_t i = 0; i < machine->Count(); ++i) EXPECT_TRUE(machine->Drive(i).Log().empty()) << i;
 }
+
+#ifndef _WIN32
+// Another user's flasher must be able to lock the same drive: the lock file is made readable
+// and writable by all whatever the umask.
+TEST_F(UpdateLockTest, TheLockFileOfADriveIsOpenToEveryUser) {
+  const std::string driveFile = File("drives.ini", drive_test::ManyDrives(1));
+  struct stat file {};
+  ASSERT_EQ(::stat(driveFile.c_str(), &file), 0);
+  const std::string name = "odflash-" + std::to_string(file.st_dev) + "-" + std::to_string(file.st_ino) + "-drive0.lock";
+  drive::EmulatedTransport transport(sim::SimMachine::FromFile(driveFile), driveFile);
+  const mode_t umask = ::umask(077);
+  std::string refusal;
+  auto lock = transport.LockForUpdate(Numbers(0, 0), refusal);
+  ::umask(umask);
+  ASSERT_NE(lock, nullptr) << refusal;
+  struct stat made {};
+  ASSERT_TRUE(::stat(("/run/lock/" + name).c_str(), &made) == 0 || ::stat(("/tmp/" + name).c_str(), &made) == 0);
+  EXPECT_EQ(made.st_mode & 07777, 0666u);
+}
+#endif
 
 TEST_F(UpdateLockTest, EnumerationLeavesALockedDriveAloneAndNamesIt) {
   auto machine = Emulate(drive_test::ManyDrives(2));

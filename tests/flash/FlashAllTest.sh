@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # odflash flash --all against eight emulated drives: one drive failing at each phase while the
-# other seven complete, one never ready, an interrupt during the commits, no eligible drive, and
-# --all together with --drive.
+# other seven complete, one never ready, an interrupt during the commits, a worker killed after
+# Entry critical, no eligible drive, and --all together with --drive.
 #   FlashAllTest.sh ODFLASH TEMPLATE SAMPLES_DIR [SAMPLE_GENERATOR]
 # ODFLASH_RUNNER runs the programs of a cross build (wine64); the generator then makes the
 # sample images first.
@@ -76,6 +76,41 @@ if [ -z "$runner" ]; then
   for i in 0 1 2 3 4 5 6 7; do
     [ "$(tail -1 "$work/interrupt.$i.log" | cut -c1-2)" = 12 ] || fail "interrupt: Drive$i's log does not end with the INQUIRY"
   done
+fi
+
+# A worker killed after Entry critical: its drive is reported as possibly mid-update (not as
+# never started), with a failure line, in the JSON result, and the run fails as a failed flash
+# does. The other drives finish. Signals and the worker's pid: host only.
+if [ -z "$runner" ]; then
+  entry_critical='^3B 05 01 ([0-9A-F]{2} ){6}7F 00 00 (in|out) 0$'
+  drives killed "LatencyMicroseconds=20000"
+  "$odflash" flash "$work/1.10.EXE" --all --sim "$work/killed.ini" --yes --json >"$work/killed.out" \
+    2>"$work/killed.err" </dev/null &
+  pid=$!
+  for _ in $(seq 2000); do
+    grep -qE "$entry_critical" "$work/killed.3.log" 2>/dev/null && break
+    sleep 0.01
+  done
+  worker=$(pgrep -P "$pid" -f -- '--drive sim:Drive3 --worker')
+  if [ -z "$worker" ]; then
+    fail "killed: no worker of Drive3 after Entry critical"
+  else
+    kill -KILL "$worker"
+  fi
+  wait "$pid"
+  got=$?
+  pid=
+  died='ended by signal 9 (while entering the critical phase|during the read-back): the drive may be mid-update; do not power it off, run the update again'
+  [ "$got" = 7 ] || fail "killed: exit $got, expected 7"
+  grep -qE "^sim:Drive3 +.* 1\.00 +1\.00 +workerDied$" "$work/killed.err" || fail "killed: Drive3 is not workerDied in the table"
+  grep -qE "^odflash: sim:Drive3: $died$" "$work/killed.err" || fail "killed: no failure line for Drive3"
+  tail -1 "$work/killed.out" | grep -qE "\{\"device\":\"sim:Drive3\",[^}]*\"outcome\":\"workerDied\",\"exitCode\":7,\"error\":\"$died\",\"lastPhase\":\"(entryCritical|verify)\"\}" ||
+    fail "killed: Drive3's JSON result"
+  [ "$(grep -cE '^sim:Drive[0-7] +.* 1\.00 +1\.10 +flashed$' "$work/killed.err")" = 7 ] || fail "killed: the other drives did not finish"
+  if [ "$failures" != 0 ]; then
+    sed 's/^/  err | /' "$work/killed.err"
+    tail -1 "$work/killed.out" | sed 's/^/  out | /'
+  fi
 fi
 
 # No drive fits; --all with --drive.

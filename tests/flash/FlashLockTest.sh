@@ -65,5 +65,34 @@ listing=$(run "$odflash" scan --sim "$work/scan.ini" | tr -d '\r')
 finish holder
 [ "$listing" = "sim:Drive0   (busy: it is being updated by another odflash process)" ] || fail "scan: listing $listing"
 
+# A drive file on a read-only mount (as a packaged one is to a normal user): the lock needs no
+# write access to it, so the second run is still refused. Needs root to mount; not under Wine.
+if [ -n "$runner" ]; then
+  echo "read-only mount: skipped (a Windows program locks a range of the file itself)"
+elif [ "$(id -u)" != 0 ] || ! mkdir "$work/rw" "$work/ro" || ! mount --bind "$work/rw" "$work/ro" 2>/dev/null; then
+  echo "read-only mount: skipped (needs root and mount --bind)"
+else
+  if mount -o remount,ro,bind "$work/ro" 2>/dev/null; then
+    drives ro 40000
+    mv "$work/ro.ini" "$work/rw/ro.ini"
+    { "$odflash" flash "$flasher" --sim "$work/ro/ro.ini" --yes >"$work/ro-first.out" 2>"$work/ro-first.err" </dev/null
+      echo $? >"$work/ro-first.code"; } &
+    for _ in $(seq 600); do
+      grep -q '^3B ' "$work/ro.log" 2>/dev/null && break
+      sleep 0.05
+    done
+    "$odflash" flash "$flasher" --sim "$work/ro/ro.ini" --yes >"$work/ro-second.out" 2>"$work/ro-second.err" </dev/null
+    second=$?
+    wait
+    [ "$(cat "$work/ro-first.code")" = 0 ] || { fail "read-only mount: first run exit $(cat "$work/ro-first.code")"; cat "$work/ro-first.err"; }
+    [ "$second" = 8 ] || { fail "read-only mount: second run exit $second, expected 8"; cat "$work/ro-second.err"; }
+    grep -qx "$refusal" "$work/ro-second.err" || fail "read-only mount: no refusal message"
+    [ "$(grep -cE "$flash_command" "$work/ro.log")" = 1 ] || fail "read-only mount: expected exactly one Flash command"
+  else
+    echo "read-only mount: skipped (cannot remount read-only)"
+  fi
+  umount "$work/ro"
+fi
+
 [ "$failures" = 0 ] && echo "all update lock checks passed"
 exit $((failures != 0))

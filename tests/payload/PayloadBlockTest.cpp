@@ -116,6 +116,9 @@ TEST(PayloadTexts, FormatsTheFieldsAsTheFlasherShowsThem) {
        {"ODSIM", "cdrw", "--                      ", "     K4P1", "K4P1", "    ", true, false}},
       {"", "", "ABCDEFGHIJKLMNOPQRSTUVWX", "---------",
        {"", "", "ABCDEFGHIJKLMNOPQRSTUVWX", "---------", "----", "----", false, true}},
+      // Control bytes: shown as '?', but compared with a drive's answers as they are.
+      {"od\asim", "cd\x1b[2Jrw", "HBQ\x1b    MX77004150Q", "K4P\x7f-K4PZ",
+       {"OD?SIM", "cd?[2Jrw", "HBQ\x1b    MX77004150Q     ", "K4P?-K4PZ", "K4P\x7f", "K4PZ", false, false}},
   };
   for (const auto& c : cases) {
     BlockBytes block;
