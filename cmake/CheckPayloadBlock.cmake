@@ -3,7 +3,8 @@
 # find it: an image region starting with the builder tag "RUSK", 152 bytes after a marker of 14
 # printable characters and a NUL, and that run of 15 bytes nowhere else in the file (a copy in
 # debug information would be a second candidate for the builder). This runs for every build,
-# including the i686 one that cannot be executed here.
+# including the i686 one that cannot be executed here. The routine store block is checked the
+# same way: its marker once in the file, outside the payload block, with the whole store behind it.
 cmake_minimum_required(VERSION 3.25)
 
 file(READ "${PROGRAM}" content HEX)
@@ -63,4 +64,29 @@ if(NOT second EQUAL -1)
   message(FATAL_ERROR "${PROGRAM}: the marker occurs again at byte ${secondByte}: the block is not unique")
 endif()
 math(EXPR markerByte "${markerAt} / 2")
-message(STATUS "${PROGRAM}: payload block at byte ${markerByte}")
+
+# "{odflash:code}" and its NUL, as src/payload/RoutineStore.cpp spells the store block's marker.
+set(storeMarker "7b6f64666c6173683a636f64657d00")
+set(storeLength 5606)
+set(payloadBlockLength 524440) # marker, header and image region
+find_bytes(storeAt "${storeMarker}" 0)
+if(storeAt EQUAL -1)
+  message(FATAL_ERROR "${PROGRAM}: no routine store block found")
+endif()
+math(EXPR storeByte "${storeAt} / 2")
+math(EXPR payloadEnd "${markerByte} + ${payloadBlockLength}")
+if(storeByte GREATER_EQUAL markerByte AND storeByte LESS payloadEnd)
+  message(FATAL_ERROR "${PROGRAM}: the routine store marker at byte ${storeByte} lies inside the payload block")
+endif()
+math(EXPR afterStore "${storeAt} + 2")
+find_bytes(secondStore "${storeMarker}" ${afterStore})
+if(NOT secondStore EQUAL -1)
+  math(EXPR secondStoreByte "${secondStore} / 2")
+  message(FATAL_ERROR "${PROGRAM}: the routine store marker occurs again at byte ${secondStoreByte}")
+endif()
+file(SIZE "${PROGRAM}" programBytes)
+math(EXPR storeEnd "${storeByte} + 15 + ${storeLength}")
+if(storeEnd GREATER programBytes)
+  message(FATAL_ERROR "${PROGRAM}: the routine store block at byte ${storeByte} is cut short")
+endif()
+message(STATUS "${PROGRAM}: payload block at byte ${markerByte}, routine store block at byte ${storeByte}")

@@ -88,6 +88,11 @@ check "odflash-gui --version" "yes" \
   "$("$root/usr/bin/odflash-gui" --version | grep -qE "^odflash-gui $version( \(.+\))?$" && echo yes)"
 check "the window's model file link" "$root/usr/share/odflash/models.ini" "$(readlink -f "$root/usr/bin/odflash-gui.INI")"
 
+# The programs we ship carry the placeholder routine store: the drives' real routines are not ours
+# to ship (a user adds them with a store file when building a flasher).
+check "the installed odflash-gui carries the placeholder routines" "Routines:      placeholder" \
+  "$("$odflash" info "$root/usr/bin/odflash-gui" | grep '^Routines')"
+
 cp "$build/samples/1.10.BIN" .
 # No --template: build takes odflash-gui beside odflash, the installed one.
 "$odflash" build --ini "$root/usr/share/odflash/models.ini" --model 0 --firmware 1.10.BIN >build.txt 2>&1
@@ -131,6 +136,8 @@ check "manifests" "requireAdministrator|asInvoker" \
     grep -ao 'level="[A-Za-z]*"' "zip/$top/odflash.exe" | cut -d'"' -f2)"
 cmake -DPROGRAM="zip/$top/odflash-gui.exe" -P "$src/cmake/CheckPayloadBlock.cmake" >/dev/null
 check "the zip's odflash-gui.exe carries one payload block" "0" "$?"
+check "the zip's odflash-gui.exe carries the placeholder routines" "Routines:      placeholder" \
+  "$("$odflash" info "zip/$top/odflash-gui.exe" | grep '^Routines')"
 
 if [ "$failures" -ne 0 ]; then
   echo "check-packages: $failures check(s) failed"

@@ -1,4 +1,4 @@
-# Turns a flash routine store file into a C++ byte list for src/flash/RoutineStore.cpp.
+# Turns a flash routine store file into a C++ byte list for src/payload/RoutineStore.cpp.
 #   cmake -DSTORE=<file> -DOUTPUT=<include file> -P EmbedRoutineStore.cmake
 # The store holds the flash chips' programming routines back to back (5606 bytes, in profile
 # table order); a file of any other size is refused so that no truncated routine is embedded.

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "builder/MarkerSearch.h"
+#include "builder/RoutineStoreFile.h"
 #include "payload/PayloadBlock.h"
 #include "payload/PayloadTexts.h"
 #include "sys/Directory.h"
@@ -77,6 +78,22 @@ public:
                    payload::kBuilderTag))
       return BuildFailure{"Firmware " + name_ + " starts with the builder tag " +
                           payload::kBuilderTag + ": the flasher would start as a builder."};
+    return std::nullopt;
+  }
+
+  // The routine store file, when the build has one, checked before anything is written.
+  StepResult ReadRoutineStore() {
+    storePath_ = request_.RoutineStorePath;
+    if (storePath_.empty()) {
+      const std::string beside = RoutineStoreFileName(request_.ProgramPath);
+      if (sys::KindOfPath(beside) == sys::PathKind::Missing) return std::nullopt;
+      storePath_ = beside;
+    }
+    std::string reason;
+    auto store = ReadRoutineStoreFile(storePath_, reason);
+    if (!store)
+      return BuildFailure{"Building fail: the routine store " + storePath_ + " cannot be used: " + reason + "."};
+    store_ = std::move(*store);
     return std::nullopt;
   }
 
@@ -154,13 +171,29 @@ public:
       j += got;
     }
     if (std::ferror(output_.Stream())) return BuildFailure{writeFailure_, sys::LastFileErrorText()};
-    program_.reset();
     if (j + 1 != sourceLength_) return SomeProblem();
+    if (const StepResult failure = ReplaceRoutineStore()) return failure;
+    program_.reset();
     if (!output_.Commit(outputPath_)) return BuildFailure{"Create " + outputName_ + " Fail", output_.Error()};
     return std::nullopt;
   }
 
 private:
+  // Writes the store file over the copy's store block, which is found in the program outside
+  // its payload block; the output keeps the program's length.
+  StepResult ReplaceRoutineStore() {
+    if (store_.empty()) return std::nullopt;
+    const auto block = FindRoutineStoreBlock(program_.get(), copied_ - payload::kMarkerLength);
+    if (!block)
+      return BuildFailure{"Building fail: " + programName_ + " has no routine store block to carry " +
+                          storePath_ + "."};
+    std::FILE* output = output_.Stream();
+    if (!sys::SeekTo(output, block->MarkerOffset + payload::kStoreMarkerLength) ||
+        std::fwrite(store_.data(), 1, store_.size(), output) != store_.size() || std::fflush(output) != 0)
+      return BuildFailure{writeFailure_, sys::LastFileErrorText()};
+    return std::nullopt;
+  }
+
   BuildFailure SomeProblem() const { return {"Building fail: some problem in " + programName_}; }
 
   const BuildRequest& request_;
@@ -171,6 +204,8 @@ private:
   const std::string outputPath_;
   const std::string writeFailure_;
   std::vector<std::uint8_t> image_;
+  std::string storePath_;
+  std::vector<std::uint8_t> store_; // empty: the flasher keeps the program's store
   sys::FileHandle program_;
   std::uint64_t sourceLength_ = 0;
   sys::PendingFile output_;
@@ -215,6 +250,7 @@ bool NewBuildFlashProgram(const BuildRequest& request, BuildSink& sink) {
   sink.SetGroupCaption("Building " + request.SelectedFileName + "  Please wait... ");
   FlasherBuild build(request, sink);
   StepResult failure = build.ReadFirmware();
+  if (!failure) failure = build.ReadRoutineStore();
   if (!failure) failure = build.CopyToMarker();
   if (!failure) failure = build.WritePayload();
   if (!failure) failure = build.CopyRest();

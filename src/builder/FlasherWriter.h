@@ -37,6 +37,9 @@ struct BuildRequest {
   std::string OutputDirectory;   // where the flasher (FlasherFileName) is written
   std::string ModelFilePath;     // the model file the entry was read from (never overwritten)
   std::optional<ModelEntry> Model;  // empty when no model is selected
+  // A routine store file for the flasher's store block. Empty: the store file beside the
+  // program (RoutineStoreFileName) when there is one, else the flasher keeps the program's store.
+  std::string RoutineStorePath;
 };
 
 inline constexpr std::uint32_t kProgressStep = 1024;
@@ -51,7 +54,8 @@ std::array<std::uint8_t, payload::kHeaderLength> MakePayloadHeader(
 
 // Builds the flasher; true when it was written completely. Every failure has been shown through
 // the sink. The program must be a builder (its image region starts with the builder tag); the
-// image region past the firmware is zero-filled. The output may be none of the build's inputs
+// image region past the firmware is zero-filled. A routine store file is checked before the
+// output is created and written over the copy's store block. The output may be none of the build's inputs
 // (program, firmware, model file, the running program) and no existing non-regular file; it is
 // written to a temporary file, flushed to disk and moved into place only when complete, so a
 // failed build leaves any earlier file of that name as it was.

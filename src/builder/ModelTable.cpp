@@ -22,13 +22,15 @@ std::string Cut24(const std::string& value) { return value.substr(0, 24); }
 
 } // namespace
 
-std::string ModelFileName(const std::string& programPath) {
+std::string FileBesideProgram(const std::string& programPath, const std::string& extension) {
   const std::string name = sys::FileNameOf(programPath);
   const std::size_t dot = name.rfind('.');
   const std::string stem =
       dot == std::string::npos ? programPath : programPath.substr(0, programPath.size() - name.size() + dot);
-  return stem + ".INI";
+  return stem + extension;
 }
+
+std::string ModelFileName(const std::string& programPath) { return FileBesideProgram(programPath, ".INI"); }
 
 ModelTableLoad LoadModelTable(const std::string& iniPath) {
   ModelTableLoad load;

@@ -45,6 +45,9 @@ struct ModelTableLoad {
 
 inline constexpr int kMaxModels = 100;
 
+// A file that belongs to a program: its full path with the extension replaced by extension.
+std::string FileBesideProgram(const std::string& programPath, const std::string& extension);
+
 // The model file of a program: its full path with the extension replaced by ".INI".
 std::string ModelFileName(const std::string& programPath);
 

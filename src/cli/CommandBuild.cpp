@@ -47,6 +47,7 @@ struct BuildOptions {
   std::string firmware;
   std::string templatePath;
   std::string outputDirectory;
+  std::string routines;
   bool force = false; // build even when the firmware's name does not fit the model's BINMask
 };
 
@@ -87,6 +88,7 @@ int RunBuild(const BuildOptions& options) {
       options.outputDirectory.empty() ? sys::CurrentDirectory() : options.outputDirectory;
   request.ModelFilePath = options.ini;
   request.Model = section.Entry;
+  request.RoutineStorePath = options.routines;
   CommandLineSink sink;
   sys::RemovePendingFilesOnInterrupt();
   if (!builder::NewBuildFlashProgram(request, sink)) {
@@ -116,6 +118,9 @@ std::function<int()> SetUpBuild(CLI::App& command) {
                          kDefaultTemplate + " beside odflash)");
   command.add_option("--output-dir", options->outputDirectory,
                      "Folder for the flasher (default: the current directory)");
+  command.add_option("--routines", options->routines,
+                     "Routine store file (5606 bytes) for the flasher (default: the template's "
+                     ".ROUTINES file beside it when there is one, else the template's own store)");
   command.add_flag("--force", options->force,
                    "Build even when the firmware file's name does not fit the model's BINMask");
   return [options]() { return RunBuild(*options); };

@@ -24,6 +24,7 @@
 #endif
 
 #include "builder/PayloadFile.h"
+#include "builder/RoutineStoreFile.h"
 #include "cli/Command.h"
 #include "cli/FlashCommand.h"
 #include "cli/Trace.h"
@@ -498,6 +499,11 @@ std::optional<builder::PayloadFile> OpenFlasher(const FlashOptions& options, std
     return std::nullopt;
   }
   if (!options.simFile.empty() && !drive::UseEmulatedDrivesFromFile(options.simFile, error)) return std::nullopt;
+  // The flasher's own routines go to the drive, as they would when it ran itself; a flasher
+  // made before flashers carried a store block gets this program's.
+  if (const auto store = builder::ReadRoutineStoreFromFile(options.flasher, payload->MarkerOffset))
+    flash::UseRoutineStore(std::span<const std::uint8_t, flash::kRoutineStoreSize>(store->Store.data(),
+                                                                                   flash::kRoutineStoreSize));
   return payload;
 }
 

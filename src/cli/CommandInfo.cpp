@@ -6,18 +6,33 @@
 #include <cstdio>
 
 #include "builder/PayloadFile.h"
+#include "builder/RoutineStoreFile.h"
 #include "cli/Command.h"
 #include "payload/ImageKind.h"
+#include "sys/Sha256.h"
 #include "sys/Text.h"
 
 namespace cli {
 namespace {
 
-nlohmann::ordered_json PayloadJson(const builder::PayloadFile& payload) {
+using StoreBlock = std::optional<builder::StoreBlockInFile>;
+
+// Which routines a program carries: "placeholder", "real", or "none" for a program made before
+// programs carried a store block.
+const char* RoutinesKind(const StoreBlock& store) {
+  if (!store) return "none";
+  return payload::IsPlaceholderRoutineStore(store->Store) ? "placeholder" : "real";
+}
+
+std::string RoutinesDigest(const StoreBlock& store) { return store ? sys::Sha256Hex(store->Store) : "-"; }
+
+nlohmann::ordered_json PayloadJson(const builder::PayloadFile& payload, const StoreBlock& store) {
   const payload::PayloadBlock block = payload.View();
   nlohmann::ordered_json json = {{"schemaVersion", kJsonSchemaVersion},
                                  {"role", block.HasBuilderTag() ? "builder" : "flasher"},
                                  {"markerOffset", payload.MarkerOffset}};
+  json["routines"] = RoutinesKind(store);
+  json["routinesSha256"] = store ? nlohmann::ordered_json(RoutinesDigest(store)) : nullptr;
   if (block.HasBuilderTag()) return json;
   json.update({{"model", block.Model()},
                {"inquiry", block.Inquiry()},
@@ -31,10 +46,12 @@ nlohmann::ordered_json PayloadJson(const builder::PayloadFile& payload) {
 }
 
 // The fields with their control bytes shown as '?' (the JSON keeps them exact).
-void PrintPayload(const builder::PayloadFile& payload) {
+void PrintPayload(const builder::PayloadFile& payload, const StoreBlock& store) {
   const payload::PayloadBlock block = payload.View();
   std::printf("Role:          %s\n", block.HasBuilderTag() ? "builder" : "flasher");
   std::printf("Marker offset: %llu\n", static_cast<unsigned long long>(payload.MarkerOffset));
+  std::printf("Routines:      %s\n", RoutinesKind(store));
+  std::printf("Store SHA-256: %s\n", RoutinesDigest(store).c_str());
   if (block.HasBuilderTag()) return;
   std::printf("Model:         %s\n", sys::PrintableText(block.Model()).c_str());
   std::printf("Inquiry:       %s\n", sys::PrintableText(block.Inquiry()).c_str());
@@ -61,12 +78,13 @@ std::function<int()> SetUpInfo(CLI::App& command) {
       PrintError(error);
       return int{kExitFailure};
     }
+    const StoreBlock store = builder::ReadRoutineStoreFromFile(*file, payload->MarkerOffset);
     if (*json)
-      std::printf("%s\n", PayloadJson(*payload)
+      std::printf("%s\n", PayloadJson(*payload, store)
                               .dump(2, ' ', false, nlohmann::ordered_json::error_handler_t::replace)
                               .c_str());
     else
-      PrintPayload(*payload);
+      PrintPayload(*payload, store);
     return int{kExitSuccess};
   };
 }

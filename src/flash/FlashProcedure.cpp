@@ -111,7 +111,9 @@ FlashOutcome FlashProcedure::Transfer(drive::CDDrive& drive, const FlashRequest&
       sink_.ShowMessage(
           "This program carries placeholder flash routines, not the drives' real ones, so it "
           "must not update a real drive. Nothing was written to the drive.\n"
-          "Build it with ODFLASH_ROUTINE_STORE set to the real routine store.",
+          "Build the flasher again with the drives' real routine store: put the store file "
+          "beside the builder as odflash-gui.ROUTINES (next to odflash-gui.INI), or give it to "
+          "odflash build --routines FILE.",
           sys::MessageKind::Error);
       return Fail(kSuffixFail, FlashOutcome::Refused);
     }

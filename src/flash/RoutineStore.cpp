@@ -1,25 +1,29 @@
+#include <algorithm>
+#include <optional>
+
 #include "flash/Profiles.h"
 
 namespace flash {
 namespace {
 
-#ifdef ODFLASH_ROUTINE_STORE_INC
-// A store supplied at configure time, turned into a byte list by EmbedRoutineStore.cmake.
-constexpr std::uint8_t kStore[kRoutineStoreSize] = {
-#include ODFLASH_ROUTINE_STORE_INC
-};
-constexpr bool kIsPlaceholder = false;
-#else
-constexpr std::array<std::uint8_t, kRoutineStoreSize> kStore = MakePlaceholderRoutineStore();
-constexpr bool kIsPlaceholder = true;
-#endif
+// A store named by UseRoutineStore, copied so that its owner's lifetime does not matter.
+std::optional<std::array<std::uint8_t, kRoutineStoreSize>>& ChosenStore() {
+  static std::optional<std::array<std::uint8_t, kRoutineStoreSize>> store;
+  return store;
+}
 
 } // namespace
 
 std::span<const std::uint8_t, kRoutineStoreSize> RoutineStore() {
-  return std::span<const std::uint8_t, kRoutineStoreSize>(kStore);
+  if (const auto& chosen = ChosenStore()) return std::span<const std::uint8_t, kRoutineStoreSize>(*chosen);
+  return payload::OwnRoutineStore();
 }
 
-bool RoutineStoreIsPlaceholder() { return kIsPlaceholder; }
+void UseRoutineStore(std::span<const std::uint8_t, kRoutineStoreSize> store) {
+  ChosenStore().emplace();
+  std::copy(store.begin(), store.end(), ChosenStore()->begin());
+}
+
+bool RoutineStoreIsPlaceholder() { return payload::IsPlaceholderRoutineStore(RoutineStore()); }
 
 } // namespace flash

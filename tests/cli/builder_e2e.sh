@@ -70,12 +70,17 @@ vendor: ODSIM
 note: CD-RW new-format image
 new revision: 1.10
 image length: 524288
-image kind: CD-RW new-format" "$rc|$out"
+image kind: CD-RW new-format
+routines: placeholder" "$rc|$out"
 
 run "$odflash" info out/1.10.EXE
 offset=$(grep -m1 'Marker offset' <<<"$out" | awk '{print $3}')
+placeholder_hash=$(sed -n 's/^Store SHA-256: //p' <<<"$out")
+check "placeholder store hash" "1" "$(grep -cE '^[0-9a-f]{64}$' <<<"$placeholder_hash")"
 check "info" "0|Role:          flasher
 Marker offset: $offset
+Routines:      placeholder
+Store SHA-256: $placeholder_hash
 Model:         CDRW 48X24
 Inquiry:       ODSIM   CDRW 48X24      
 FW-Range:      1.00-1.99
@@ -107,6 +112,27 @@ for entry in "models controls.ini|  Model:    CD?[2JRW" "models controls.ini|  V
   run "$odflash" $command
   grep -qxF -- "$line" <<<"$out" || { fail "$command: no line $line"; sed 's/^/    | /' <<<"$out" | cat -v; }
 done
+
+# --- a routine store file: checked, carried by the flasher, named by info with its SHA-256
+run "$odflash" build --ini models.ini --model 0 --firmware 1.10.BIN --template builder.exe --output-dir out \
+  --routines filler.ROUTINES
+check "build with --routines" "0" "$rc"
+run out/1.10.EXE
+check "the flasher reads its store" "routines: real" "$(tail -1 <<<"$out")"
+run "$odflash" info --json out/1.10.EXE
+check "info --json names the store" "  \"routines\": \"real\",|  \"routinesSha256\": \"$(sha256sum filler.ROUTINES | cut -d' ' -f1)\"," \
+  "$(grep '"routines"' <<<"$out")|$(grep routinesSha256 <<<"$out")"
+head -c 5605 filler.ROUTINES >short.ROUTINES
+run "$odflash" build --ini models.ini --model 0 --firmware 1.10.BIN --template builder.exe --output-dir out \
+  --routines short.ROUTINES
+check "a short store file stops the build" "1|odflash: Building fail: the routine store short.ROUTINES cannot be used: it holds 5605 bytes; a routine store holds exactly 5606." "$rc|$err"
+# The store file beside the template is taken without --routines, as the window takes its own.
+cp filler.ROUTINES builder.ROUTINES
+run "$odflash" build --ini models.ini --model 0 --firmware 1.10.BIN --template builder.exe --output-dir out
+run "$odflash" info out/1.10.EXE
+check "the store beside the template" "Routines:      real" "$(grep '^Routines' <<<"$out")"
+rm builder.ROUTINES short.ROUTINES
+run "$odflash" build --ini models.ini --model 0 --firmware 1.10.BIN --template builder.exe --output-dir out
 
 run "$odflash" extract out/1.10.EXE -o image.bin
 check "extract" "0|524288 bytes written to image.bin" "$rc|$out"

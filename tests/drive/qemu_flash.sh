@@ -59,10 +59,17 @@ for program in "$odflash" "$checker" "$handler"; do
     cp -L "$lib" "$root$lib"
   done
 done
+# The flashers carry a routine store file, as a user with the drives' real routines builds them:
+# here the generated filler store, which the builder accepts as it is laid out as a store is.
+cp "$samples/filler.ROUTINES" "$work/filler.ROUTINES"
 for build in "0 1.10.BIN" "1 2.20.BIN" "1 2.30.DVD" "2 K4P5.BIN"; do
   set -- $build
   "$odflash" build --ini "$samples/models.ini" --model "$1" --firmware "$samples/$2" --template "$template" \
-    --output-dir "$root/flashers" >/dev/null
+    --routines "$work/filler.ROUTINES" --output-dir "$root/flashers" >/dev/null
+done
+for flasher in "$root"/flashers/*.EXE; do
+  "$odflash" info "$flasher" | grep -qx 'Routines:      real' ||
+    { echo "qemu_flash: $flasher does not carry the filler routine store" >&2; exit 1; }
 done
 drive_keys() { # DRIVE: the identity a flasher of that kind fits
   case $1 in

@@ -514,8 +514,25 @@ TEST_F(FlashTest, PlaceholderRoutinesNeverReachARealDrive) {
   EXPECT_EQ(Run(MakeImage(ImageKind::DvdRom, kChunk * 2), ImageKind::DvdRom, false, true), FlashOutcome::Refused);
   EXPECT_EQ(Commands(), ReadyWaitLines(1)); // no vendor command at all
   EXPECT_EQ(sink.status, "Write profile to drive's DRAM... , Fail! ");
-  ASSERT_EQ(sink.messages.size(), 1u);
-  EXPECT_THAT(sink.messages[0], testing::HasSubstr("placeholder flash routines"));
+  EXPECT_THAT(sink.messages,
+              testing::ElementsAre(
+                  "This program carries placeholder flash routines, not the drives' real ones, so it "
+                  "must not update a real drive. Nothing was written to the drive.\n"
+                  "Build the flasher again with the drives' real routine store: put the store file "
+                  "beside the builder as odflash-gui.ROUTINES (next to odflash-gui.INI), or give it to "
+                  "odflash build --routines FILE."));
+
+  // The test looks at the bytes of the store in use, not at how the program was built: another
+  // store gets past it (and is what the profile upload sends).
+  const auto filler = payload::MakeFillerRoutineStore(0x5EED);
+  flash::UseRoutineStore(filler);
+  EXPECT_FALSE(flash::RoutineStoreIsPlaceholder());
+  sink.messages.clear();
+  sink.answers = {true, false};
+  const FlashOutcome outcome = Run(MakeImage(ImageKind::DvdRom, kChunk * 2), ImageKind::DvdRom, false, true);
+  flash::UseRoutineStore(payload::OwnRoutineStore());
+  EXPECT_EQ(outcome, FlashOutcome::Flashed);
+  EXPECT_TRUE(flash::RoutineStoreIsPlaceholder());
 }
 
 // What a region holds past the image (an older flasher kept its template's bytes there) never

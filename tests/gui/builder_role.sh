@@ -1,20 +1,26 @@
 #!/usr/bin/env bash
 # The builder role end to end: odflash-gui.exe with its model file and firmware files in its
 # working directory; choose a model, click a file, Build. The flasher written must be
-# byte-identical to what "odflash build" writes from the same template. Without its model file
-# the builder reports it and ends.
-# Usage: builder_role.sh SOURCE_DIR ODFLASH_GUI_EXE ODFLASH_EXE
+# byte-identical to what "odflash build" writes from the same template, and carry the routine
+# store file beside the builder (odflash-gui.ROUTINES, generated filler bytes here). Without its
+# model file the builder reports it and ends.
+# Usage: builder_role.sh SOURCE_DIR ODFLASH_GUI_EXE ODFLASH_EXE SAMPLE_GENERATOR_EXE
 set -euo pipefail
 source "$(dirname "$0")/lib.sh"
 e2e_setup "$1"
 gui=$2
 cli=$3
+generator=$4
 
 cp "$gui" "$WORK/odflash-gui.exe"
 cp "$1/data/models.ini" "$WORK/odflash-gui.INI"
 e2e_image "$WORK/K4P5.BIN" 524288 K4P5
 e2e_image "$WORK/K4P6.BIN" 262144 K4P6
 e2e_image "$WORK/1.10.BIN" 65536 1.10
+mkdir "$WORK/samples"
+(cd "$WORK/samples" && "$WINE" "$generator" .) >/dev/null 2>&1 || e2e_fail "the sample generator failed"
+cp "$WORK/samples/filler.ROUTINES" "$WORK/odflash-gui.ROUTINES"
+rm -r "$WORK/samples"
 
 e2e_start odflash-gui.exe
 window=$(e2e_window " Flash Utility V1.0A for 1.00-1.99 [Buiding]")
@@ -45,6 +51,10 @@ mkdir "$WORK/cli"
 cmp "$WORK/K4P5.EXE" "$WORK/cli/K4P5.EXE" || e2e_fail "the window's flasher differs from odflash build's"
 [ "$(stat -c %s "$WORK/K4P5.EXE")" = "$(stat -c %s "$WORK/odflash-gui.exe")" ] ||
   e2e_fail "the flasher's length differs from the builder's"
+info=$(cd "$WORK" && "$WINE" "$cli" info --json K4P5.EXE 2>/dev/null | tr -d '\r')
+grep -qx '  "routines": "real",' <<<"$info" || e2e_fail "the flasher does not carry real routines: $info"
+grep -qx "  \"routinesSha256\": \"$(sha256sum "$WORK/odflash-gui.ROUTINES" | cut -d' ' -f1)\"," <<<"$info" ||
+  e2e_fail "the flasher's routine store is not odflash-gui.ROUTINES: $info"
 
 e2e_keys "$window" alt+F4
 e2e_expect_exit 0
@@ -61,4 +71,4 @@ e2e_answer "$box" Return
 e2e_expect_exit 0
 # Wine shows the program's folder at drive Z: and traces a backslash doubled.
 e2e_expect_box "Can't load Z:$(printf '%s' "$WORK" | sed 's|/|\\\\|g')\\\\odflash-gui.INI"
-echo "builder role: K4P5.EXE identical to odflash build's output; a missing model file reported"
+echo "builder role: K4P5.EXE identical to odflash build's output and carrying odflash-gui.ROUTINES; a missing model file reported"

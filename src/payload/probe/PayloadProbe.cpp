@@ -7,11 +7,14 @@
 #include "payload/ImageKind.h"
 #include "payload/PayloadBlock.h"
 #include "payload/PayloadTexts.h"
+#include "payload/RoutineStore.h"
 
 int main() {
   const payload::PayloadBlock& block = payload::OwnPayloadBlock();
+  // Read at start-up in either role, which also keeps the store block in the program.
+  const char* routines = payload::IsPlaceholderRoutineStore(payload::OwnRoutineStore()) ? "placeholder" : "real";
   if (block.HasBuilderTag()) {
-    std::printf("role: builder\n");
+    std::printf("role: builder\nroutines: %s\n", routines);
     return 0;
   }
   if (!block.ImageLengthFits()) {
@@ -30,5 +33,6 @@ int main() {
   std::printf("image length: %u\n", static_cast<unsigned>(block.ImageLength()));
   std::printf("image kind: %s\n",
               payload::ImageKindName(payload::CheckNewFormatBIN(block.Image())));
+  std::printf("routines: %s\n", routines);
   return 0;
 }
