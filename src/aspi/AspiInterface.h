@@ -3,6 +3,7 @@
 // request and its status codes. A binary interface of its own, beside the layers: the ASPI
 // transport (drive/) calls it and the stand-in library (sim/aspi/) serves it.
 
+#include <cstddef>
 #include <cstdint>
 
 namespace aspi {
@@ -13,7 +14,10 @@ inline constexpr const char* kSendCommandName = "SendASPI32Command";
 // Exported only by the stand-in library, which serves emulated drives.
 inline constexpr const char* kStandInMarkerName = "OdflashEmulatedDrives";
 
+inline constexpr std::uint8_t kScHaInquiry = 0x00;
 inline constexpr std::uint8_t kScExecScsiCmd = 0x02;
+// With it the layer returns the residual in SRB_BufLen, where it reports one (HaInquiry says).
+inline constexpr std::uint8_t kSrbEnableResidualCount = 0x04;
 inline constexpr std::uint8_t kSrbDirIn = 0x08;
 inline constexpr std::uint8_t kSrbDirOut = 0x10;
 inline constexpr std::uint8_t kSrbEventNotify = 0x40;
@@ -33,6 +37,13 @@ inline constexpr std::uint8_t kHaStatTimeout = 0x09;        // timed out waiting
 inline constexpr std::uint8_t kHaStatCommandTimeout = 0x0B; // timed out while being processed
 inline constexpr std::uint8_t kHaStatBusReset = 0x0E;
 inline constexpr std::uint8_t kHaStatSelectionTimeout = 0x11; // nothing answered at the target
+// The transfer moved more or fewer bytes than SRB_BufLen: a short data-in answer (INQUIRY's
+// 128-byte allocation) is reported this way by some layers.
+inline constexpr std::uint8_t kHaStatDataOverUnderrun = 0x12;
+
+// HA_Unique byte 2, bit 1: the adapter reports the residual byte count.
+inline constexpr std::size_t kHaUniqueResidualByte = 2;
+inline constexpr std::uint8_t kHaUniqueResidualSupported = 0x02;
 
 inline constexpr std::uint8_t kSenseLength = 14;
 
@@ -57,8 +68,24 @@ struct SrbExecScsiCmd {
   std::uint8_t CDBByte[16];
   std::uint8_t SenseArea[kSenseLength + 2];
 };
+
+// SC_HA_INQUIRY: what the layer says of one host adapter; completed before the call returns.
+struct SrbHaInquiry {
+  std::uint8_t SRB_Cmd;
+  std::uint8_t SRB_Status;
+  std::uint8_t SRB_HaId;
+  std::uint8_t SRB_Flags;
+  std::uint32_t SRB_Hdr_Rsvd;
+  std::uint8_t HA_Count;
+  std::uint8_t HA_SCSI_ID;
+  std::uint8_t HA_ManagerId[16];
+  std::uint8_t HA_Identifier[16];
+  std::uint8_t HA_Unique[16];
+  std::uint16_t HA_Rsvd1;
+};
 #pragma pack(pop)
 
+static_assert(sizeof(SrbHaInquiry) == 60, "the adapter inquiry is 60 bytes");
 static_assert(sizeof(void*) != 4 || sizeof(SrbExecScsiCmd) == 80, "the 32-bit request is 80 bytes");
 
 // The entry points, __cdecl.

@@ -53,6 +53,14 @@ std::string CommandLine(const drive::CommandRecord& record) {
   else {
     std::snprintf(text, sizeof text, "  %s %u", record.DataIn ? "in" : "out", static_cast<unsigned>(record.Length));
     line += text;
+    // What of a data-in transfer did not arrive: the residual, or that the transport gives none.
+    if (record.DataIn && record.Outcome.Reached) {
+      if (record.Outcome.ResidualKnown)
+        std::snprintf(text, sizeof text, " residual %u", static_cast<unsigned>(record.Outcome.Residual));
+      else
+        std::snprintf(text, sizeof text, " residual unknown");
+      line += text;
+    }
   }
   std::snprintf(text, sizeof text, "  %.1f ms  ",
                 std::chrono::duration<double, std::milli>(record.Duration).count());

@@ -24,14 +24,16 @@ constexpr std::uint8_t kOpticalDevice = 0x05;
 // The window sends from a worker thread; the command line installs an observer once.
 std::atomic<CommandObserver*> commandObserver{nullptr};
 
+// INQUIRY's buffer before the command: a device type that is not optical and a last identity
+// byte that no answer leaves there, so that a short answer is seen where no residual is reported.
+constexpr std::uint8_t kInquiryFill = 0xFF;
+
 // Only a CD/DVD device that returned the whole identity may enter the drive list or be
-// updated: WRITE BUFFER mode 5 tells a disk to download and save microcode. Where the transport
-// reports no residual (ASPI), an empty vendor field in the cleared buffer shows a short answer.
-bool AnsweredAsOpticalDrive(const CommandOutcome& outcome, const std::uint8_t* inquiry) {
-  const std::uint32_t returned =
-      outcome.Residual < kInquiryAllocationLength ? kInquiryAllocationLength - outcome.Residual : 0;
+// updated: WRITE BUFFER mode 5 tells a disk to download and save microcode. The drive layer has
+// already refused an answer shorter than the identity.
+bool AnsweredAsOpticalDrive(const std::uint8_t* inquiry) {
   const bool vendorPresent = std::any_of(inquiry + 8, inquiry + 16, [](std::uint8_t byte) { return byte != 0; });
-  return returned >= kInquiryIdentityLength && vendorPresent && inquiry[0] == kOpticalDevice;
+  return vendorPresent && inquiry[0] == kOpticalDevice;
 }
 
 } // namespace
@@ -116,6 +118,16 @@ int CDDrive::Execute(std::uint8_t cdb0, std::uint8_t cdb1, std::uint8_t cdb2, st
 
 int CDDrive::Execute(const std::array<std::uint8_t, kCdbLength>& cdb, std::uint8_t direction,
                      std::uint32_t length) {
+  return Send(cdb, direction, length, {});
+}
+
+int CDDrive::ExecuteDataIn(const std::array<std::uint8_t, kCdbLength>& cdb, std::uint32_t length,
+                           std::span<const std::uint8_t> fill) {
+  return Send(cdb, 1, length, fill);
+}
+
+int CDDrive::Send(const std::array<std::uint8_t, kCdbLength>& cdb, std::uint8_t direction,
+                  std::uint32_t length, std::span<const std::uint8_t> fill) {
   TransportState& state = State();
   CommandBlock command;
   command.Cdb = cdb;
@@ -135,7 +147,15 @@ int CDDrive::Execute(const std::array<std::uint8_t, kCdbLength>& cdb, std::uint8
     outcome.Sense.KeyByte = outcome.Sense.Key = 0x05;
     outcome.Sense.Asc = 0x24;
   } else if (channel_) {
+    const std::size_t needed = std::min<std::size_t>(fill.size(), length);
+    if (command.DataIn && length != 0) {
+      std::copy_n(fill.begin(), needed, command.Data);
+      std::fill(command.Data + needed, command.Data + length, std::uint8_t{0});
+    }
     outcome = channel_->Send(command);
+    if (command.DataIn && needed != 0)
+      JudgeDataIn(outcome, length, static_cast<std::uint32_t>(needed),
+                  command.Data[needed - 1] == fill[needed - 1]);
   }
   lastOutcome_ = outcome;
   SenseKey = outcome.Sense.KeyByte;
@@ -183,10 +203,12 @@ bool CDDrive::Identify() {
   TransportState& state = State();
   // A device that answers fewer bytes must not show what the previous one left in the buffer.
   state.InquiryBuffer.fill(0);
+  std::array<std::uint8_t, kInquiryIdentityLength> fill;
+  fill.fill(kInquiryFill);
   state.UseInquiryBuffer = true;
-  Execute(0x12, 0, 0, 0, kInquiryAllocationLength, 0, 0, 0, 0, 0, 0, 0, 1, kInquiryAllocationLength);
+  ExecuteDataIn({0x12, 0, 0, 0, kInquiryAllocationLength, 0, 0, 0, 0, 0, 0, 0}, kInquiryAllocationLength, fill);
   state.UseInquiryBuffer = false;
-  if (!lastOutcome_.Succeeded() || !AnsweredAsOpticalDrive(lastOutcome_, state.InquiryBuffer.data())) {
+  if (!lastOutcome_.Succeeded() || !AnsweredAsOpticalDrive(state.InquiryBuffer.data())) {
     IdentityText.assign(1, '0'); // (assigning the literal trips a false -Wrestrict in GCC 12)
     identityField_.clear();
     return false;

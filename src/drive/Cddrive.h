@@ -6,6 +6,7 @@
 #include <array>
 #include <cstdint>
 #include <memory>
+#include <span>
 #include <string>
 
 #include "drive/Transport.h"
@@ -33,6 +34,12 @@ public:
               std::uint8_t direction, std::uint32_t length);
   int Execute(const std::array<std::uint8_t, kCdbLength>& cdb, std::uint8_t direction,
               std::uint32_t length);
+  // Sends a data-in command whose first fill.size() bytes the caller reads. Before it is sent
+  // the buffer holds fill there (and zeros after it): bytes that cannot pass for the answer. It
+  // succeeds only when those bytes arrived: by the residual where the transport reports one,
+  // else when the last of them no longer holds its fill.
+  int ExecuteDataIn(const std::array<std::uint8_t, kCdbLength>& cdb, std::uint32_t length,
+                    std::span<const std::uint8_t> fill);
   // Records the system's error code in OsError and, once error reporting is on, shows the sense
   // message box.
   void ReportSense();
@@ -90,6 +97,8 @@ public:
 
 private:
   void Construct(const DriveAddress& address);
+  int Send(const std::array<std::uint8_t, kCdbLength>& cdb, std::uint8_t direction,
+           std::uint32_t length, std::span<const std::uint8_t> fill);
   bool Open();
 
   DriveAddress address_;

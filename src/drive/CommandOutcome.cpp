@@ -60,6 +60,19 @@ const char* HostText(HostOutcome host) {
 
 } // namespace
 
+void JudgeDataIn(CommandOutcome& outcome, std::uint32_t length, std::uint32_t needed, bool fillAtEnd) {
+  outcome.Length = length;
+  outcome.Needed = needed < length ? needed : length;
+  if (outcome.Needed == 0 || !outcome.Reached || outcome.Host != HostOutcome::Ok ||
+      outcome.ScsiStatus != kStatusGood)
+    return;
+  if (outcome.ResidualKnown)
+    outcome.DataShort = outcome.Residual > length || length - outcome.Residual < outcome.Needed;
+  else
+    outcome.DataShort = fillAtEnd;
+  if (outcome.DataShort) outcome.Result = 0;
+}
+
 std::string DescribeOutcome(const CommandOutcome& outcome) {
   char text[96];
   if (!outcome.Reached) {
@@ -76,6 +89,18 @@ std::string DescribeOutcome(const CommandOutcome& outcome) {
   if (name == nullptr) {
     std::snprintf(text, sizeof text, "SCSI status %02X", static_cast<unsigned>(outcome.ScsiStatus));
     description = text;
+  }
+  if (outcome.DataShort) {
+    if (!outcome.ResidualKnown) return description + ", but the data did not arrive (no residual reported)";
+    const std::uint32_t returned = outcome.Residual < outcome.Length ? outcome.Length - outcome.Residual : 0;
+    if (outcome.Needed < outcome.Length)
+      std::snprintf(text, sizeof text, ", but the drive returned %lu of %lu bytes (%lu needed)",
+                    static_cast<unsigned long>(returned), static_cast<unsigned long>(outcome.Length),
+                    static_cast<unsigned long>(outcome.Needed));
+    else
+      std::snprintf(text, sizeof text, ", but the drive returned %lu of %lu bytes",
+                    static_cast<unsigned long>(returned), static_cast<unsigned long>(outcome.Length));
+    return description + text;
   }
   if (outcome.ScsiStatus == kStatusCheckCondition) {
     if (!outcome.Sense.Usable) return description + " without sense data";

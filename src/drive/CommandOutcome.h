@@ -4,6 +4,7 @@
 // format, and the residual. Success is GOOD status from a device the command reached, and
 // nothing else: CHECK CONDITION (with or without usable sense), BUSY, RESERVATION CONFLICT,
 // TASK SET FULL, a host or driver error, a time-out and an aborted request are all failures.
+// A data-in command succeeds only when the bytes its caller needs arrived.
 
 #include <cstddef>
 #include <cstdint>
@@ -55,18 +56,32 @@ struct CommandOutcome {
   std::uint16_t DriverCode = 0; // the raw driver code (SG_IO driver_status)
   std::uint8_t ScsiStatus = 0;
   SenseData Sense;
-  std::uint32_t Residual = 0;   // bytes of the transfer that did not move (0 where unknown)
+  std::uint32_t Residual = 0;   // bytes of the transfer that did not move
+  bool ResidualKnown = false;   // the transport reported the residual (an ASPI layer may not)
+  std::uint32_t Length = 0;     // the transfer length asked for
+  std::uint32_t Needed = 0;     // data in: the bytes of it the caller reads
+  // Data in: the needed bytes did not all arrive, by the residual or, where the transport
+  // reports none, by the fill the buffer held before the command.
+  bool DataShort = false;
   // The status as the drive object's Status field and sense texts show it: ASPI's SRB_Status
   // on the ASPI path, the SCSI status elsewhere.
   std::uint8_t ShownStatus = 0;
   int Result = 0;               // what Execute returns on success (ASPI: the transfer length)
 
-  bool Succeeded() const { return Reached && Host == HostOutcome::Ok && ScsiStatus == kStatusGood; }
+  bool Succeeded() const {
+    return Reached && Host == HostOutcome::Ok && ScsiStatus == kStatusGood && !DataShort;
+  }
 };
+
+// Decides whether the needed bytes of a data-in command arrived and records it in the outcome.
+// fillAtEnd: the last needed byte still holds the fill put there before the command (which a
+// transfer that moved those bytes cannot leave); it decides only where the residual is unknown.
+void JudgeDataIn(CommandOutcome& outcome, std::uint32_t length, std::uint32_t needed, bool fillAtEnd);
 
 // One line for logs and the command line, e.g. "GOOD", "CHECK CONDITION, sense 05/24/00
 // ILLEGAL REQUEST: INVALID FIELD IN CDB",
-// "CHECK CONDITION without sense data", "BUSY", "timed out", "not sent: system error 5".
+// "CHECK CONDITION without sense data", "BUSY", "timed out", "not sent: system error 5",
+// "GOOD, but the drive returned 0 of 16384 bytes".
 std::string DescribeOutcome(const CommandOutcome& outcome);
 
 } // namespace drive

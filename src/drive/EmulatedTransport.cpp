@@ -72,6 +72,7 @@ public:
     outcome.ScsiStatus = outcome.ShownStatus = result.Status;
     outcome.Sense = ParseSense(result.SenseData.data(), result.SenseLength);
     outcome.Residual = command.Length > result.Transferred ? command.Length - result.Transferred : 0;
+    outcome.ResidualKnown = true;
     outcome.Result = outcome.Succeeded() ? 1 : 0;
     return outcome;
   }

@@ -45,6 +45,7 @@ CommandOutcome OutcomeFromSg(const SgResult& result) {
   outcome.ShownStatus = result.Status;
   outcome.Sense = ParseSense(result.Sense, result.SenseWritten);
   outcome.Residual = result.Residual > 0 ? static_cast<std::uint32_t>(result.Residual) : 0;
+  outcome.ResidualKnown = true;
   outcome.Result = outcome.Succeeded() ? 1 : 0;
   return outcome;
 }

@@ -62,6 +62,7 @@ public:
     // The driver leaves the count of bytes moved in the transfer length.
     if (IoctlOk && request.DataTransferLength < command.Length)
       outcome.Residual = command.Length - request.DataTransferLength;
+    outcome.ResidualKnown = IoctlOk;
     outcome.Result = outcome.Succeeded() ? 1 : 0;
     return outcome;
   }
@@ -77,37 +78,14 @@ private:
   DriveAddress address_;
 };
 
-// A finished request's status, host adapter status and target status as one outcome.
-CommandOutcome AspiOutcome(const aspi::SrbExecScsiCmd& srb) {
-  CommandOutcome outcome;
-  outcome.ShownStatus = srb.SRB_Status;
-  outcome.Sense = ParseSense(srb.SenseArea, aspi::kSenseLength);
-  switch (srb.SRB_Status) {
-  case aspi::kSsComp:
-  case aspi::kSsErr:
-    outcome.Reached = true;
-    break;
-  case aspi::kSsAborted:
-    outcome.Reached = true;
-    outcome.Host = HostOutcome::Aborted;
-    return outcome;
-  default: // the layer refused the request: no adapter, no device, a bad request
-    return outcome;
-  }
-  outcome.ScsiStatus = srb.SRB_TargStat;
-  outcome.HostCode = srb.SRB_HaStat;
-  switch (srb.SRB_HaStat) {
-  case aspi::kHaStatOk:
-    // An error the layer reports without a target status is a failure all the same.
-    if (srb.SRB_Status == aspi::kSsErr && srb.SRB_TargStat == kStatusGood) outcome.Host = HostOutcome::HostError;
-    break;
-  case aspi::kHaStatTimeout:
-  case aspi::kHaStatCommandTimeout: outcome.Host = HostOutcome::TimedOut; break;
-  case aspi::kHaStatSelectionTimeout: outcome.Host = HostOutcome::NoDevice; break;
-  case aspi::kHaStatBusReset: outcome.Host = HostOutcome::Aborted; break;
-  default: outcome.Host = HostOutcome::HostError; break;
-  }
-  return outcome;
+// True when the layer reports the residual byte count for the adapter's requests.
+bool AspiReportsResidual(aspi::SendCommandFunction send, std::uint8_t adapter) {
+  aspi::SrbHaInquiry inquiry{};
+  inquiry.SRB_Cmd = aspi::kScHaInquiry;
+  inquiry.SRB_HaId = adapter;
+  send(&inquiry);
+  return inquiry.SRB_Status == aspi::kSsComp &&
+         (inquiry.HA_Unique[aspi::kHaUniqueResidualByte] & aspi::kHaUniqueResidualSupported) != 0;
 }
 
 // One ASPI request in flight: the request block, its event and its own data buffer. A request
@@ -128,11 +106,13 @@ std::vector<AspiRequest*>& ParkedRequests() {
 class AspiChannel : public DeviceChannel {
 public:
   AspiChannel(Win32Transport& transport, const DriveAddress& address)
-      : transport_(transport), address_(address), request_(new AspiRequest) {}
+      : transport_(transport), address_(address), request_(new AspiRequest),
+        reportsResidual_(AspiReportsResidual(transport.SendCommand(), address.Adapter)) {}
   // A stalled request stays parked for the ASPI layer; the spare one is this channel's own.
   ~AspiChannel() override { delete request_; }
 
-  // On success the result is the transfer length. ASPI reports no residual.
+  // On success the result is the transfer length. The residual is known only where the layer
+  // reports it for the adapter.
   CommandOutcome Send(const CommandBlock& command) override {
     CommandOutcome outcome;
     if (stalled_ != nullptr) {
@@ -149,9 +129,9 @@ public:
     AspiRequest& request = *request_;
     request.Event = Win32().CreateEventA(nullptr, FALSE, FALSE, nullptr);
     // The request works on its own buffer: a late completion must never land in the caller's.
+    // It starts as the caller's, data in too: the bytes that do not arrive keep the fill there.
     if (request.Data.size() < command.Length) request.Data.resize(command.Length);
-    if (!command.DataIn && command.Length != 0)
-      std::memcpy(request.Data.data(), command.Data, command.Length);
+    if (command.Length != 0) std::memcpy(request.Data.data(), command.Data, command.Length);
 
     aspi::SrbExecScsiCmd& srb = request.Srb;
     std::memset(&srb, 0, sizeof srb);
@@ -159,7 +139,8 @@ public:
     srb.SRB_HaId = address_.Adapter;
     srb.SRB_Target = address_.Target;
     srb.SRB_Lun = 0;
-    srb.SRB_Flags = (command.DataIn ? aspi::kSrbDirIn : aspi::kSrbDirOut) | aspi::kSrbEventNotify;
+    srb.SRB_Flags = (command.DataIn ? aspi::kSrbDirIn : aspi::kSrbDirOut) | aspi::kSrbEventNotify |
+                    (reportsResidual_ ? aspi::kSrbEnableResidualCount : 0);
     srb.SRB_BufLen = command.Length;
     srb.SRB_BufPointer = request.Data.data();
     srb.SRB_SenseLen = aspi::kSenseLength;
@@ -189,7 +170,13 @@ public:
     if (command.DataIn && command.Length != 0)
       std::memcpy(command.Data, request.Data.data(), command.Length);
 
-    outcome = AspiOutcome(srb);
+    outcome = DecodeAspiStatus(srb.SRB_Status, srb.SRB_HaStat, srb.SRB_TargStat, command.DataIn);
+    outcome.Sense = ParseSense(srb.SenseArea, aspi::kSenseLength);
+    if (reportsResidual_ && outcome.Reached) {
+      // The layer leaves the residual where the length was.
+      outcome.ResidualKnown = true;
+      outcome.Residual = std::min(srb.SRB_BufLen, command.Length);
+    }
     if (!outcome.Reached) outcome.OsError = transport_.LastSystemError();
     outcome.Result = outcome.Succeeded() ? static_cast<int>(command.Length) : 0;
     return outcome;
@@ -208,6 +195,7 @@ private:
   DriveAddress address_;
   AspiRequest* request_;
   AspiRequest* stalled_ = nullptr; // parked, owned by ParkedRequests
+  bool reportsResidual_;
 };
 
 // Holds a handle to the drive's update mutex: the mutex exists, and so the lock is held, until
@@ -222,6 +210,42 @@ private:
 };
 
 } // namespace
+
+CommandOutcome DecodeAspiStatus(std::uint8_t srbStatus, std::uint8_t haStat, std::uint8_t targStat, bool dataIn) {
+  CommandOutcome outcome;
+  outcome.ShownStatus = srbStatus;
+  switch (srbStatus) {
+  case aspi::kSsComp:
+  case aspi::kSsErr:
+    outcome.Reached = true;
+    break;
+  case aspi::kSsAborted:
+    outcome.Reached = true;
+    outcome.Host = HostOutcome::Aborted;
+    return outcome;
+  default: // the layer refused the request: no adapter, no device, a bad request
+    return outcome;
+  }
+  outcome.ScsiStatus = targStat;
+  outcome.HostCode = haStat;
+  switch (haStat) {
+  case aspi::kHaStatOk:
+    // An error the layer reports without a target status is a failure all the same.
+    if (srbStatus == aspi::kSsErr && targStat == kStatusGood) outcome.Host = HostOutcome::HostError;
+    break;
+  case aspi::kHaStatDataOverUnderrun:
+    // Data in: fewer bytes came than asked for, how many is unknown; the caller's data check
+    // decides. Data out: the drive did not take all it was sent.
+    if (!dataIn) outcome.Host = HostOutcome::HostError;
+    break;
+  case aspi::kHaStatTimeout:
+  case aspi::kHaStatCommandTimeout: outcome.Host = HostOutcome::TimedOut; break;
+  case aspi::kHaStatSelectionTimeout: outcome.Host = HostOutcome::NoDevice; break;
+  case aspi::kHaStatBusReset: outcome.Host = HostOutcome::Aborted; break;
+  default: outcome.Host = HostOutcome::HostError; break;
+  }
+  return outcome;
+}
 
 Win32Transport::Win32Transport() = default;
 

@@ -32,6 +32,11 @@ static_assert(sizeof(void*) != 4 ||
                   (sizeof(PassThroughBlock) == 80 && offsetof(PassThroughBlock, SenseBuffer) == 48),
               "the 32-bit pass-through block is 80 bytes with the sense buffer at 48");
 
+// What an ASPI request's SRB_Status, SRB_HaStat and SRB_TargStat say of a finished command
+// (sense and residual apart). A data over/underrun with GOOD target status leaves a data-in
+// command's length unknown, for the data check to decide; a data-out command then failed.
+CommandOutcome DecodeAspiStatus(std::uint8_t srbStatus, std::uint8_t haStat, std::uint8_t targStat, bool dataIn);
+
 class Win32Transport : public Transport {
 public:
   Win32Transport();

@@ -117,9 +117,13 @@ FlashOutcome FlashProcedure::Transfer(drive::CDDrive& drive, const FlashRequest&
           sys::MessageKind::Error);
       return Fail(kSuffixFail, FlashOutcome::Refused);
     }
-    // From the first command that changes the drive's memory on, an interrupt waits for the end.
-    if (!sys::EnterCriticalPhase()) return FlashOutcome::Interrupted;
-    if (!commands.SetupFlashProfile(request.kind, chunkBuffer_, profile_)) {
+    // From the first command that changes the drive's memory on (Write Profile, after the
+    // flash-ID read), an interrupt waits for the end.
+    if (sys::StopRequested()) return FlashOutcome::Interrupted;
+    bool stopped = false;
+    const auto enterCritical = [&stopped] { return !(stopped = !sys::EnterCriticalPhase()); };
+    if (!commands.SetupFlashProfile(request.kind, chunkBuffer_, profile_, enterCritical)) {
+      if (stopped) return FlashOutcome::Interrupted;
       return Fail(kSuffixFail, FlashOutcome::ProfileFailed);
     }
     profileCopy_.assign(chunkBuffer_.begin(), chunkBuffer_.begin() + profile_.length);
@@ -173,7 +177,7 @@ FlashOutcome FlashProcedure::VerifyImage(VendorCommands& commands, std::span<con
   for (std::uint32_t position = 0; position < length; position += kChunkSize) {
     sink_.SetProgressPosition(position);
     const std::uint32_t chunk = std::min(kChunkSize, length - position);
-    if (!commands.ReadBuffer(position, chunkBuffer_.data(), chunk)) {
+    if (!commands.ReadBuffer(position, chunkBuffer_.data(), chunk, image.subspan(position, chunk))) {
       failedChunkOffset_ = position;
       return Fail(kSuffixReadFail, FlashOutcome::ReadBackFailed);
     }

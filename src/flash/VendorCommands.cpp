@@ -15,6 +15,17 @@ bool VendorCommands::Issue(const CommandBlock& block, std::string_view label) {
   return false;
 }
 
+bool VendorCommands::IssueDataIn(const CommandBlock& block, std::string_view label,
+                                 std::span<const std::uint8_t> expected) {
+  fill_.resize(expected.size());
+  std::transform(expected.begin(), expected.end(), fill_.begin(),
+                 [](std::uint8_t byte) { return static_cast<std::uint8_t>(~byte); });
+  drive_.ExecuteDataIn(block.cdb, block.transferLength, fill_);
+  if (drive_.LastOutcome().Succeeded()) return true;
+  ShowFailure(label);
+  return false;
+}
+
 void VendorCommands::ShowFailure(std::string_view label) {
   sink_.ShowMessage(std::string(label) + drive_.SenseText(), sys::MessageKind::Plain);
 }
@@ -47,9 +58,11 @@ bool VendorCommands::WriteBuffer(std::uint32_t offset, const std::uint8_t* data,
   return Issue(WriteBufferBlock(offset, length, control), kLabelWriteBuffer);
 }
 
-bool VendorCommands::ReadBuffer(std::uint32_t offset, std::uint8_t* dest, std::uint32_t length) {
+bool VendorCommands::ReadBuffer(std::uint32_t offset, std::uint8_t* dest, std::uint32_t length,
+                                std::span<const std::uint8_t> expected) {
   if (!FitsBuffer(length, kLabelReadBuffer)) return false;
-  if (!Issue(ReadBufferBlock(offset, length), kLabelReadBuffer)) return false;
+  if (!IssueDataIn(ReadBufferBlock(offset, length), kLabelReadBuffer, expected.first(std::min<std::size_t>(expected.size(), length))))
+    return false;
   std::copy_n(drive::CDDrive::GetBuffer(), length, dest);
   return true;
 }
@@ -57,12 +70,16 @@ bool VendorCommands::ReadBuffer(std::uint32_t offset, std::uint8_t* dest, std::u
 bool VendorCommands::EntryCritical() { return Issue(EntryCriticalBlock(), kLabelEntryCritical); }
 
 bool VendorCommands::SetupFlashProfile(ImageKind kind, std::span<std::uint8_t> buildArea,
-                                       ProfileState& state) {
+                                       ProfileState& state, const std::function<bool()>& beforeWrite) {
   if (!FitsBuffer(std::max<std::uint32_t>(kFlashIdLength, kMaxProfileImage), kLabelReadFlashId)) return false;
-  if (!Issue(ReadFlashIdBlock(), kLabelReadFlashId)) return false;
+  // The ID is read over FF FF FF FF, the complement of an all-zero ID: a last ID byte FF, which
+  // an absent answer leaves, is no chip's.
+  constexpr FlashId kNoId{};
+  if (!IssueDataIn(ReadFlashIdBlock(), kLabelReadFlashId, kNoId)) return false;
   FlashId flashId;
   std::copy_n(drive::CDDrive::GetBuffer(), flashId.size(), flashId.begin());
   state = BuildProfileImage(kind, flashId, buildArea);
+  if (beforeWrite && !beforeWrite()) return false;
   std::copy_n(buildArea.begin(), state.length, drive::CDDrive::GetBuffer());
   return Issue(WriteProfileBlock(static_cast<std::uint16_t>(state.length), kind == ImageKind::DvdRom),
                kLabelWriteProfile);
@@ -75,7 +92,9 @@ bool VendorCommands::ReadVerifyProfile(ImageKind kind, const ProfileState& state
     profileDiffered_ = !ProfileCopyMatchesStore(state, copy);
     return !profileDiffered_;
   }
-  if (!Issue(ReadProfileBlock(static_cast<std::uint16_t>(state.length)), kLabelReadProfile)) return false;
+  if (!IssueDataIn(ReadProfileBlock(static_cast<std::uint16_t>(state.length)), kLabelReadProfile,
+                   copy.first(std::min<std::size_t>(copy.size(), state.length))))
+    return false;
   const std::uint8_t* readBack = drive::CDDrive::GetBuffer();
   if (copy.size() < state.length || !std::equal(copy.begin(), copy.begin() + state.length, readBack)) {
     profileDiffered_ = true;

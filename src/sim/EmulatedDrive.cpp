@@ -6,6 +6,7 @@
 #include <map>
 #include <stdexcept>
 #include <thread>
+#include <vector>
 
 #include "sim/ImageRevision.h"
 
@@ -119,6 +120,7 @@ CommandResult EmulatedDrive::Execute(const std::uint8_t (&cdb)[12], bool dataIn,
     case FaultKind::Drop: result.Delivered = false; break;
     case FaultKind::Status: result.Status = fault->Status; break;
     case FaultKind::Timeout: result.TimedOut = true; break;
+    case FaultKind::Short: result = RunShort(cdb, dataIn, data, length, fault->Bytes); break;
     }
   } else {
     result = Run(cdb, dataIn, data, length);
@@ -128,6 +130,17 @@ CommandResult EmulatedDrive::Execute(const std::uint8_t (&cdb)[12], bool dataIn,
     result.SenseData = MakeDescriptorSense(sense);
     result.SenseLength = kDescriptorSenseLength;
   }
+  return result;
+}
+
+CommandResult EmulatedDrive::RunShort(const std::uint8_t (&cdb)[12], bool dataIn, std::uint8_t* data,
+                                      std::uint32_t length, std::uint32_t bytes) {
+  if (!dataIn) return Run(cdb, dataIn, data, length);
+  // The whole answer is made aside; only its first bytes reach the host's buffer.
+  std::vector<std::uint8_t> answer(length);
+  CommandResult result = Run(cdb, dataIn, answer.data(), length);
+  result.Transferred = std::min(result.Transferred, bytes);
+  if (data != nullptr) std::copy_n(answer.begin(), result.Transferred, data);
   return result;
 }
 

@@ -91,6 +91,9 @@ private:
   CommandResult Vendor(const std::uint8_t (&cdb)[12], std::uint8_t* data, std::uint32_t length);
   CommandResult Inquiry(std::uint8_t* data, std::uint32_t length);
   const CommandFault* DueFault(std::uint8_t opcode);
+  // A data-in command answered GOOD that moves only its first bytes (a data-out one runs whole).
+  CommandResult RunShort(const std::uint8_t (&cdb)[12], bool dataIn, std::uint8_t* data,
+                         std::uint32_t length, std::uint32_t bytes);
   void ModelTime(std::uint32_t length);
 
   DriveConfig config_;

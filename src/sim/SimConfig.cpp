@@ -76,7 +76,8 @@ bool ParseSense(const std::string& text, Sense& sense) {
          ParseHexByte(bytes[2], sense.Ascq);
 }
 
-// "OP:N", "OP:N:KK AA QQ" (Sense) or "OP:N:SS" (Status), OP two hex digits or "*".
+// "OP:N", "OP:N:KK AA QQ" (Sense), "OP:N:SS" (Status) or "OP:N:BYTES" (Short), OP two hex
+// digits or "*".
 bool ParseFault(const std::string& text, FaultKind kind, CommandFault& fault) {
   const std::size_t first = text.find(':');
   if (first == std::string::npos) return false;
@@ -99,6 +100,12 @@ bool ParseFault(const std::string& text, FaultKind kind, CommandFault& fault) {
   case FaultKind::Timeout: return second == std::string::npos;
   case FaultKind::Sense: return ParseSense(detail, fault.Failure);
   case FaultKind::Status: return ParseHexByte(detail, fault.Status);
+  case FaultKind::Short: {
+    std::uint64_t bytes = 0;
+    if (!ParseUnsigned(detail, 0xFFFFFFFFu, bytes)) return false;
+    fault.Bytes = static_cast<std::uint32_t>(bytes);
+    return true;
+  }
   }
   return false;
 }
@@ -192,6 +199,9 @@ constexpr SimKey kSimKeys[] = {
      [](const std::string& v, DriveConfig& d) { return ParseFaults<FaultKind::Status>(v, d); }},
     {"TimeoutCommand", "OP:N[, ...] (OP hex or *)", "opcode (or *) : Nth such command is never answered",
      [](const std::string& v, DriveConfig& d) { return ParseFaults<FaultKind::Timeout>(v, d); }},
+    {"ShortCommand", "OP:N:BYTES[, ...] (OP hex or *)",
+     "opcode (or *) : Nth such command answers GOOD but moves only BYTES of its data in",
+     [](const std::string& v, DriveConfig& d) { return ParseFaults<FaultKind::Short>(v, d); }},
     {"SenseFormat", "fixed or descriptor", "sense data format: fixed (70h) or descriptor (72h)",
      [](const std::string& v, DriveConfig& d) {
        if (Lower(v) != "fixed" && Lower(v) != "descriptor") return false;

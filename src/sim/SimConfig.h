@@ -30,6 +30,7 @@ enum class FaultKind {
   Drop,    // the transport fails: no status, no sense
   Status,  // the given SCSI status, no sense data
   Timeout, // no answer within the command's time-out
+  Short,   // GOOD, but a data-in command moves only Bytes of its data
 };
 
 // Makes the Nth command (1-based) with the given opcode, or of any opcode, fail.
@@ -39,6 +40,7 @@ struct CommandFault {
   FaultKind Kind = FaultKind::Sense;
   Sense Failure;          // Kind Sense
   std::uint8_t Status = 0; // Kind Status
+  std::uint32_t Bytes = 0; // Kind Short
 };
 
 struct DriveConfig {

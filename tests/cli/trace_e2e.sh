@@ -54,8 +54,8 @@ drives fail.ini "FailCommand=3B:5:04 08 00"
 run "$odflash" flash "$flasher" --sim fail.ini --yes -v --log trace.log
 check "failed upload exit" 5 "$rc"
 sense="CHECK CONDITION, sense 04/08/00 HARDWARE ERROR: LOGICAL UNIT COMMUNICATION FAILURE"
-cdb_re="sim:Drive0 ( [0-9A-F]{2}){12}  (in [0-9]+|out [0-9]+|no data)  [0-9]+\.[0-9] ms  .+"
-has_line "trace: INQUIRY" "sim:Drive0  12 00 00 00 80 00 00 00 00 00 00 00  in 128  [0-9]+\.[0-9] ms  GOOD" "$err"
+cdb_re="sim:Drive0 ( [0-9A-F]{2}){12}  (in [0-9]+( residual [0-9]+)?|out [0-9]+|no data)  [0-9]+\.[0-9] ms  .+"
+has_line "trace: INQUIRY" "sim:Drive0  12 00 00 00 80 00 00 00 00 00 00 00  in 128 residual 92  [0-9]+\.[0-9] ms  GOOD" "$err"
 has_line "trace: refused Write Buffer" "sim:Drive0  3B 05( [0-9A-F]{2}){10}  out [0-9]+  [0-9]+\.[0-9] ms  $sense" "$err"
 has_line "one failure line with the decoded answer" "odflash: writing the image failed at offset 0x0C000; the drive's flash is unchanged: $sense" "$err"
 # Each command once, as it completed: before the drive layer's own message about it.
@@ -93,7 +93,7 @@ run "$odflash" scan --sim scan.ini --log scan.log
 check "scan exit" 0 "$rc"
 check "scan without -v prints no trace" "" "$(grep -E -- "$cdb_re" <<<"$err")"
 scan_body=$(tr -d '\r' <scan.log | sed -E "s/^$stamp_re //")
-has_line "scan log: INQUIRY" "sim:Drive0  12 00 00 00 80 00 00 00 00 00 00 00  in 128  [0-9]+\.[0-9] ms  GOOD" "$scan_body"
+has_line "scan log: INQUIRY" "sim:Drive0  12 00 00 00 80 00 00 00 00 00 00 00  in 128 residual [0-9]+  [0-9]+\.[0-9] ms  GOOD" "$scan_body"
 has_line "scan log: drive" "found drive: 0-0-0  : ODSIM   CDRW 48X24      1\.00 \(sim:Drive0\).*" "$scan_body"
 
 [ "$failures" = 0 ] && echo "trace_e2e: all checks passed"

@@ -11,6 +11,7 @@
 #include "drive/Cddrive.h"
 #include "drive/DriveMessages.h"
 #include "drive/Win32Calls.h"
+#include "drive/Win32Transport.h"
 
 namespace {
 
@@ -25,6 +26,8 @@ struct FakeAspi {
   bool CompleteAtOnce = false; // else complete while the caller waits
   aspi::SrbExecScsiCmd Seen{};
   DWORD WaitMilliseconds = 0;
+  bool ReportsResidual = false; // the adapter inquiry announces residual counts
+  DWORD Residual = 0;           // what a request that asks for it gets back in SRB_BufLen
 };
 
 FakeAspi* fake = nullptr;
@@ -32,12 +35,18 @@ FakeAspi* fake = nullptr;
 DWORD FakeSupportInfo() { return fake->SupportInfo; }
 
 DWORD FakeSendCommand(void* request) {
+  if (static_cast<aspi::SrbHaInquiry*>(request)->SRB_Cmd == aspi::kScHaInquiry) {
+    auto* inquiry = static_cast<aspi::SrbHaInquiry*>(request);
+    if (fake->ReportsResidual) inquiry->HA_Unique[aspi::kHaUniqueResidualByte] = aspi::kHaUniqueResidualSupported;
+    return inquiry->SRB_Status = aspi::kSsComp;
+  }
   auto* srb = static_cast<aspi::SrbExecScsiCmd*>(request);
   fake->Seen = *srb;
   if (srb->CDBByte[0] == 0x12 && srb->SRB_BufLen >= 36) {
     srb->SRB_BufPointer[0] = 0x05; // CD/DVD device
     std::memcpy(srb->SRB_BufPointer + 8, "FAKEVNDRFAKE PRODUCT    F1.0", 28);
   }
+  if ((srb->SRB_Flags & aspi::kSrbEnableResidualCount) != 0) srb->SRB_BufLen = fake->Residual;
   if (fake->CompleteAtOnce) srb->SRB_Status = aspi::kSsComp;
   return srb->SRB_Status;
 }
@@ -157,6 +166,69 @@ TEST_F(AspiFakeTest, TheRequestBlockCarriesTheCommandAndTheWaitTheTimeOut) {
   EXPECT_EQ(drive.Execute({0x00}, 1, 0), 0);
   EXPECT_EQ(aspi_.WaitMilliseconds, 180000u);
   EXPECT_EQ(drive.Status, aspi::kSsPending);
+}
+
+// SRB_Status, SRB_HaStat and SRB_TargStat as real layers report them. A data underrun with GOOD
+// target status is how some layers report a short data-in answer (INQUIRY's 128 bytes): it must
+// not lose the drive, while the same on a data-out command, and every time-out, reset or
+// selection time-out, stays a failure.
+TEST(AspiStatus, DecodesStatusHostStatusAndTargetStatus) {
+  using drive::HostOutcome;
+  const struct {
+    const char* name;
+    std::uint8_t status, haStat, targStat;
+    bool dataIn;
+    bool reached;
+    HostOutcome host;
+    bool succeeded;
+  } cases[] = {
+      {"complete", aspi::kSsComp, 0x00, 0x00, true, true, HostOutcome::Ok, true},
+      {"check condition", aspi::kSsErr, 0x00, 0x02, true, true, HostOutcome::Ok, false},
+      {"error without target status", aspi::kSsErr, 0x00, 0x00, true, true, HostOutcome::HostError, false},
+      {"underrun in, error", aspi::kSsErr, 0x12, 0x00, true, true, HostOutcome::Ok, true},
+      {"underrun in, complete", aspi::kSsComp, 0x12, 0x00, true, true, HostOutcome::Ok, true},
+      {"underrun in, check condition", aspi::kSsErr, 0x12, 0x02, true, true, HostOutcome::Ok, false},
+      {"underrun out", aspi::kSsErr, 0x12, 0x00, false, true, HostOutcome::HostError, false},
+      {"underrun out, complete", aspi::kSsComp, 0x12, 0x00, false, true, HostOutcome::HostError, false},
+      {"selection time-out", aspi::kSsErr, 0x11, 0x00, true, true, HostOutcome::NoDevice, false},
+      {"time-out waiting", aspi::kSsErr, 0x09, 0x00, true, true, HostOutcome::TimedOut, false},
+      {"command time-out", aspi::kSsErr, 0x0B, 0x00, true, true, HostOutcome::TimedOut, false},
+      {"bus reset", aspi::kSsErr, 0x0E, 0x00, true, true, HostOutcome::Aborted, false},
+      {"other host error", aspi::kSsErr, 0x14, 0x00, true, true, HostOutcome::HostError, false},
+      {"aborted", aspi::kSsAborted, 0x00, 0x00, true, true, HostOutcome::Aborted, false},
+      {"no device", aspi::kSsNoDevice, 0x00, 0x00, true, false, HostOutcome::Ok, false},
+      {"invalid request", aspi::kSsInvalidSrb, 0x00, 0x00, false, false, HostOutcome::Ok, false},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    const drive::CommandOutcome outcome = drive::DecodeAspiStatus(c.status, c.haStat, c.targStat, c.dataIn);
+    EXPECT_EQ(outcome.Reached, c.reached);
+    EXPECT_EQ(outcome.Host, c.host);
+    EXPECT_EQ(outcome.Succeeded(), c.succeeded);
+    EXPECT_EQ(outcome.ShownStatus, c.status);
+  }
+}
+
+// Where the adapter reports residual counts, the request asks for them and the residual decides
+// whether the bytes a caller reads arrived.
+TEST_F(AspiFakeTest, TheResidualIsAskedForWhereTheAdapterReportsIt) {
+  aspi_.CompleteAtOnce = true;
+  aspi_.ReportsResidual = true;
+  aspi_.Residual = 92; // INQUIRY: 36 of 128 bytes
+  CDDrive drive(' ', 0, 0, 0);
+  ASSERT_TRUE(drive.IsOpen());
+  EXPECT_EQ(aspi_.Seen.SRB_Flags, 0x48 | aspi::kSrbEnableResidualCount);
+  EXPECT_TRUE(drive.LastOutcome().ResidualKnown);
+  EXPECT_EQ(drive.LastOutcome().Residual, 92u);
+
+  std::uint8_t buffer[64] = {};
+  CDDrive::SetBuffer(buffer, sizeof buffer);
+  const std::uint8_t fill[16] = {};
+  aspi_.Residual = 60; // 4 of the 16 bytes needed
+  EXPECT_EQ(drive.ExecuteDataIn({0x3C}, 64, fill), 0);
+  EXPECT_EQ(drive::DescribeOutcome(drive.LastOutcome()), "GOOD, but the drive returned 4 of 64 bytes (16 needed)");
+  aspi_.Residual = 48;
+  EXPECT_EQ(drive.ExecuteDataIn({0x3C}, 64, fill), 64);
 }
 
 } // namespace

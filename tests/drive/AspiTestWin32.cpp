@@ -76,11 +76,15 @@ TEST_F(AspiTest, MissingLibraryThenEmulatedDrivesThroughTheStandIn) {
   ASSERT_TRUE(SetDllDirectoryA(dllDir.c_str()));
   const std::string ini = WriteDriveFile("aspi-drives.ini",
                                          "[Drive0]\nVendor=ODSIM\nProduct=ASPI ZERO\nRevision=1.00\n"
+                                         "ShortCommand=3C:2:0\n"
                                          "[Drive1]\nVendor=ODSIM\nProduct=ASPI ONE\nRevision=1.01\n"
                                          "[Drive2]\nVendor=OTHER\nProduct=ASPI TWO\nRevision=2.00\n"
                                          "LatencyMicroseconds=1500000\n"
                                          // a disk, and a device with a short answer: never listed
                                          "[Drive3]\nDeviceType=00\n[Drive4]\nInquiryLength=5\n");
+  // Short data-in answers come back as a data underrun (SS_ERR, host status 12h), as some real
+  // layers report them: every INQUIRY here is one (36 of 128 bytes), and must list the drive.
+  ASSERT_TRUE(SetEnvironmentVariableA("ODFLASH_ASPI_SHORT", "underrun"));
   ASSERT_TRUE(SetEnvironmentVariableA("ODFLASH_SIM", ini.c_str()));
   CDDrive::SetTimeout(10);
   CDDrives drives;
@@ -101,6 +105,13 @@ TEST_F(AspiTest, MissingLibraryThenEmulatedDrivesThroughTheStandIn) {
   EXPECT_TRUE(first.SenseMatches(0, 0, 0));
   EXPECT_EQ(first.Execute({0x28}, 1, 0), 0);
   EXPECT_EQ(first.SenseText(), "05 20 00. 04, 0000");
+
+  // A READ BUFFER answered GOOD without its data: the layer says underrun and no length, so
+  // the fill left in the buffer shows that nothing arrived.
+  const std::uint8_t expectedComplement[16] = {0x11, 0x22};
+  EXPECT_EQ(first.ExecuteDataIn({0x3C, 0x01, 0x01, 0, 0, 0, 0, 0, 16}, 16, expectedComplement), 0);
+  EXPECT_EQ(first.LastOutcome().HostCode, 0x12);
+  EXPECT_EQ(drive::DescribeOutcome(first.LastOutcome()), "GOOD, but the data did not arrive (no residual reported)");
 
   // A request still pending at its time-out: the drive answers nothing new until it finished,
   // and its late completion lands in the request's own memory.

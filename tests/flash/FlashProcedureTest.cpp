@@ -7,6 +7,7 @@
 #include <memory>
 
 #include "drive/Cddrives.h"
+#include "drive/CommandObserver.h"
 #include "drive/EmulatedTransport.h"
 #include "flash/CommandBlocks.h"
 #include "flash/FlashProcedure.h"
@@ -118,6 +119,28 @@ public:
   drive::TransportKind Kind() const override { return drive::TransportKind::SgIo; }
 };
 
+// The emulated drive behind a transport that reports no residual, as an ASPI layer may not: the
+// fill the drive layer put in the buffer then decides whether the data arrived.
+class ResidualHidingTransport : public drive::EmulatedTransport {
+public:
+  using EmulatedTransport::EmulatedTransport;
+  std::unique_ptr<drive::DeviceChannel> Open(const drive::DriveAddress& address) override {
+    struct Channel : drive::DeviceChannel {
+      std::unique_ptr<drive::DeviceChannel> inner;
+      drive::CommandOutcome Send(const drive::CommandBlock& command) override {
+        drive::CommandOutcome outcome = inner->Send(command);
+        outcome.ResidualKnown = false;
+        outcome.Residual = 0;
+        return outcome;
+      }
+    };
+    auto channel = std::make_unique<Channel>();
+    channel->inner = EmulatedTransport::Open(address);
+    if (!channel->inner) return nullptr;
+    return channel;
+  }
+};
+
 // One emulated drive behind the real drive layer, with a 16384-byte data buffer.
 class FlashTest : public testing::Test {
 protected:
@@ -136,7 +159,8 @@ protected:
   // The configured drive, listed by the drive layer.
   drive::CDDrive& Connect(bool lookalike = false) {
     machine = std::make_shared<sim::SimMachine>(sim::SimConfig{config});
-    if (lookalike) drive::UseTransport(std::make_unique<HardwareLookalike>(machine));
+    if (hideResidual) drive::UseTransport(std::make_unique<ResidualHidingTransport>(machine));
+    else if (lookalike) drive::UseTransport(std::make_unique<HardwareLookalike>(machine));
     else drive::UseEmulatedDrives(machine);
     drives = std::make_unique<drive::CDDrives>();
     EXPECT_EQ(drives->Count(), 1);
@@ -160,6 +184,7 @@ protected:
   }
 
   sim::DriveConfig config;
+  bool hideResidual = false;
   std::shared_ptr<sim::SimMachine> machine;
   std::unique_ptr<drive::CDDrives> drives;
   std::array<std::uint8_t, kChunk> transfer{};
@@ -408,6 +433,104 @@ std::vector<FaultCase> FaultCases() {
 INSTANTIATE_TEST_SUITE_P(EachCommand, FaultMatrix, testing::ValuesIn(FaultCases()),
                          [](const auto& testCase) { return testCase.param.name; });
 
+struct ShortCase {
+  std::string name;
+  ImageKind kind;
+  std::uint8_t opcode; // the Nth command of this opcode moves only part of its data
+  unsigned nth;
+  std::uint32_t needed; // the bytes of it that the procedure reads
+  bool half;            // half of them arrive, else none
+  bool residualReported;
+  FlashOutcome outcome;
+  std::string caption;
+  std::string label;
+  std::size_t commandsSent; // after the ready wait, the short one included
+  std::uint32_t failedChunkOffset;
+};
+
+class ShortDataIn : public FlashTest, public testing::WithParamInterface<ShortCase> {};
+
+// A data-in command answered GOOD without all the bytes the procedure reads. A 3-chunk image
+// whose last chunk is zeros: a chunk that never arrived must not pass for it, nor for the chunk
+// before it that the buffer held.
+TEST_P(ShortDataIn, FailsTheCommandAndSendsNothingAfterIt) {
+  const ShortCase& c = GetParam();
+  config.FlashId[0] = 0xDA;
+  config.FlashId[1] = 0xC8;
+  hideResidual = !c.residualReported;
+  const std::uint32_t arrived = c.half ? c.needed / 2 : 0;
+  sim::CommandFault fault{c.opcode, c.nth};
+  fault.Kind = sim::FaultKind::Short;
+  fault.Bytes = arrived;
+  config.Faults.push_back(fault);
+  auto image = MakeImage(c.kind, 3 * kChunk);
+  std::fill(image.begin() + 2 * kChunk, image.end(), std::uint8_t{0});
+  EXPECT_EQ(Run(image, c.kind), c.outcome);
+
+  EXPECT_EQ(sink.status, c.caption);
+  EXPECT_THAT(sink.messages, ElementsAre(c.label + "00 00 00. 00, 0000"));
+  const Lines sent = Commands();
+  EXPECT_EQ(sent.size(), ReadyWaitLines(1).size() + c.commandsSent); // nothing after the short one
+  EXPECT_THAT(sent, testing::Not(testing::Contains(Line(flash::FlashBlock(false)))));
+  EXPECT_EQ(Emulated().CommitCount(), 0u);
+  EXPECT_EQ(procedure.FailedChunkOffset(), c.failedChunkOffset);
+  const std::uint32_t length = c.opcode == flash::kVendorOpcode ? flash::kFlashIdLength : c.needed;
+  char answer[96];
+  if (!c.residualReported)
+    std::snprintf(answer, sizeof answer, "GOOD, but the data did not arrive (no residual reported)");
+  else if (c.needed < length)
+    std::snprintf(answer, sizeof answer, "GOOD, but the drive returned %u of %u bytes (%u needed)",
+                  static_cast<unsigned>(arrived), static_cast<unsigned>(length), static_cast<unsigned>(c.needed));
+  else
+    std::snprintf(answer, sizeof answer, "GOOD, but the drive returned %u of %u bytes",
+                  static_cast<unsigned>(arrived), static_cast<unsigned>(length));
+  EXPECT_EQ(drive::DescribeOutcome(drives->Current()->LastOutcome()), answer);
+}
+
+std::vector<ShortCase> ShortCases() {
+  const std::string profile = "Write profile to drive's DRAM... , Fail! ";
+  const std::string verify = "Read back and Verify drive's DRAM... ";
+  const std::string readFail = verify + ", Read Fail! ";
+  const std::uint16_t profileLength = 0x013A + 4; // entry 0 and the CD-RW header
+  struct Kind {
+    const char* name;
+    ImageKind kind;
+    std::size_t beforeReadBack; // commands after the ready wait before the first read-back chunk
+    unsigned firstChunkRead;    // which READ BUFFER reads chunk 0
+  };
+  const Kind kinds[] = {{"Plain", ImageKind::Plain, 3, 1}, {"CdRw", ImageKind::CdRwNewFormat, 7, 2},
+                        {"DvdRom", ImageKind::DvdRom, 5, 1}};
+  std::vector<ShortCase> cases;
+  for (const Kind& k : kinds) {
+    std::vector<ShortCase> commands;
+    if (k.kind != ImageKind::Plain)
+      commands.push_back({"FlashId", k.kind, 0xDF, 1, 4, false, true, FlashOutcome::ProfileFailed, profile,
+                          "Read Flash ID> ", 1, 0});
+    if (k.kind == ImageKind::CdRwNewFormat)
+      commands.push_back({"Profile", k.kind, 0x3C, 1, profileLength, false, true, FlashOutcome::ProfileCheckFailed,
+                          verify + ", Valid Profile Fail!", "Read Profile> ", 7, 0});
+    for (unsigned chunk = 0; chunk < 3; ++chunk)
+      commands.push_back({"Chunk" + std::to_string(chunk), k.kind, 0x3C, k.firstChunkRead + chunk, kChunk, false,
+                          true, FlashOutcome::ReadBackFailed, readFail, "Read Buffer> ", k.beforeReadBack + 1 + chunk,
+                          chunk * kChunk});
+    for (const ShortCase& command : commands) {
+      for (const bool half : {false, true}) {
+        for (const bool residual : {true, false}) {
+          ShortCase c = command;
+          c.name = std::string(k.name) + c.name + (half ? "Half" : "None") + (residual ? "" : "NoResidual");
+          c.half = half;
+          c.residualReported = residual;
+          cases.push_back(c);
+        }
+      }
+    }
+  }
+  return cases;
+}
+
+INSTANTIATE_TEST_SUITE_P(EachDataInCommand, ShortDataIn, testing::ValuesIn(ShortCases()),
+                         [](const auto& testCase) { return testCase.param.name; });
+
 // WriteE2, which no step of the procedure calls: one command per byte, the address wrapping
 // past 0xFFFF, nothing sent after the first failure and its message shown once.
 TEST_F(FlashTest, WriteE2SendsOneCommandPerByteAndStopsAtTheFirstFailure) {
@@ -557,6 +680,19 @@ struct InterruptCase {
   flash::FlashPhase atPhase;   // else on entering this phase (ReadyWait: before the first command)
   FlashOutcome outcome;
   std::size_t commandsSent;    // Interrupted: how much of the ready wait was sent
+  bool atFlashIdRead = false;  // raised while the flash ID is read (then sent after the wait)
+};
+
+// Raises a signal when the drive has answered the Read Flash ID, before the procedure goes on.
+class SignalAtFlashIdRead final : public drive::CommandObserver {
+public:
+  explicit SignalAtFlashIdRead(int signalNumber) : signalNumber_(signalNumber) {}
+  void CommandCompleted(const drive::CommandRecord& record) override {
+    if (record.Cdb[0] == flash::kVendorOpcode && record.Cdb[1] == flash::kVendorReadFlashId) std::raise(signalNumber_);
+  }
+
+private:
+  int signalNumber_;
 };
 
 class Interrupts : public FlashTest, public testing::WithParamInterface<InterruptCase> {};
@@ -573,13 +709,19 @@ TEST_P(Interrupts, StopTheRunBeforeTheFirstWriteAndWaitForTheDriveAfterIt) {
     if (static_cast<int>(count) == c.atSleep) std::raise(c.signalNumber);
   };
   sink.onPhase = [&](flash::FlashPhase phase) {
-    if (c.atSleep == 0 && phase == c.atPhase) std::raise(c.signalNumber);
+    if (c.atSleep == 0 && !c.atFlashIdRead && phase == c.atPhase) std::raise(c.signalNumber);
   };
-  EXPECT_EQ(Run(MakeImage(ImageKind::CdRwNewFormat, 2 * kChunk), ImageKind::CdRwNewFormat), c.outcome);
+  SignalAtFlashIdRead observer(c.signalNumber);
+  if (c.atFlashIdRead) drive::SetCommandObserver(&observer);
+  const FlashOutcome outcome = Run(MakeImage(ImageKind::CdRwNewFormat, 2 * kChunk), ImageKind::CdRwNewFormat);
+  drive::SetCommandObserver(nullptr);
+  EXPECT_EQ(outcome, c.outcome);
   EXPECT_EQ(sys::HeldRequestExitCode(), 128 + c.signalNumber);
   if (c.outcome == FlashOutcome::Interrupted) {
     const Lines wait = ReadyWaitLines(4);
-    EXPECT_EQ(Commands(), Lines(wait.begin(), wait.begin() + static_cast<std::ptrdiff_t>(c.commandsSent)));
+    Lines expected(wait.begin(), wait.begin() + static_cast<std::ptrdiff_t>(c.commandsSent));
+    if (c.atFlashIdRead) expected.push_back(Line(flash::ReadFlashIdBlock()));
+    EXPECT_EQ(Commands(), expected);
     EXPECT_THAT(sink.messages, IsEmpty());
   } else {
     EXPECT_EQ(Emulated().CommitCount(), 1u);
@@ -593,6 +735,8 @@ INSTANTIATE_TEST_SUITE_P(
                     InterruptCase{"OnTheLastReadyPoll", SIGHUP, 4, {}, FlashOutcome::Interrupted, 7},
                     // The profile's caption is shown before its first command, which is the first write.
                     InterruptCase{"AtTheProfileCaption", SIGINT, 0, flash::FlashPhase::Profile, FlashOutcome::Interrupted, 11},
+                    // Reading the flash ID writes nothing: the run still stops, before Write Profile.
+                    InterruptCase{"DuringTheFlashIdRead", SIGINT, 0, {}, FlashOutcome::Interrupted, 11, true},
                     InterruptCase{"DuringTheUpload", SIGQUIT, 0, flash::FlashPhase::Upload, FlashOutcome::Flashed, 0}),
     [](const auto& testCase) { return testCase.param.name; });
 #endif

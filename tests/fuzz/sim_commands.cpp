@@ -35,9 +35,10 @@ sim::DriveConfig ReadConfig(fuzzsupport::ByteReader& input) {
     const std::uint8_t opcode = input.Byte();
     if ((flags & 0x40) == 0) fault.Opcode = opcode;
     fault.Nth = 1 + input.Byte() % 8;
-    fault.Kind = static_cast<sim::FaultKind>(input.Byte() % 4);
+    fault.Kind = static_cast<sim::FaultKind>(input.Byte() % 5);
     fault.Failure = sim::Sense{input.Byte(), input.Byte(), input.Byte()};
     fault.Status = input.Byte();
+    fault.Bytes = fault.Status; // a short answer's byte count, without taking more input
     config.Faults.push_back(fault);
   }
   return config;

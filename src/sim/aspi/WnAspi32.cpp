@@ -2,6 +2,11 @@
 // SendASPI32Command returns SS_PENDING at once, and the worker fills in status and sense and
 // then signals the request's event. Configuration errors are written to standard error and make
 // GetASPI32SupportInfo report SS_NO_ASPI.
+//
+// ODFLASH_ASPI_SHORT says how a data-in command that moved fewer bytes than asked is reported,
+// as the real layers differ: unset, SS_COMP and nothing more; "underrun", SS_ERR with host
+// status 12h (data over/underrun) and GOOD target status; "residual", SS_COMP, and the adapter
+// inquiry announces residual counts, returned in SRB_BufLen when the request asks for them.
 
 #include <windows.h>
 
@@ -50,6 +55,11 @@ public:
         machine_ = sim::SimMachine::Create(config, error);
       }
       if (!machine_) std::fprintf(stderr, "WNASPI32.DLL: %s\n", error.c_str());
+      char shortMode[16] = {};
+      if (GetEnvironmentVariableA("ODFLASH_ASPI_SHORT", shortMode, sizeof shortMode) < sizeof shortMode) {
+        underrun_ = std::strcmp(shortMode, "underrun") == 0;
+        residual_ = std::strcmp(shortMode, "residual") == 0;
+      }
     }
     return machine_ != nullptr;
   }
@@ -58,7 +68,18 @@ public:
     return Ready() ? machine_->AdapterCount() : 0;
   }
 
+  // The adapter inquiry, completed at once.
+  std::uint32_t InquireAdapter(aspi::SrbHaInquiry& inquiry) {
+    if (!Ready()) return inquiry.SRB_Status = aspi::kSsNoAspi;
+    inquiry.HA_Count = static_cast<std::uint8_t>(AdapterCount());
+    std::memcpy(inquiry.HA_ManagerId, "ODFLASH STAND-IN", 16);
+    if (residual_) inquiry.HA_Unique[aspi::kHaUniqueResidualByte] = aspi::kHaUniqueResidualSupported;
+    return inquiry.SRB_Status = aspi::kSsComp;
+  }
+
   std::uint32_t Send(aspi::SrbExecScsiCmd* srb) {
+    if (srb != nullptr && srb->SRB_Cmd == aspi::kScHaInquiry)
+      return InquireAdapter(*reinterpret_cast<aspi::SrbHaInquiry*>(srb));
     if (srb == nullptr || srb->SRB_Cmd != aspi::kScExecScsiCmd) {
       if (srb != nullptr) srb->SRB_Status = aspi::kSsInvalidSrb;
       return aspi::kSsInvalidSrb;
@@ -126,6 +147,13 @@ private:
             std::min({std::size_t{srb.SRB_SenseLen}, sizeof srb.SenseArea, std::size_t{result.SenseLength}});
         std::memcpy(srb.SenseArea, result.SenseData.data(), senseLength);
         status = result.Status == 0 ? aspi::kSsComp : aspi::kSsErr;
+        const bool shortIn = dataIn && result.Status == 0 && result.Transferred < srb.SRB_BufLen;
+        if (shortIn && underrun_) {
+          status = aspi::kSsErr;
+          srb.SRB_HaStat = aspi::kHaStatDataOverUnderrun;
+        }
+        if (residual_ && (srb.SRB_Flags & aspi::kSrbEnableResidualCount) != 0)
+          srb.SRB_BufLen = dataIn && result.Transferred < srb.SRB_BufLen ? srb.SRB_BufLen - result.Transferred : 0;
       }
     }
     // The status is the last write to the request: the caller may free it as soon as it sees it.
@@ -145,6 +173,8 @@ private:
   std::deque<Pending> queue_;
   bool workerStarted_ = false;
   bool loaded_ = false;
+  bool underrun_ = false; // report a short data-in transfer as a data underrun
+  bool residual_ = false; // report residual counts
   std::shared_ptr<sim::SimMachine> machine_;
 };
 
