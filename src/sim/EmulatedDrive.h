@@ -91,6 +91,7 @@ private:
   CommandResult Vendor(const std::uint8_t (&cdb)[12], std::uint8_t* data, std::uint32_t length);
   CommandResult Inquiry(std::uint8_t* data, std::uint32_t length);
   const CommandFault* DueFault(std::uint8_t opcode);
+  void WaitIfHeld(std::uint8_t opcode);
   void ModelTime(std::uint32_t length);
 
   DriveConfig config_;
