@@ -34,6 +34,7 @@
 #include "flash/UpdateQuestion.h"
 #include "payload/PayloadTexts.h"
 #include "sys/Messages.h"
+#include "sys/StandardStreams.h"
 #include "sys/UpdateGuard.h"
 
 namespace cli {
@@ -84,7 +85,7 @@ public:
                EventStream& events)
       : options_(options), update_(update), driveRevision_(std::move(d)), carriedRevision_(std::move(n)),
         events_(events),
-        out_(options.json ? stderr : stdout), interactive_(ODFLASH_ISATTY(ODFLASH_FILENO(out_)) != 0) {}
+        out_(options.json ? stderr : stdout), interactive_(sys::IsTerminal(out_)) {}
 
   void SetStatus(const std::string& text) override {
     EndProgressLine();
@@ -408,7 +409,7 @@ Account Report(flash::FlashOutcome outcome, const flash::FlashProcedure& procedu
 }
 
 int RunFlash(const FlashOptions& options, RunRecord& record) {
-  if (!StartTrace(options.trace)) return kExitFailure;
+  if (!StartTrace(options.trace, {options.flasher, options.simFile})) return kExitFailure;
   std::string error;
   const auto payload = OpenFlasher(options, error);
   if (!payload) {
@@ -500,7 +501,7 @@ std::optional<builder::PayloadFile> OpenFlasher(const FlashOptions& options, std
   return payload;
 }
 
-bool IsTerminal(std::FILE* stream) { return ODFLASH_ISATTY(ODFLASH_FILENO(stream)) != 0; }
+bool IsTerminal(std::FILE* stream) { return sys::IsTerminal(stream); }
 
 std::string DriveLine(int index, const drive::CDDrive& drive) {
   return "  " + std::to_string(index) + ": " + drive.IdentityText + "  (" + drive.DevicePath() + ")";
@@ -544,7 +545,12 @@ std::function<int()> SetUpFlash(CLI::App& command) {
   command.add_option("--sim", options->simFile,
                      "Use the emulated drives of this drive INI file instead of the hardware");
   AddTraceOptions(command, options->trace);
-  return [options]() { return options->all ? RunFlashAll(*options) : RunFlashCommand(*options); };
+  return [options]() {
+    // Whatever happens to the output, the update goes on: main() says at the end what was lost.
+    sys::IgnoreOutputSignals();
+    sys::StartOutputRelay();
+    return options->all ? RunFlashAll(*options) : RunFlashCommand(*options);
+  };
 }
 
 } // namespace cli
