@@ -35,6 +35,7 @@
 #include "flash/UpdateQuestion.h"
 #include "payload/PayloadTexts.h"
 #include "sys/Messages.h"
+#include "sys/StandardStreams.h"
 #include "sys/Text.h"
 #include "sys/UpdateGuard.h"
 
@@ -86,7 +87,7 @@ public:
                EventStream& events)
       : options_(options), update_(update), driveRevision_(std::move(d)), carriedRevision_(std::move(n)),
         events_(events),
-        out_(options.json ? stderr : stdout), interactive_(ODFLASH_ISATTY(ODFLASH_FILENO(out_)) != 0) {}
+        out_(options.json ? stderr : stdout), interactive_(sys::IsTerminal(out_)) {}
 
   void SetStatus(const std::string& text) override {
     EndProgressLine();
@@ -410,7 +411,7 @@ Account Report(flash::FlashOutcome outcome, const flash::FlashProcedure& procedu
 }
 
 int RunFlash(const FlashOptions& options, RunRecord& record) {
-  if (!StartTrace(options.trace)) return kExitFailure;
+  if (!StartTrace(options.trace, {options.flasher, options.simFile})) return kExitFailure;
   std::string error;
   const auto payload = OpenFlasher(options, error);
   if (!payload) {
@@ -507,7 +508,7 @@ std::optional<builder::PayloadFile> OpenFlasher(const FlashOptions& options, std
   return payload;
 }
 
-bool IsTerminal(std::FILE* stream) { return ODFLASH_ISATTY(ODFLASH_FILENO(stream)) != 0; }
+bool IsTerminal(std::FILE* stream) { return sys::IsTerminal(stream); }
 
 std::string DriveLine(int index, const drive::CDDrive& drive) {
   return "  " + std::to_string(index) + ": " + drive.IdentityText + "  (" + drive.DevicePath() + ")";
@@ -552,7 +553,14 @@ std::function<int()> SetUpFlash(CLI::App& command) {
   command.add_option("--sim", options->simFile,
                      "Use the emulated drives of this drive INI file instead of the hardware");
   AddTraceOptions(command, options->trace);
-  return [options]() { return options->all ? RunFlashAll(*options) : RunFlashCommand(*options); };
+  return [options]() {
+    // Whatever happens to the output, the update goes on: main() says at the end what was lost.
+    sys::IgnoreOutputSignals();
+    // A worker's output is a pipe that its parent always reads, and every event must reach it
+    // before the worker's next command: the parent judges a worker that died by its last phase.
+    if (!options->worker) sys::StartOutputRelay();
+    return options->all ? RunFlashAll(*options) : RunFlashCommand(*options);
+  };
 }
 
 } // namespace cli

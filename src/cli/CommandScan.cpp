@@ -37,7 +37,7 @@ nlohmann::json DriveJson(const drive::CDDrive& drive) {
 }
 
 int Scan(const std::string& simFile, bool json, const TraceOptions& trace) {
-  if (!StartTrace(trace)) return kExitFailure;
+  if (!StartTrace(trace, {simFile})) return kExitFailure;
   if (!simFile.empty()) {
     std::string error;
     if (!drive::UseEmulatedDrivesFromFile(simFile, error)) {

@@ -328,7 +328,7 @@ int RunFlashAll(const FlashOptions& options) {
   std::vector<DriveRun> runs;
   std::string error;
   int code = kExitSuccess;
-  if (!StartTrace(options.trace)) return kExitFailure;
+  if (!StartTrace(options.trace, {options.flasher, options.simFile})) return kExitFailure;
   if (const auto payload = OpenFlasher(options, error); !payload) {
     code = kExitFailure;
   } else {

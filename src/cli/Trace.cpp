@@ -13,6 +13,8 @@
 #include "drive/CommandObserver.h"
 #include "payload/ImageKind.h"
 #include "payload/PayloadBlock.h"
+#include "sys/Directory.h"
+#include "sys/Files.h"
 #include "sys/Text.h"
 #include "sys/Version.h"
 
@@ -78,13 +80,20 @@ public:
     Note(line);
   }
   void Note(const std::string& text) {
-    if (log == nullptr) return;
-    std::fprintf(log, "%s %s\n", Timestamp().c_str(), text.c_str());
-    std::fflush(log); // a crash or a power cut must not lose the lines before it
+    if (log == nullptr || !cutShortReason.empty()) return;
+    // A crash or a power cut must not lose the lines before it: flushed each line.
+    if (std::fprintf(log, "%s %s\n", Timestamp().c_str(), text.c_str()) < 0 || std::fflush(log) != 0)
+      CutShort();
+  }
+  // A write failed (a full disk, the file size limit): the log ends here, the run goes on.
+  void CutShort() {
+    if (cutShortReason.empty()) cutShortReason = std::strerror(errno);
   }
 
   bool verbose = false;
   std::FILE* log = nullptr;
+  std::string logFile;
+  std::string cutShortReason;
   std::string commandLine;
 };
 
@@ -115,9 +124,25 @@ void RememberCommandLine(int argc, char** argv) {
   }
 }
 
-bool StartTrace(const TraceOptions& options) {
+bool StartTrace(const TraceOptions& options, const std::vector<std::string>& inputs) {
   Trace& trace = TheTrace();
   if (!options.logFile.empty()) {
+    // The log is an output like the files build and extract write.
+    std::string refusal;
+    if (!sys::MayWriteOutputAt(options.logFile, refusal)) {
+      PrintError("cannot write the log to " + options.logFile + ": " + refusal + "; nothing was sent to a drive");
+      return false;
+    }
+    std::vector<std::string> ownInputs = inputs;
+    ownInputs.push_back(sys::ModulePath());
+    for (const std::string& input : ownInputs) {
+      if (!input.empty() && sys::SameFile(options.logFile, input)) {
+        PrintError("refusing to write the log over " + input + ", one of this run's inputs; nothing was sent "
+                   "to a drive");
+        return false;
+      }
+    }
+    trace.logFile = options.logFile;
     trace.log = std::fopen(options.logFile.c_str(), "w");
     if (trace.log == nullptr) {
       PrintError("cannot open the log file " + options.logFile + ": " + std::strerror(errno) +
@@ -162,8 +187,14 @@ void EndTrace(int exitCode) {
   drive::SetCommandObserver(nullptr);
   if (trace.log == nullptr) return;
   trace.Note("exit code " + std::to_string(exitCode));
-  std::fclose(trace.log);
+  if (std::fclose(trace.log) != 0) trace.CutShort();
   trace.log = nullptr;
+}
+
+std::string LogCutShortText() {
+  const Trace& trace = TheTrace();
+  if (trace.cutShortReason.empty()) return "";
+  return "the log file " + trace.logFile + " was cut short (" + trace.cutShortReason + ")";
 }
 
 } // namespace cli

@@ -5,6 +5,7 @@
 // whatever the verbosity. One trace per process, ended by main().
 
 #include <string>
+#include <vector>
 
 namespace CLI {
 class App;
@@ -30,8 +31,9 @@ void AddTraceOptions(CLI::App& command, TraceOptions& options);
 void RememberCommandLine(int argc, char** argv);
 
 // Starts the trace the options ask for. False, with the error printed, when the log file
-// cannot be opened; nothing has been sent to a drive then.
-bool StartTrace(const TraceOptions& options);
+// cannot be opened or may not be written (a folder, a device, one of inputs or the running
+// program); nothing has been sent to a drive then.
+bool StartTrace(const TraceOptions& options, const std::vector<std::string>& inputs = {});
 
 // Adds a text to the log (no-op without one), each of its lines timestamped like the command
 // lines.
@@ -42,5 +44,8 @@ void TraceDrive(const std::string& role, const drive::CDDrive& drive);
 
 // Ends the trace: the exit code goes to the log, which is closed; the observer is removed.
 void EndTrace(int exitCode);
+// After EndTrace: why the log lacks its end ("the log file F was cut short (reason)"), empty
+// when it is whole or there is none.
+std::string LogCutShortText();
 
 } // namespace cli

@@ -7,6 +7,7 @@
 #include "cli/Command.h"
 #include "cli/Trace.h"
 #include "sys/Messages.h"
+#include "sys/StandardStreams.h"
 #include "sys/Version.h"
 
 namespace cli {
@@ -85,6 +86,34 @@ int Help(const CLI::App& app, const std::string& topic) {
   return kExitSuccess;
 }
 
+// "output to standard output was lost (Broken pipe, 120 bytes)", for the streams that lost any.
+std::string LostStreamText(const sys::StreamDelivery& output, const sys::StreamDelivery& errors) {
+  auto detail = [](const sys::StreamDelivery& stream) {
+    return " (" + stream.reason + ", " + std::to_string(stream.droppedBytes) + " bytes)";
+  };
+  if (output.sharedWithOther) return "output to standard output and standard error was lost" + detail(output);
+  if (output.lost && errors.lost)
+    return "output to standard output was lost" + detail(output) + " and to standard error" + detail(errors);
+  return output.lost ? "output to standard output was lost" + detail(output)
+                     : "output to standard error was lost" + detail(errors);
+}
+
+// The end of a run whose output the relay carried, or whose log was cut short: says once, on a
+// stream that still works, what was lost. The run's exit code stays what the run made it.
+void ReportLostOutput() {
+  sys::StreamDelivery output, errors;
+  sys::StopOutputRelay(output, errors);
+  std::string lost;
+  if (output.lost || errors.lost) lost = LostStreamText(output, errors);
+  if (const std::string log = LogCutShortText(); !log.empty()) lost += (lost.empty() ? "" : "; ") + log;
+  if (lost.empty()) return;
+  const std::string line = "odflash: " + lost + "; the run went on without it\n";
+  std::FILE* working = !errors.lost ? stderr : (!output.lost ? stdout : nullptr);
+  if (working == nullptr) return;
+  std::fputs(line.c_str(), working);
+  std::fflush(working);
+}
+
 } // namespace
 
 std::string TerminalText(const std::string& text) {
@@ -110,6 +139,8 @@ void PrintError(const std::string& what) {
 } // namespace cli
 
 int main(int argc, char** argv) {
+  // Before anything is opened: no file or device of ours may become standard output.
+  sys::OpenClosedStandardStreams();
   CLI::App app{"odflash: firmware update utility for optical drives (command-line companion)",
                "odflash"};
   app.footer(cli::kExitCodeHelp);
@@ -159,6 +190,7 @@ int main(int argc, char** argv) {
         cli::PrintError(e.what());
       }
       cli::EndTrace(code);
+      cli::ReportLostOutput();
       return code;
     }
   }

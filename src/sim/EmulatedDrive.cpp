@@ -113,6 +113,7 @@ CommandResult EmulatedDrive::Execute(const std::uint8_t (&cdb)[12], bool dataIn,
 
   ++commandCount_;
   ++opcodeCounts_[cdb[0]];
+  WaitIfHeld(cdb[0]);
   CommandResult result;
   if (const CommandFault* fault = DueFault(cdb[0])) {
     switch (fault->Kind) {
@@ -153,6 +154,21 @@ const CommandFault* EmulatedDrive::DueFault(std::uint8_t opcode) {
     }
   }
   return nullptr;
+}
+
+void EmulatedDrive::WaitIfHeld(std::uint8_t opcode) {
+  const std::optional<CommandHold>& hold = config_.Hold;
+  if (!hold) return;
+  const unsigned count = hold->Opcode ? opcodeCounts_[*hold->Opcode] : commandCount_;
+  if ((hold->Opcode && *hold->Opcode != opcode) || count != hold->Nth) return;
+  // The command is in the log already: whoever waits for it there may now act, then release it.
+  for (;;) {
+    if (std::FILE* released = std::fopen(hold->ReleasePath.c_str(), "rb")) {
+      std::fclose(released);
+      return;
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  }
 }
 
 void EmulatedDrive::ModelTime(std::uint32_t length) {

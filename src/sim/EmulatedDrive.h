@@ -94,6 +94,7 @@ private:
   // A data-in command answered GOOD that moves only its first bytes (a data-out one runs whole).
   CommandResult RunShort(const std::uint8_t (&cdb)[12], bool dataIn, std::uint8_t* data,
                          std::uint32_t length, std::uint32_t bytes);
+  void WaitIfHeld(std::uint8_t opcode);
   void ModelTime(std::uint32_t length);
 
   DriveConfig config_;

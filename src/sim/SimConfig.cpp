@@ -110,6 +110,28 @@ bool ParseFault(const std::string& text, FaultKind kind, CommandFault& fault) {
   return false;
 }
 
+// "OP:N:PATH": the path is the rest of the value, colons and commas included.
+bool ParseHold(const std::string& text, DriveConfig& drive) {
+  const std::size_t first = text.find(':');
+  const std::size_t second = first == std::string::npos ? first : text.find(':', first + 1);
+  if (second == std::string::npos) return false;
+  CommandHold hold;
+  const std::string opcode = Trim(text.substr(0, first));
+  if (opcode != "*") {
+    std::uint8_t value = 0;
+    if (!ParseHexByte(opcode, value)) return false;
+    hold.Opcode = value;
+  }
+  std::uint64_t count = 0;
+  if (!ParseUnsigned(Trim(text.substr(first + 1, second - first - 1)), 0xFFFFFFFFu, count) || count == 0)
+    return false;
+  hold.Nth = static_cast<unsigned>(count);
+  hold.ReleasePath = Trim(text.substr(second + 1));
+  if (hold.ReleasePath.empty()) return false;
+  drive.Hold = hold;
+  return true;
+}
+
 bool ParseFaultList(const std::string& value, FaultKind kind, std::vector<CommandFault>& faults) {
   for (const std::string& item : Split(value, ',')) {
     CommandFault fault;
@@ -202,6 +224,9 @@ constexpr SimKey kSimKeys[] = {
     {"ShortCommand", "OP:N:BYTES[, ...] (OP hex or *)",
      "opcode (or *) : Nth such command answers GOOD but moves only BYTES of its data in",
      [](const std::string& v, DriveConfig& d) { return ParseFaults<FaultKind::Short>(v, d); }},
+    {"HoldCommand", "OP:N:PATH (OP hex or *)",
+     "opcode (or *) : Nth such command : answered only once the file PATH exists",
+     [](const std::string& v, DriveConfig& d) { return ParseHold(v, d); }},
     {"SenseFormat", "fixed or descriptor", "sense data format: fixed (70h) or descriptor (72h)",
      [](const std::string& v, DriveConfig& d) {
        if (Lower(v) != "fixed" && Lower(v) != "descriptor") return false;

@@ -43,6 +43,14 @@ struct CommandFault {
   std::uint32_t Bytes = 0; // Kind Short
 };
 
+// Holds the Nth command (1-based) with the given opcode, or of any opcode, unanswered until a
+// file appears, so that a test can act while the drive is at a known command.
+struct CommandHold {
+  std::optional<std::uint8_t> Opcode; // empty: count every command
+  unsigned Nth = 1;
+  std::string ReleasePath;
+};
+
 struct DriveConfig {
   std::string Vendor = "ODSIM";
   std::string Product = "CD-RW EMULATED";
@@ -54,6 +62,7 @@ struct DriveConfig {
   char Letter = ' ';
   std::string LogPath;
   std::vector<CommandFault> Faults;
+  std::optional<CommandHold> Hold;
   std::optional<std::uint32_t> CorruptReadAt;
   std::optional<Sense> FailCommit;
   bool DescriptorSense = false;

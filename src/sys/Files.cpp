@@ -62,6 +62,15 @@ std::string DescribeNonRegular(const std::string& path, PathKind kind) {
                                      : path + " is not a regular file (a device, pipe or socket)";
 }
 
+bool MayWriteOutputAt(const std::string& path, std::string& error) {
+  const PathKind kind = KindOfPath(path);
+  if (kind == PathKind::Directory || kind == PathKind::Other) {
+    error = DescribeNonRegular(path, kind);
+    return false;
+  }
+  return true;
+}
+
 std::string FileNameOf(const std::string& path) {
   const std::size_t at = path.find_last_of(kSeparators);
   return at == std::string::npos ? path : path.substr(at + 1);
@@ -84,14 +93,7 @@ bool PendingFile::Write(const void* data, std::size_t length) {
   return Fail();
 }
 
-bool PendingFile::MayReplace(const std::string& finalPath) {
-  const PathKind kind = KindOfPath(finalPath);
-  if (kind == PathKind::Directory || kind == PathKind::Other) {
-    error_ = DescribeNonRegular(finalPath, kind);
-    return false;
-  }
-  return true;
-}
+bool PendingFile::MayReplace(const std::string& finalPath) { return MayWriteOutputAt(finalPath, error_); }
 
 bool PendingFile::Fail() {
   error_ = LastFileErrorText();

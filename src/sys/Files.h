@@ -41,6 +41,10 @@ bool SeekTo(std::FILE* file, std::uint64_t offset);
 // True when both paths name the same existing file (links and different spellings included).
 bool SameFile(const std::string& a, const std::string& b);
 
+// True when an output may be written at path: a regular file or nothing. Otherwise false, with
+// the reason in error ("F is a folder, not a file", "F is not a regular file (a device, ...)").
+bool MayWriteOutputAt(const std::string& path, std::string& error);
+
 // Creates a file that must not exist yet, open for binary writing. An executable file gets
 // mode 0755 less the umask where the system has modes. nullptr on failure.
 std::FILE* CreateNewFile(const std::string& path, bool executable);

@@ -8,17 +8,51 @@
 #include <csignal>
 #include <cstdint>
 #include <iterator>
+#include <vector>
+
+#include <pthread.h>
 
 #ifdef ODFLASH_HAVE_SDBUS
 #include <systemd/sd-bus.h>
 #endif
 
+#include "sys/StandardStreams.h"
 #include "sys/UpdateGuardState.h"
 
 namespace sys {
 namespace {
 
-constexpr int kHeldSignals[] = {SIGINT, SIGTERM, SIGHUP, SIGQUIT};
+// Requests whose default would end the process: held, and acted on once the drive is safe. The
+// real-time signals are added at run time (SIGRTMIN is not a constant).
+constexpr int kHeldSignals[] = {SIGINT, SIGTERM, SIGHUP, SIGQUIT, SIGALRM, SIGUSR1, SIGUSR2, SIGVTALRM,
+                                SIGPROF, SIGXCPU,
+#ifdef SIGPWR
+                                SIGPWR,
+#endif
+#ifdef SIGPOLL
+                                SIGPOLL,
+#endif
+};
+// A lost output must not end the process either; these are only ignored.
+constexpr int kIgnoredSignals[] = {SIGPIPE, SIGXFSZ};
+
+// Stop requests are blocked, not caught: a caught SIGTTOU makes the kernel restart a background
+// write to the terminal for ever. One still pending when the guard ends stops the process then.
+// Faults (SIGSEGV, SIGBUS, SIGFPE, SIGILL, SIGABRT, SIGTRAP, SIGSYS) keep their defaults.
+sigset_t StopSignals() {
+  sigset_t stops;
+  sigemptyset(&stops);
+  for (int signalNumber : {SIGTSTP, SIGTTIN, SIGTTOU}) sigaddset(&stops, signalNumber);
+  return stops;
+}
+
+std::vector<int> HeldSignals() {
+  std::vector<int> held(std::begin(kHeldSignals), std::end(kHeldSignals));
+#if defined(SIGRTMIN) && defined(SIGRTMAX)
+  for (int signalNumber = SIGRTMIN; signalNumber <= SIGRTMAX; ++signalNumber) held.push_back(signalNumber);
+#endif
+  return held;
+}
 
 // Set once per guard before the handlers are installed; read by them.
 std::atomic<bool> noticeOnNewLine{false};
@@ -85,26 +119,49 @@ int TakeInhibitorLock(const std::string&) { return -1; }
 } // namespace
 
 struct UpdateGuard::Platform {
-  struct sigaction previous[std::size(kHeldSignals)];
+  std::vector<std::pair<int, struct sigaction>> previous; // every signal the guard changed
+  sigset_t previousMask;
   int inhibitorLock = -1; // logind releases the lock when this descriptor is closed
 };
 
 UpdateGuard::UpdateGuard(const std::string& who) : platform_(std::make_unique<Platform>()) {
   guard::Activate();
-  noticeOnNewLine = ::isatty(STDERR_FILENO) == 1;
+  noticeOnNewLine = IsTerminal(stderr);
+  // The handler only touches the process-wide state, so any thread may run it. The stop
+  // requests are blocked in this thread, which every thread started during the run inherits.
+  const sigset_t stops = StopSignals();
+  pthread_sigmask(SIG_BLOCK, &stops, &platform_->previousMask);
   struct sigaction hold = {};
   hold.sa_handler = HoldSignal;
   sigemptyset(&hold.sa_mask);
   hold.sa_flags = SA_RESTART;
-  for (std::size_t i = 0; i < std::size(kHeldSignals); ++i) sigaction(kHeldSignals[i], &hold, &platform_->previous[i]);
+  struct sigaction ignore = {};
+  ignore.sa_handler = SIG_IGN;
+  sigemptyset(&ignore.sa_mask);
+  auto change = [this](int signalNumber, const struct sigaction& action) {
+    struct sigaction previous = {};
+    if (sigaction(signalNumber, &action, &previous) == 0) platform_->previous.emplace_back(signalNumber, previous);
+  };
+  for (int signalNumber : HeldSignals()) change(signalNumber, hold);
+  for (int signalNumber : kIgnoredSignals) change(signalNumber, ignore);
   // After the handlers: an interrupt while logind answers already stops the run cleanly.
   platform_->inhibitorLock = TakeInhibitorLock(who);
 }
 
 UpdateGuard::~UpdateGuard() {
   if (platform_->inhibitorLock >= 0) ::close(platform_->inhibitorLock);
-  for (std::size_t i = 0; i < std::size(kHeldSignals); ++i) sigaction(kHeldSignals[i], &platform_->previous[i], nullptr);
+  for (const auto& [signalNumber, previous] : platform_->previous) sigaction(signalNumber, &previous, nullptr);
   guard::Deactivate();
+  // The drive is safe: a stop request that came meanwhile stops the process now.
+  pthread_sigmask(SIG_SETMASK, &platform_->previousMask, nullptr);
+}
+
+void StartThreadsWithoutStopRequests(const std::function<void()>& start) {
+  const sigset_t stops = StopSignals();
+  sigset_t previous;
+  pthread_sigmask(SIG_BLOCK, &stops, &previous);
+  start();
+  pthread_sigmask(SIG_SETMASK, &previous, nullptr);
 }
 
 int HeldRequestExitCode() {

@@ -44,6 +44,9 @@ UpdateGuard::~UpdateGuard() {
   SetEvent(DriveSafeEvent());
 }
 
+// Windows has no stop requests: every console event is held by HoldConsoleEvent.
+void StartThreadsWithoutStopRequests(const std::function<void()>& start) { start(); }
+
 int HeldRequestExitCode() {
   return guard::HeldRequest() == 0 ? 0 : static_cast<int>(STATUS_CONTROL_C_EXIT);
 }

@@ -21,8 +21,10 @@ void CheckValues(const sim::DriveConfig& config) {
 }
 
 void CheckDrive(sim::DriveConfig config) {
-  // No log file and no modelled time: the fuzzer must neither write files nor sleep.
+  // No log file, no modelled time and no held command: the fuzzer must neither write files,
+  // sleep nor wait.
   config.LogPath.clear();
+  config.Hold.reset();
   config.LatencyMicroseconds = 0;
   config.BusBytesPerSecond = 0;
   config.CommitMilliseconds = 0;

@@ -171,7 +171,8 @@ TEST(SimConfig, BadFilesAreClearErrors) {
        "line 2: bad value for BecomingReadyPolls: \"-3\", expected a number of polls"},
       {"[Drive0]\nSpeed=4\n", "line 2: unknown key Speed; the keys are Vendor, Product, Revision, FlashId, "
                               "BecomingReadyPolls, NeverReady, Medium, Letter, Adapter, Target, Log, FailCommand, "
-                              "DropCommand, StatusCommand, TimeoutCommand, ShortCommand, SenseFormat, DeviceType, InquiryLength, "
+                              "DropCommand, StatusCommand, TimeoutCommand, ShortCommand, HoldCommand, SenseFormat, "
+                              "DeviceType, InquiryLength, "
                               "CorruptReadAt, FailCommit, CommitMilliseconds, LatencyMicroseconds, BusBytesPerSecond"},
       {"[Drive0]\nTarget=2\n", "line 2: bad value for Target: \"2\", expected 0 or 1"},
       {"[Drive0]\n[Drive1]\nAdapter=0\nTarget=0\n", "[Drive1] sits at adapter 0 target 0, as [Drive0] does"},

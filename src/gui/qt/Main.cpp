@@ -13,6 +13,8 @@
 #include "drive/Transport.h"
 #include "gui/qt/QtFormView.h"
 #include "gui/qt/QtMessageBox.h"
+#include "sys/StandardStreams.h"
+#include "sys/UpdateGuard.h"
 #include "sys/Version.h"
 
 namespace {
@@ -43,6 +45,10 @@ bool Asked(int argc, char** argv, const char* option, const char* shortOption) {
 } // namespace
 
 int main(int argc, char** argv) {
+  // Before anything is opened: no file or device of ours may become standard output. A lost
+  // terminal or pipe must never end the program during an update.
+  sys::OpenClosedStandardStreams();
+  sys::IgnoreOutputSignals();
   if (Asked(argc, argv, "--help", "-h")) {
     std::printf(kUsage, argc > 0 ? argv[0] : "odflash-gui");
     return 0;
@@ -51,7 +57,10 @@ int main(int argc, char** argv) {
     std::printf("odflash-gui %s\n", sys::OdflashVersion());
     return 0;
   }
-  QApplication application(argc, argv);
+  // The toolkit's own threads leave a stop request (Ctrl+Z) to the window's thread, which holds
+  // it while a drive is being updated.
+  std::unique_ptr<QApplication> started;
+  sys::StartThreadsWithoutStopRequests([&] { started = std::make_unique<QApplication>(argc, argv); });
   // The name only; a display name would be appended to every window caption.
   QApplication::setApplicationName(QString::fromLatin1(app::kApplicationTitle));
   QApplication::setQuitOnLastWindowClosed(false);

@@ -8,8 +8,11 @@
 
 #include "app/ThreadedFormView.h"
 #include "gui/win32/Win32FormView.h"
+#include "sys/StandardStreams.h"
 
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
+  // Before anything is opened: no file of ours may take a standard descriptor's number.
+  sys::OpenClosedStandardStreams();
   return app::RunWindow([instance] { return std::make_unique<gui::Win32FormView>(instance); },
                         [](const std::string& text) { sys::ShowMessage(text, sys::MessageKind::Error); });
 }
