@@ -378,6 +378,13 @@ void TFlashForm::FlashSelectedDrive() {
     view_.Show(DriveInUseText(*selectedDrive_, refusal), sys::MessageKind::Error, sys::MessageButtons::Ok);
     return;
   }
+  // Programs that may still send the drive commands: the user can close them or decline the
+  // update question that follows.
+  if (!updateLock->Warnings.empty()) {
+    std::string text = "Before updating the drive " + selectedDrive_->IdentityText + ":";
+    for (const std::string& warning : updateLock->Warnings) text += "\n" + warning + ".";
+    view_.Show(text, sys::MessageKind::Warning, sys::MessageButtons::Ok);
+  }
 
   // The run goes on a worker while the window keeps painting; until it ends the inputs are
   // off and the window refuses to close.
