@@ -58,6 +58,15 @@ std::string ErrorReportStart(const payload::PayloadTexts& texts) {
   return text;
 }
 
+// The drives that enumeration left alone because another odflash process is updating them, one
+// line each, for the end of the report shown when no drive fits; empty when there are none.
+std::string BusyDrivesText(const std::vector<std::string>& busyDevicePaths) {
+  std::string text;
+  for (const std::string& path : busyDevicePaths)
+    text += "Drive " + path + " was not probed: " + drive::kRefusedBeingUpdated + ".\n";
+  return text.empty() ? text : "\n" + text;
+}
+
 // The build's progress and messages, on the window.
 class FormBuildSink final : public builder::BuildSink {
 public:
@@ -221,7 +230,7 @@ void TFlashForm::StartFlashingRole() {
   std::string report = ErrorReportStart(texts_);
   driveList_ = std::make_unique<drive::CDDrives>();
   if (driveList_->Count() == 0) {
-    report += "\nCan't find ATAPI Drive !\n";
+    report += "\nCan't find ATAPI Drive !\n" + BusyDrivesText(driveList_->BusyDevicePaths());
     view_.SelectEntry(-1);
     view_.Show(report, sys::MessageKind::Error, sys::MessageButtons::Ok);
     EndStartUp(true);
@@ -240,6 +249,7 @@ void TFlashForm::StartFlashingRole() {
     }
   }
   if (driveIndex_.empty()) {
+    report += BusyDrivesText(driveList_->BusyDevicePaths());
     view_.Show(report, sys::MessageKind::Error, sys::MessageButtons::Ok);
     EndStartUp(true);
     return;
@@ -369,6 +379,13 @@ void TFlashForm::FlashSelectedDrive() {
   if (!updateLock) {
     view_.Show(DriveInUseText(*selectedDrive_, refusal), sys::MessageKind::Error, sys::MessageButtons::Ok);
     return;
+  }
+  // Programs that may still send the drive commands: the user can close them or decline the
+  // update question that follows.
+  if (!updateLock->Warnings.empty()) {
+    std::string text = "Before updating the drive " + selectedDrive_->IdentityText + ":";
+    for (const std::string& warning : updateLock->Warnings) text += "\n" + warning + ".";
+    view_.Show(text, sys::MessageKind::Warning, sys::MessageButtons::Ok);
   }
 
   // The run goes on a worker while the window keeps painting; until it ends the inputs are

@@ -432,6 +432,13 @@ int RunFlash(const FlashOptions& options, RunRecord& record) {
   const std::unique_ptr<drive::UpdateLock> updateLock = target->LockForUpdate(refusal);
   if (!updateLock)
     return RefuseDriveInUse(target->IdentityText + " (" + target->DevicePath() + ")", refusal, record);
+  // What taking the drive found: programs that may still send it commands, an exclusive access
+  // the system does not offer.
+  for (const std::string& note : updateLock->Notes) TraceNote(note);
+  for (const std::string& warning : updateLock->Warnings) {
+    PrintError("warning: drive " + target->DevicePath() + ": " + warning);
+    EventStream(options.json).Emit("warning", {{"text", warning}});
+  }
   std::FILE* out = options.json ? stderr : stdout;
   std::fprintf(out, "Drive:    %s (%s)\nFirmware: %s %s, revision %s, %u bytes\n", target->IdentityText.c_str(),
                target->DevicePath().c_str(), texts.VendorName.c_str(), texts.ModelName.c_str(),

@@ -91,8 +91,36 @@ CDDrive::~CDDrive() {
   }
 }
 
+namespace {
+
+// The update lock together with the channel's hold on the drive; the hold is given back first.
+class HeldUpdateLock final : public UpdateLock {
+public:
+  HeldUpdateLock(std::unique_ptr<UpdateLock> lock, std::unique_ptr<UpdateLock> hold)
+      : lock_(std::move(lock)), hold_(std::move(hold)) {
+    Warnings = std::move(lock_->Warnings);
+    Notes = std::move(lock_->Notes);
+  }
+
+private:
+  std::unique_ptr<UpdateLock> lock_;
+  std::unique_ptr<UpdateLock> hold_;
+};
+
+} // namespace
+
 std::unique_ptr<UpdateLock> CDDrive::LockForUpdate(std::string& refusal) const {
-  return CurrentTransport().LockForUpdate(address_, refusal);
+  std::unique_ptr<UpdateLock> lock = CurrentTransport().LockForUpdate(address_, refusal);
+  if (!lock || !channel_) return lock;
+  // The hold goes on the connection every command of the update uses.
+  std::string heldElsewhere;
+  std::unique_ptr<UpdateLock> hold = channel_->HoldForUpdate(*lock, heldElsewhere);
+  if (!heldElsewhere.empty()) {
+    refusal = heldElsewhere;
+    return nullptr;
+  }
+  if (!hold) return lock;
+  return std::make_unique<HeldUpdateLock>(std::move(lock), std::move(hold));
 }
 
 bool CDDrive::Open() {

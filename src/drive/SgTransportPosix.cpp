@@ -1,9 +1,11 @@
 // Linux SG_IO transport: each drive's sg node found through sysfs, one SG_IO ioctl per command.
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <scsi/sg.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -78,8 +80,8 @@ DriveAddress ToAddress(const SysfsDrive& drive) {
   return address;
 }
 
-// The lock's descriptors: the flock()ed command node, and on /dev/srN the exclusive open that
-// keeps the disc from being mounted meanwhile (-1 when not taken).
+// The lock's descriptors: the flock()ed command node, and the exclusive open of /dev/srN that
+// keeps the disc from being mounted or burnt meanwhile (-1 when not taken).
 class SgUpdateLock final : public UpdateLock {
 public:
   SgUpdateLock(int flockFd, int exclusiveFd) : flockFd_(flockFd), exclusiveFd_(exclusiveFd) {}
@@ -116,6 +118,52 @@ bool AnyLine(const std::string& path, Visit visit) {
 }
 
 constexpr int kCapSysRawIo = 17;
+
+// True when the file is the node itself, or a node of the same kind and device number.
+bool IsSameNode(const struct stat& file, const struct stat& node) {
+  if (file.st_dev == node.st_dev && file.st_ino == node.st_ino) return true;
+  const bool device = S_ISCHR(node.st_mode) || S_ISBLK(node.st_mode);
+  return device && (file.st_mode & S_IFMT) == (node.st_mode & S_IFMT) && file.st_rdev == node.st_rdev;
+}
+
+// The other processes that have one of the nodes open, as "PID COMM on NODE", found as fuser
+// finds them: through every /proc/PID/fd link. Another user's descriptors are not readable
+// without privileges, so the list holds what this process can see.
+std::vector<std::string> ProcessesHolding(const std::string& procRoot, const std::vector<std::string>& nodes) {
+  std::vector<std::pair<std::string, struct stat>> targets;
+  for (const std::string& node : nodes) {
+    struct stat info {};
+    if (::stat(node.c_str(), &info) == 0) targets.emplace_back(node, info);
+  }
+  std::vector<std::string> holders;
+  DIR* processes = targets.empty() ? nullptr : ::opendir(procRoot.c_str());
+  if (processes == nullptr) return holders;
+  const std::string self = std::to_string(::getpid());
+  while (const dirent* process = ::readdir(processes)) {
+    const std::string pid = process->d_name;
+    if (pid.empty() || pid.find_first_not_of("0123456789") != std::string::npos || pid == self) continue;
+    const std::string fdFolder = procRoot + "/" + pid + "/fd";
+    DIR* descriptors = ::opendir(fdFolder.c_str());
+    if (descriptors == nullptr) continue;
+    std::vector<std::string> held;
+    while (const dirent* descriptor = ::readdir(descriptors)) {
+      struct stat file {};
+      if (descriptor->d_name[0] == '.' || ::stat((fdFolder + "/" + descriptor->d_name).c_str(), &file) != 0) continue;
+      for (const auto& [node, info] : targets)
+        if (IsSameNode(file, info) && std::find(held.begin(), held.end(), node) == held.end()) held.push_back(node);
+    }
+    ::closedir(descriptors);
+    if (held.empty()) continue;
+    std::string comm;
+    std::getline(std::ifstream(procRoot + "/" + pid + "/comm"), comm);
+    for (const std::string& node : held) holders.push_back(pid + " " + comm + " on " + node);
+  }
+  ::closedir(processes);
+  std::sort(holders.begin(), holders.end(), [](const std::string& a, const std::string& b) {
+    return std::strtoul(a.c_str(), nullptr, 10) < std::strtoul(b.c_str(), nullptr, 10);
+  });
+  return holders;
+}
 
 } // namespace
 
@@ -206,21 +254,41 @@ std::unique_ptr<UpdateLock> SgTransport::LockForUpdate(const DriveAddress& addre
     ::close(flockFd);
     return nullptr;
   }
-  // A mounted disc refuses an exclusive open of /dev/srN; the sg node knows nothing of mounts.
-  int exclusiveFd = -1;
-  if (nodes.BlockOnly) {
-    exclusiveFd = OpenNode(nodes.Shown, O_RDONLY | O_EXCL);
-    if (exclusiveFd < 0) {
-      refusal = errno == EBUSY ? kRefusedHeldByProgram : SystemRefusal("opened exclusively", errno);
-      ::close(flockFd);
-      return nullptr;
-    }
-  } else if (IsMounted(nodes.DevNumber)) {
+  // A mounted disc is refused before the exclusive open would send the drive anything.
+  if (IsMounted(nodes.DevNumber)) {
     refusal = kRefusedHeldByProgram;
     ::close(flockFd);
     return nullptr;
   }
-  return std::make_unique<SgUpdateLock>(flockFd, exclusiveFd);
+  // The exclusive open of /dev/srN keeps mounts, burners and other exclusive openers away for
+  // the whole update; it sends the drive commands of its own, so it comes before the update's
+  // first. Another exclusive holder refuses it.
+  const int exclusiveFd = OpenNode(nodes.Shown, O_RDONLY | O_EXCL);
+  const int exclusiveError = errno;
+  std::vector<std::string> warnings;
+  if (exclusiveFd < 0) {
+    if (exclusiveError == EBUSY || nodes.BlockOnly) {
+      refusal = exclusiveError == EBUSY ? kRefusedHeldByProgram : SystemRefusal("opened exclusively", exclusiveError);
+      ::close(flockFd);
+      return nullptr;
+    }
+    // The commands go through the sg node: without access to /dev/srN the update can still run,
+    // with nothing but the mount check above keeping a disc from being mounted or burnt.
+    warnings.push_back(nodes.Shown + " could not be held exclusively (" + std::strerror(exclusiveError) +
+                       "): a disc may be mounted or burnt during the update");
+  }
+  auto lock = std::make_unique<SgUpdateLock>(flockFd, exclusiveFd);
+  lock->Warnings = std::move(warnings);
+  std::vector<std::string> nodesOfDrive{nodes.Shown};
+  if (nodes.Command != nodes.Shown) nodesOfDrive.push_back(nodes.Command);
+  const std::vector<std::string> holders = ProcessesHolding(procRoot_, nodesOfDrive);
+  if (!holders.empty()) {
+    std::string list;
+    for (const std::string& holder : holders) list += (list.empty() ? "" : ", ") + holder;
+    lock->Warnings.push_back("other programs have the drive open (as far as visible): " + list +
+                             "; their commands may still reach it during the update");
+  }
+  return lock;
 }
 
 bool SgTransport::IsLockedForUpdate(const DriveAddress& address) {

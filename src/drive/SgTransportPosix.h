@@ -8,8 +8,9 @@
 //
 // The update lock flock()s the command node, opened read-write: other odflash processes test
 // that lock before they probe a drive, and a user without the access an update needs is
-// refused before anything is sent. A mounted disc refuses the lock too (and, on /dev/srN, an
-// exclusive holder).
+// refused before anything is sent. It also opens /dev/srN exclusively for the whole update, so
+// a mounted disc or another exclusive holder refuses the lock, and names in a warning the other
+// processes it can see holding the drive's nodes open.
 
 #include <string>
 

@@ -40,6 +40,8 @@ private:
 
 } // namespace
 
+std::unique_ptr<UpdateLock> DeviceChannel::HoldForUpdate(UpdateLock&, std::string&) { return nullptr; }
+
 std::unique_ptr<UpdateLock> Transport::LockForUpdate(const DriveAddress& address, std::string& refusal) {
   std::string key = UpdateLockKey(address);
   if (!InProcessUpdateLocks().insert(key).second) {

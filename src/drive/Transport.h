@@ -55,20 +55,30 @@ struct DriveAddress {
   std::string DevicePath;
 };
 
-// A transport's connection to one drive (a device handle, a file descriptor, an ASPI request).
-class DeviceChannel {
-public:
-  virtual ~DeviceChannel() = default;
-  // Sends one command and says what became of it (success: CommandOutcome::Succeeded).
-  virtual CommandOutcome Send(const CommandBlock& command) = 0;
-};
-
 // A drive held for a firmware update: while it lives, no other odflash process (and no other
 // lock in this one) can take the drive's update lock, and their enumerations leave the drive
 // alone. Released when destroyed, and by the system when the process ends.
 class UpdateLock {
 public:
   virtual ~UpdateLock() = default;
+  // What the user should be told before the update starts (other programs that hold the drive
+  // open and may still send it commands), one sentence each; every face shows them.
+  std::vector<std::string> Warnings;
+  // How the drive is held, for traces and logs (an exclusive access the system does not offer).
+  std::vector<std::string> Notes;
+};
+
+// A transport's connection to one drive (a device handle, a file descriptor, an ASPI request).
+class DeviceChannel {
+public:
+  virtual ~DeviceChannel() = default;
+  // Sends one command and says what became of it (success: CommandOutcome::Succeeded).
+  virtual CommandOutcome Send(const CommandBlock& command) = 0;
+  // Keeps other programs' commands away from the drive for an update, on this connection, where
+  // the system offers that; called right after the update lock was taken, whose Warnings and
+  // Notes it may add to. Returns what gives the hold back (null when nothing is held); when
+  // another program holds the drive, null with refusal set. This default holds nothing.
+  virtual std::unique_ptr<UpdateLock> HoldForUpdate(UpdateLock& lock, std::string& refusal);
 };
 
 // Why a drive's update lock was refused; the command line and the window print them after the

@@ -1,6 +1,8 @@
 #include <algorithm>
 #include <cstddef>
 #include <cstring>
+#include <memory>
+#include <string>
 #include <vector>
 
 #include "drive/DriveMessages.h"
@@ -26,12 +28,84 @@ std::string DevicePathOf(char letter) {
   return path;
 }
 
+constexpr bool IsValidCallerName(const char* name, std::size_t size) {
+  if (size == 0 || size > kCdromExclusiveCallerLength || name[size - 1] != '\0') return false;
+  for (std::size_t i = 0; i + 1 < size; ++i) {
+    const char c = name[i];
+    const bool allowed = (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') ||
+                         c == ' ' || c == '.' || c == ',' || c == ':' || c == ';' || c == '-' || c == '_';
+    if (!allowed) return false;
+  }
+  return true;
+}
+static_assert(IsValidCallerName(kExclusiveCallerName, sizeof kExclusiveCallerName),
+              "the class driver refuses a caller name with other characters or of 64 bytes and more");
+
+// The exclusive access taken on a pass-through channel's handle. The handle is shared with the
+// channel, which closes it; once it is closed the system has given the lock back already, and
+// unlocking a closed (or reused) handle value must not happen.
+class ExclusiveAccessHold final : public UpdateLock {
+public:
+  explicit ExclusiveAccessHold(std::weak_ptr<const HANDLE> handle) : handle_(std::move(handle)) {}
+  ~ExclusiveAccessHold() override {
+    const std::shared_ptr<const HANDLE> handle = handle_.lock();
+    if (!handle) return;
+    CdromExclusiveAccess unlock{kExclusiveAccessUnlockDevice, 0};
+    DWORD returned = 0;
+    Win32().DeviceIoControl(*handle, kIoctlCdromExclusiveAccess, &unlock, sizeof unlock, nullptr, 0, &returned,
+                            nullptr);
+  }
+
+private:
+  std::weak_ptr<const HANDLE> handle_;
+};
+
 // One drive opened by letter; each command is one synchronous DeviceIoControl.
 class PassThroughChannel : public DeviceChannel {
 public:
   PassThroughChannel(Win32Transport& transport, HANDLE handle, const DriveAddress& address)
-      : transport_(transport), Handle(handle), address_(address) {}
-  ~PassThroughChannel() override { Win32().CloseHandle(Handle); }
+      : transport_(transport), Handle(handle), address_(address), handleOwner_(std::make_shared<const HANDLE>(handle)) {}
+  ~PassThroughChannel() override {
+    handleOwner_.reset();
+    Win32().CloseHandle(Handle);
+  }
+
+  // Takes the cdrom class driver's exclusive access on this handle, so that the lock belongs to
+  // the handle every command of the update goes through. A file system mounted on the disc is
+  // left mounted (CDROM_LOCK_IGNORE_VOLUME): while the lock holds, the driver fails the file
+  // system's I/O like any other handle's, and when the lock goes it makes the file system verify
+  // the volume. Locking and dismounting the volume instead would fail whenever any program has a
+  // file open on the disc, and the update never reads the disc.
+  std::unique_ptr<UpdateLock> HoldForUpdate(UpdateLock& lock, std::string& refusal) override {
+    CdromExclusiveLock request{};
+    request.Access.RequestType = kExclusiveAccessLockDevice;
+    request.Access.Flags = kCdromLockIgnoreVolume;
+    std::memcpy(request.CallerName, kExclusiveCallerName, sizeof kExclusiveCallerName);
+    DWORD returned = 0;
+    const bool locked = Win32().DeviceIoControl(Handle, kIoctlCdromExclusiveAccess, &request, sizeof request,
+                                                nullptr, 0, &returned, nullptr) != FALSE;
+    transport_.CaptureLastError();
+    if (locked) return std::make_unique<ExclusiveAccessHold>(handleOwner_);
+    const DWORD error = transport_.LastSystemError();
+    switch (error) {
+    case ERROR_ACCESS_DENIED: {
+      // Another handle has the lock: a burner, a player, another firmware tool.
+      const std::string holder = ExclusiveHolderName();
+      refusal = std::string(kRefusedHeldByProgram) + (holder.empty() ? "" : ": " + holder);
+      return nullptr;
+    }
+    case ERROR_INVALID_FUNCTION: // before Vista, and under Wine
+    case ERROR_NOT_SUPPORTED:
+    case ERROR_INVALID_HANDLE: // the letter's handle reached a file system, not the class driver
+      lock.Notes.push_back("the system offers no exclusive access to " + address_.DevicePath + " (error " +
+                           std::to_string(error) + "); other programs' commands may still reach the drive");
+      return nullptr;
+    default:
+      lock.Warnings.push_back("exclusive access to " + address_.DevicePath + " was not granted (error " +
+                              std::to_string(error) + "); other programs' commands may still reach the drive");
+      return nullptr;
+    }
+  }
 
   CommandOutcome Send(const CommandBlock& command) override {
     std::memset(&Block, 0, sizeof Block);
@@ -75,7 +149,21 @@ public:
   bool IoctlOk = false;
 
 private:
+  // The name the exclusive lock's holder gave, empty when the driver does not say.
+  std::string ExclusiveHolderName() {
+    CdromExclusiveAccess query{kExclusiveAccessQueryState, 0};
+    CdromExclusiveLockState state{};
+    DWORD returned = 0;
+    if (!Win32().DeviceIoControl(Handle, kIoctlCdromExclusiveAccess, &query, sizeof query, &state, sizeof state,
+                                 &returned, nullptr) ||
+        !state.LockState)
+      return {};
+    const char* name = reinterpret_cast<const char*>(state.CallerName);
+    return std::string(name, strnlen(name, kCdromExclusiveCallerLength));
+  }
+
   DriveAddress address_;
+  std::shared_ptr<const HANDLE> handleOwner_;
 };
 
 // True when the layer reports the residual byte count for the adapter's requests.

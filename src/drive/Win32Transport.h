@@ -4,7 +4,8 @@
 //
 // A drive's update lock is a named mutex that exists while an odflash process holds it: by drive
 // letter in the machine-wide "Global\" namespace on the NT family, by adapter and target (no
-// namespaces there) on the ASPI path.
+// namespaces there) on the ASPI path. On the NT family the update also takes the cdrom class
+// driver's exclusive access on the drive's own handle, where the system offers it.
 
 #include <windows.h>
 #include <winioctl.h>
@@ -36,6 +37,35 @@ static_assert(sizeof(void*) != 4 ||
 // (sense and residual apart). A data over/underrun with GOOD target status leaves a data-in
 // command's length unknown, for the data check to decide; a data-out command then failed.
 CommandOutcome DecodeAspiStatus(std::uint8_t srbStatus, std::uint8_t haStat, std::uint8_t targStat, bool dataIn);
+
+// The cdrom class driver's exclusive access (Vista and later), declared here because MinGW's
+// headers lack it. While one handle holds the lock, the driver fails every other handle's I/O
+// and stops its media change notification; closing the handle gives the lock back.
+inline constexpr DWORD kIoctlCdromExclusiveAccess =
+    CTL_CODE(FILE_DEVICE_CD_ROM, 0x0017, METHOD_BUFFERED, FILE_READ_ACCESS);
+enum CdromExclusiveRequest : ULONG {
+  kExclusiveAccessQueryState = 0,
+  kExclusiveAccessLockDevice = 1,
+  kExclusiveAccessUnlockDevice = 2,
+};
+// The lock is granted while a file system is mounted on the disc.
+inline constexpr ULONG kCdromLockIgnoreVolume = 1;
+inline constexpr std::size_t kCdromExclusiveCallerLength = 64;
+struct CdromExclusiveAccess {
+  ULONG RequestType;
+  ULONG Flags;
+};
+struct CdromExclusiveLock {
+  CdromExclusiveAccess Access;
+  UCHAR CallerName[kCdromExclusiveCallerLength];
+};
+struct CdromExclusiveLockState {
+  BOOLEAN LockState;
+  UCHAR CallerName[kCdromExclusiveCallerLength];
+};
+// How odflash names itself as the lock's holder: fewer than 64 bytes of letters, digits, space
+// and ".,:;-_", as the driver demands.
+inline constexpr char kExclusiveCallerName[] = "odflash firmware update";
 
 class Win32Transport : public Transport {
 public:

@@ -16,6 +16,7 @@
 #include "app/TFlashForm.h"
 #include "drive/Cddrive.h"
 #include "drive/Cddrives.h"
+#include "drive/EmulatedTransport.h"
 #include "drive/Transport.h"
 #include "payload/PayloadLayout.h"
 #include "sim/EmulatedDrive.h"
@@ -344,6 +345,68 @@ TEST_F(FormTest, ADriveLockedForUpdateElsewhereIsLeftAlone) {
   EXPECT_EQ(view_.longOperations, 0);
   EXPECT_TRUE(view_.inputEnabled);
   EXPECT_FALSE(form.FlashInProgress());
+}
+
+// Another odflash process updating a drive (its update lock on the shared drive file): the
+// drive is not probed, and a start-up that finds no drive to list says why after its own text.
+TEST_F(FormTest, StartUpNamesTheDrivesAnotherUpdateHolds) {
+  struct Case {
+    const char* name;
+    std::string drives;
+    std::vector<int> busy;
+    std::string report;  // empty: the start-up lists a drive and shows no report
+  };
+  const std::string busyLine = " was not probed: it is being updated by another odflash process.\n";
+  const std::vector<Case> cases = {
+      {"a lone drive, busy", DriveSection(0, "MX77004150Q", "K4P5"), {0},
+       kErrorStart + "\nCan't find ATAPI Drive !\n\nDrive sim:Drive0" + busyLine},
+      {"busy beside one that does not fit",
+       DriveSection(0, "MX77004150Q", "K4P5", 'E') + DriveSection(1, "OTHER", "K4P5", 'F') +
+           DriveSection(2, "MX77004150Q", "K4P5", 'G'),
+       {0, 2},
+       kErrorStart + "\nDetected drives:\n" + kDashes + "\n" + "0-1-0 F: HBQ     OTHER           K4P5\n" +
+           "\nDrive sim:Drive0" + busyLine + "Drive sim:Drive2" + busyLine},
+      {"busy beside one that fits", DriveSection(0, "MX77004150Q", "K4P5", 'E') + DriveSection(1, "MX77004150Q", "K4P5", 'F'),
+       {1}, ""},
+  };
+  const std::filesystem::path driveFile =
+      std::filesystem::temp_directory_path() /
+      ("odflash-form-busy-" + std::to_string(::testing::UnitTest::GetInstance()->random_seed()) + ".ini");
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    std::ofstream(driveFile) << c.drives;
+    std::string error;
+    ASSERT_TRUE(drive::UseEmulatedDrivesFromFile(driveFile.string(), error)) << error;
+    machine_ = drive::EmulatedMachine();
+    drive::EmulatedTransport otherProcess(sim::SimMachine::FromFile(driveFile.string()), driveFile.string());
+    const std::vector<drive::DriveAddress> candidates = otherProcess.Candidates();
+    std::vector<std::unique_ptr<drive::UpdateLock>> locks;
+    for (int index : c.busy) {
+      std::string refusal;
+      locks.push_back(otherProcess.LockForUpdate(candidates[static_cast<std::size_t>(index)], refusal));
+      ASSERT_NE(locks.back(), nullptr) << refusal;
+    }
+    ScriptedView view;
+    TestPayload payload({});
+    view.Answer({Yes});
+    {
+      app::TFlashForm form(view, {payload.Block()});
+      form.FormCreate();
+      if (c.report.empty()) {
+        EXPECT_EQ(view.messages.size(), 1u);
+        EXPECT_EQ(view.entries, (std::vector<std::string>{"0-0-0 E: HBQ     MX77004150Q     K4P5"}));
+      } else {
+        ASSERT_EQ(view.messages.size(), 2u);
+        EXPECT_EQ(view.messages[1], (ShownMessage{c.report, MessageKind::Error, MessageButtons::Ok}));
+        EXPECT_TRUE(view.closed);
+      }
+      form.FormDestroy();
+    }
+    for (int index : c.busy) EXPECT_TRUE(machine_->Drive(static_cast<std::size_t>(index)).Log().empty()) << index;
+    locks.clear();
+    drive::ResetTransportState();
+  }
+  std::filesystem::remove(driveFile);
 }
 
 TEST_F(FormTest, AnExceptionInAHandlerIsReportedAndTheWindowGoesOn) {

@@ -38,6 +38,17 @@ struct FakeMachine {
   std::vector<DWORD> RootBufferSizes;
   std::map<std::string, int> Mutexes; // named mutexes and their open handles
   std::vector<std::string> MutexNames; // names given to CreateMutexA and OpenMutexA
+  // The cdrom driver's exclusive access: the error a lock request fails with (0: granted), the
+  // name the current holder gave, and every request with its handle.
+  DWORD ExclusiveLockError = 0;
+  std::string ExclusiveHolder;
+  struct ExclusiveRequest {
+    HANDLE Handle;
+    ULONG RequestType, Flags;
+    std::string CallerName;
+    bool operator==(const ExclusiveRequest&) const = default;
+  };
+  std::vector<ExclusiveRequest> ExclusiveRequests;
 };
 
 FakeMachine* fake = nullptr;
@@ -66,8 +77,38 @@ HANDLE WINAPI FakeCreateFileA(LPCSTR name, DWORD access, DWORD share, LPSECURITY
   return reinterpret_cast<HANDLE>(static_cast<std::uintptr_t>(0x1000 + letter));
 }
 
-BOOL WINAPI FakeDeviceIoControl(HANDLE, DWORD code, LPVOID in, DWORD inSize, LPVOID out, DWORD outSize,
+BOOL FakeExclusiveAccess(HANDLE handle, const void* in, DWORD inSize, void* out, DWORD outSize) {
+  const auto* access = static_cast<const drive::CdromExclusiveAccess*>(in);
+  std::string caller;
+  if (access->RequestType == drive::kExclusiveAccessLockDevice) {
+    EXPECT_EQ(inSize, sizeof(drive::CdromExclusiveLock));
+    const auto* name = static_cast<const drive::CdromExclusiveLock*>(in)->CallerName;
+    caller.assign(reinterpret_cast<const char*>(name), strnlen(reinterpret_cast<const char*>(name), 64));
+  } else {
+    EXPECT_EQ(inSize, sizeof(drive::CdromExclusiveAccess));
+  }
+  fake->ExclusiveRequests.push_back({handle, access->RequestType, access->Flags, caller});
+  fake->LastError = 0;
+  switch (access->RequestType) {
+  case drive::kExclusiveAccessLockDevice:
+    fake->LastError = fake->ExclusiveLockError;
+    break;
+  case drive::kExclusiveAccessQueryState: {
+    EXPECT_EQ(outSize, sizeof(drive::CdromExclusiveLockState));
+    auto* state = static_cast<drive::CdromExclusiveLockState*>(out);
+    state->LockState = !fake->ExclusiveHolder.empty();
+    std::memcpy(state->CallerName, fake->ExclusiveHolder.c_str(), fake->ExclusiveHolder.size() + 1);
+    break;
+  }
+  default:
+    break;
+  }
+  return fake->LastError == 0;
+}
+
+BOOL WINAPI FakeDeviceIoControl(HANDLE handle, DWORD code, LPVOID in, DWORD inSize, LPVOID out, DWORD outSize,
                                 LPDWORD returned, LPOVERLAPPED overlapped) {
+  if (code == drive::kIoctlCdromExclusiveAccess) return FakeExclusiveAccess(handle, in, inSize, out, outSize);
   EXPECT_EQ(in, out);
   EXPECT_NE(returned, nullptr);
   EXPECT_EQ(overlapped, nullptr);
@@ -360,6 +401,72 @@ TEST_F(PassThroughTest, TheUpdateMutexKeepsOtherProcessesAwayFromTheDrive) {
   address.Adapter = 3;
   address.Target = 1;
   EXPECT_EQ(aspi.UpdateMutexName(address), "odflash-update-aspi-3-1");
+  EXPECT_TRUE(messages_.Shown.empty());
+}
+
+// The cdrom driver's exclusive access on the handle the update's commands use, for each answer
+// the systems give: granted (Vista and later), held by another program, not offered (XP's and
+// Wine's driver, a letter whose handle reaches a file system), and an answer nobody expects.
+TEST_F(PassThroughTest, TheUpdateHoldsTheDriveExclusivelyWhereTheSystemOffersIt) {
+  using Request = FakeMachine::ExclusiveRequest;
+  const HANDLE handleE = reinterpret_cast<HANDLE>(0x1000 + 'E');
+  const Request lockE{handleE, drive::kExclusiveAccessLockDevice, drive::kCdromLockIgnoreVolume,
+                      "odflash firmware update"};
+  const Request queryE{handleE, drive::kExclusiveAccessQueryState, 0, ""};
+  const Request unlockE{handleE, drive::kExclusiveAccessUnlockDevice, 0, ""};
+  const std::string notOffered = "the system offers no exclusive access to \\\\.\\E: (error ";
+  const std::string mayReach = "); other programs' commands may still reach the drive";
+  struct Case {
+    const char* Name;
+    DWORD LockError;
+    std::string Holder;
+    std::string Refusal;  // empty: the update lock is taken
+    std::vector<std::string> Notes, Warnings;
+    std::vector<Request> Requests; // through the lock's release
+  };
+  const Case cases[] = {
+      {"Vista and later: granted", 0, "", "", {}, {}, {lockE, unlockE}},
+      {"held by a burner", ERROR_ACCESS_DENIED, "Burner 7", std::string(drive::kRefusedHeldByProgram) + ": Burner 7",
+       {}, {}, {lockE, queryE}},
+      {"held, holder unnamed", ERROR_ACCESS_DENIED, "", drive::kRefusedHeldByProgram, {}, {}, {lockE, queryE}},
+      {"Windows XP", ERROR_INVALID_FUNCTION, "", "", {notOffered + "1" + mayReach}, {}, {lockE}},
+      {"Wine", ERROR_NOT_SUPPORTED, "", "", {notOffered + "50" + mayReach}, {}, {lockE}},
+      {"letter reaching a file system", ERROR_INVALID_HANDLE, "", "", {notOffered + "6" + mayReach}, {}, {lockE}},
+      {"unexpected answer", ERROR_GEN_FAILURE, "", "", {},
+       {"exclusive access to \\\\.\\E: was not granted (error 31" + mayReach}, {lockE}},
+  };
+  CDDrives drives;
+  ASSERT_EQ(drives.Count(), 2);
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.Name);
+    machine_.ExclusiveLockError = c.LockError;
+    machine_.ExclusiveHolder = c.Holder;
+    machine_.ExclusiveRequests.clear();
+    std::string refusal;
+    auto lock = drives.Drive(0)->LockForUpdate(refusal);
+    EXPECT_EQ(refusal, c.Refusal);
+    EXPECT_EQ(lock == nullptr, !c.Refusal.empty());
+    if (lock) {
+      EXPECT_EQ(lock->Notes, c.Notes);
+      EXPECT_EQ(lock->Warnings, c.Warnings);
+    }
+    lock.reset();
+    EXPECT_EQ(machine_.ExclusiveRequests, c.Requests);
+    // The update mutex went with the lock, or with the refusal.
+    EXPECT_EQ(machine_.Mutexes["Global\\odflash-update-E"], 0);
+  }
+  // A lock that outlives its drive is not unlocked on the closed handle: closing gave it back.
+  machine_.ExclusiveLockError = 0;
+  machine_.ExclusiveRequests.clear();
+  std::string refusal;
+  std::unique_ptr<drive::UpdateLock> lock;
+  {
+    CDDrives other;
+    lock = other.Drive(0)->LockForUpdate(refusal);
+    ASSERT_NE(lock, nullptr) << refusal;
+  }
+  lock.reset();
+  EXPECT_EQ(machine_.ExclusiveRequests, std::vector<Request>{lockE});
   EXPECT_TRUE(messages_.Shown.empty());
 }
 

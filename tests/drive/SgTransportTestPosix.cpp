@@ -109,7 +109,8 @@ TEST_F(SgTransportTest, ADriveOnAHostNumberAbove255IsStillProbedByItsPath) {
 }
 
 // The lock is taken on the command node and refuses, before anything is sent, a mounted disc
-// and a drive that only root could update.
+// and a drive that only root could update; it names the other processes holding the drive's
+// nodes open (process 25 has /dev/sr0, 100 /dev/sg1, 300 something else).
 TEST_F(SgTransportTest, TheUpdateLockHoldsTheSgNodeAndRefusesWhatWouldFailLater) {
   struct Case {
     std::string Name;
@@ -118,16 +119,18 @@ TEST_F(SgTransportTest, TheUpdateLockHoldsTheSgNodeAndRefusesWhatWouldFailLater)
     std::string CapEff;    // the CapEff line's value in /proc/self/status
     std::string Locked;    // the node the lock holds; empty: refused with Refusal
     std::function<std::string(const std::string& dev)> Refusal;
+    std::function<std::string(const std::string& dev)> Holders; // empty: no warning
   };
   const std::string mounted = "36 25 11:0 / /media/cdrom ro - iso9660 /dev/sr0 ro\n";
   const std::string rawIo = "0000000000020000", none = "0000000000000000";
   const std::vector<Case> cases = {
-      {"sg node", "sg1", "", none, "sg1", {}},
+      {"sg node", "sg1", "", none, "sg1", {},
+       [](const std::string& dev) { return "25 vlc on " + dev + "/sr0, 100 udisksd on " + dev + "/sg1"; }},
       {"sg node, disc mounted", "sg1", mounted, rawIo, "",
        [](const std::string&) { return std::string(drive::kRefusedHeldByProgram); }},
       {"no sg node, no CAP_SYS_RAWIO", "", "", none, "",
        [](const std::string& dev) { return drive::NoSgNodeRefusal(dev + "/sr0"); }},
-      {"no sg node, root", "", "", rawIo, "sr0", {}},
+      {"no sg node, root", "", "", rawIo, "sr0", {}, [](const std::string& dev) { return "25 vlc on " + dev + "/sr0"; }},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.Name);
@@ -138,6 +141,13 @@ TEST_F(SgTransportTest, TheUpdateLockHoldsTheSgNodeAndRefusesWhatWouldFailLater)
     tree.File("dev/sg1");
     tree.File("proc/self/mountinfo", c.Mountinfo);
     tree.File("proc/self/status", "Name:\todflash\nCapEff:\t" + c.CapEff + "\n");
+    const std::pair<const char*, const char*> holders[] = {{"25", "vlc"}, {"100", "udisksd"}, {"300", "bash"}};
+    const char* const held[] = {"dev/sr0", "dev/sg1", "proc/self/status"};
+    for (std::size_t i = 0; i < 3; ++i) {
+      tree.File(std::string("proc/") + holders[i].first + "/comm", std::string(holders[i].second) + "\n");
+      fs::create_directories(tree.Root() + "/proc/" + holders[i].first + "/fd");
+      fs::create_symlink(tree.Root() + "/" + held[i], tree.Root() + "/proc/" + holders[i].first + "/fd/" + std::to_string(i + 3));
+    }
     drive::SgTransport first(tree.Root(), dev, proc), second(tree.Root(), dev, proc);
     drive::DriveAddress address;
     address.DevicePath = dev + "/sr0";
@@ -149,6 +159,9 @@ TEST_F(SgTransportTest, TheUpdateLockHoldsTheSgNodeAndRefusesWhatWouldFailLater)
       continue;
     }
     ASSERT_NE(lock, nullptr) << refusal;
+    EXPECT_EQ(lock->Warnings, std::vector<std::string>{"other programs have the drive open (as far as visible): " +
+                                                       c.Holders(dev) +
+                                                       "; their commands may still reach it during the update"});
     EXPECT_TRUE(second.IsLockedForUpdate(address));
     const int probe = ::open((dev + "/" + c.Locked).c_str(), O_RDONLY);
     EXPECT_NE(::flock(probe, LOCK_SH | LOCK_NB), 0) << "not locked: " << c.Locked;

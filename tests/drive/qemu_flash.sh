@@ -3,7 +3,8 @@
 # served to it as a SCSI CD-ROM (target_core_user backstore + tcm_loop fabric, set up through
 # configfs) by drive_tcmu_handler, and odflash inside the guest talking to it through sg, sr and
 # SG_IO. One boot runs the case table below; each flash's command log, as the handler's drive
-# saw it, must equal the log of the same flash against the in-process emulated drive (--sim).
+# saw it, must hold the log of the same flash against the in-process emulated drive (--sim) in
+# order, with nothing else but what the kernel sends for odflash's exclusive open of /dev/sr0.
 # Usage: qemu_flash.sh ODFLASH SG_CHECK HANDLER TEMPLATE SAMPLES_DIR WORKDIR
 set -euo pipefail
 
@@ -95,6 +96,24 @@ while read -r name code who flasher drive keys check; do
   echo "$check" >"$root/cases/$name.check"
 done <<<"$cases"
 
+# The kernel log of a flash against the emulated drive's log of the same flash: odflash's
+# commands must arrive in order; the only others allowed are those the kernel sends when odflash
+# opens /dev/srN exclusively for the update and closes it (event status, TEST UNIT READY, READ
+# CAPACITY, READ TOC, PREVENT ALLOW MEDIUM REMOVAL and the like), and none of them between the
+# first write to drive memory and odflash's last command. Prints the first problem.
+cat >"$root/opt/compare_logs.awk" <<'AWK'
+NR == FNR { sim[++n] = $0; next }
+p < n && $0 == sim[p + 1] { p++; if ($1 == "3B" && !first) first = p; next }
+{ extra[++e] = $0; after[e] = p }
+END {
+  if (p < n) { print "odflash's command " p + 1 " did not arrive: " sim[p + 1]; exit }
+  for (i = 1; i <= e; i++) {
+    if (extra[i] !~ /^(4A|00|25|43|1E|46|51|5A) /) { print "a foreign command: " extra[i]; exit }
+    if (first && after[i] >= first && after[i] < n) { print "a kernel command inside the update: " extra[i]; exit }
+  }
+}
+AWK
+
 cat >"$root/init" <<'INIT'
 #!/bin/busybox sh
 /bin/busybox --install -s /bin
@@ -161,7 +180,8 @@ while read -r name code who flasher; do
     sronly) ! grep -q '^3B' /tmp/$name.kernel.log || problems="$problems WRITE BUFFER was sent;" ;;
   esac
   case $name in scan|timeout|sronly) ;; *)
-    diff /cases/$name.sim.log /tmp/$name.kernel.log >/tmp/$name.diff || problems="$problems logs differ: $(head -c 300 /tmp/$name.diff | tr '\n' '|');"
+    differ=$(awk -f /opt/compare_logs.awk /cases/$name.sim.log /tmp/$name.kernel.log)
+    [ -z "$differ" ] || problems="$problems logs differ: $differ;"
     case $code in 5|6) ! grep -qE "$flash_command" /tmp/$name.kernel.log || problems="$problems Flash after the failure;" ;; esac
   esac
   if [ -z "$problems" ]; then echo "ok $name ($(wc -l </tmp/$name.kernel.log) commands)"
