@@ -44,6 +44,9 @@ protected:
     fs::create_directories(folder_);
   }
   void TearDown() override {
+    // Windows refuses to delete a read-only file.
+    for (const fs::directory_entry& entry : fs::directory_iterator(folder_))
+      fs::permissions(entry.path(), fs::perms::owner_write, fs::perm_options::add);
     fs::remove_all(folder_);
     DriveTest::TearDown();
   }
