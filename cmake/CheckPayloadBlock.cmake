@@ -4,7 +4,8 @@
 # printable characters and a NUL, and that run of 15 bytes nowhere else in the file (a copy in
 # debug information would be a second candidate for the builder). This runs for every build,
 # including the i686 one that cannot be executed here. The routine store block is checked the
-# same way: its marker once in the file, outside the payload block, with the whole store behind it.
+# same way: its marker once in the file, outside the payload block, with the whole store behind it,
+# and so is the integrity record block, which a template carries empty (zeros behind its marker).
 cmake_minimum_required(VERSION 3.25)
 
 file(READ "${PROGRAM}" content HEX)
@@ -89,4 +90,32 @@ math(EXPR storeEnd "${storeByte} + 15 + ${storeLength}")
 if(storeEnd GREATER programBytes)
   message(FATAL_ERROR "${PROGRAM}: the routine store block at byte ${storeByte} is cut short")
 endif()
-message(STATUS "${PROGRAM}: payload block at byte ${markerByte}, routine store block at byte ${storeByte}")
+# "{odflash:seal}" and its NUL, as src/payload/IntegrityRecord.cpp spells the record block's marker:
+# a version byte and a 32-byte digest behind it.
+set(recordMarker "7b6f64666c6173683a7365616c7d00")
+set(recordLength 33)
+find_bytes(recordAt "${recordMarker}" 0)
+if(recordAt EQUAL -1)
+  message(FATAL_ERROR "${PROGRAM}: no integrity record block found")
+endif()
+math(EXPR recordByte "${recordAt} / 2")
+if(recordByte GREATER_EQUAL markerByte AND recordByte LESS payloadEnd)
+  message(FATAL_ERROR "${PROGRAM}: the integrity record marker at byte ${recordByte} lies inside the payload block")
+endif()
+math(EXPR afterRecord "${recordAt} + 2")
+find_bytes(secondRecord "${recordMarker}" ${afterRecord})
+if(NOT secondRecord EQUAL -1)
+  math(EXPR secondRecordByte "${secondRecord} / 2")
+  message(FATAL_ERROR "${PROGRAM}: the integrity record marker occurs again at byte ${secondRecordByte}")
+endif()
+math(EXPR recordEnd "${recordByte} + 15 + ${recordLength}")
+if(recordEnd GREATER programBytes)
+  message(FATAL_ERROR "${PROGRAM}: the integrity record block at byte ${recordByte} is cut short")
+endif()
+math(EXPR recordBodyAt "${recordAt} + 30")
+string(SUBSTRING "${content}" ${recordBodyAt} 66 recordBody)
+if(NOT recordBody MATCHES "^0+$")
+  message(FATAL_ERROR "${PROGRAM}: the integrity record at byte ${recordByte} is not empty: a template carries none")
+endif()
+message(STATUS "${PROGRAM}: payload block at byte ${markerByte}, routine store block at byte ${storeByte}, "
+               "integrity record block at byte ${recordByte}")

@@ -9,6 +9,8 @@
 #include "flash/Eligibility.h"
 #include "flash/FlashProcedure.h"
 #include "payload/ImageKind.h"
+#include "payload/IntegrityRecord.h"
+#include "payload/RoutineStore.h"
 #include "sys/Directory.h"
 #include "sys/Files.h"
 #include "sys/Text.h"
@@ -216,7 +218,22 @@ void TFlashForm::StartBuilderRole() {
   view_.SetButtonEnabled(false);
 }
 
+bool TFlashForm::CheckIntegrity() {
+  const std::span<const std::uint8_t> store =
+      environment_.routineStore ? *environment_.routineStore : payload::OwnRoutineStore();
+  const std::span<const std::uint8_t> record =
+      environment_.integrityRecord ? *environment_.integrityRecord : payload::OwnIntegrityRecord();
+  if (payload::CheckIntegrity(payload_, store, record) != payload::Integrity::Damaged) return true;
+  view_.Show(payload::kDamagedFlasherText, sys::MessageKind::Error, sys::MessageButtons::Ok);
+  return false;
+}
+
 void TFlashForm::StartFlashingRole() {
+  // A damaged flasher would send a drive firmware nobody built: refused before anything else.
+  if (!CheckIntegrity()) {
+    EndStartUp(true);
+    return;
+  }
   texts_ = payload::MakePayloadTexts(payload_);
   view_.SetLabel(kFlashingLabel);
   if (view_.Show(ConfirmationText(texts_), sys::MessageKind::Warning, sys::MessageButtons::YesNo) !=

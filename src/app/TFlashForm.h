@@ -7,6 +7,8 @@
 #include <atomic>
 #include <cstdint>
 #include <memory>
+#include <optional>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -42,6 +44,10 @@ struct FormEnvironment {
   std::string currentDirectory;                   // empty: the process's current directory
   sys::Sleeper* sleeper = nullptr;                // null: the real one
   sys::Restarter* restarter = nullptr;            // null: the system's
+  // The routine store and integrity record the start-up's integrity check reads with payload;
+  // nothing: the program's own blocks.
+  std::optional<std::span<const std::uint8_t>> routineStore;
+  std::optional<std::span<const std::uint8_t>> integrityRecord;
 };
 
 class FormFlashSink;
@@ -87,6 +93,9 @@ private:
   void DoFormCreate();
   void StartBuilderRole();
   void StartFlashingRole();
+  // False, with the damaged flasher's error box shown, when the carried blocks do not match the
+  // integrity record.
+  bool CheckIntegrity();
   // Ends start-up: quit request with exit code 0, and the window closed when asked.
   void EndStartUp(bool closeWindow);
   void SelectDriveOfEntry();

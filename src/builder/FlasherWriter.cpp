@@ -5,6 +5,7 @@
 #include <memory>
 #include <vector>
 
+#include "builder/FlasherIntegrity.h"
 #include "builder/MarkerSearch.h"
 #include "builder/RoutineStoreFile.h"
 #include "payload/PayloadBlock.h"
@@ -141,11 +142,10 @@ public:
       return BuildFailure{"Building fail: " + programName_ +
                           " is a flasher, not a builder; build from a program that still carries "
                           "the builder tag."};
-    const auto header =
-        MakePayloadHeader(*request_.Model, name_, static_cast<std::uint32_t>(image_.size()));
+    header_ = MakePayloadHeader(*request_.Model, name_, static_cast<std::uint32_t>(image_.size()));
     // Zeros after the image: nothing of the template's region may be taken for firmware.
     const std::vector<std::uint8_t> zeros(payload::kImageCapacity - image_.size(), 0);
-    if (!output_.Write(header.data(), header.size()) || !output_.Write(image_.data(), image_.size()) ||
+    if (!output_.Write(header_.data(), header_.size()) || !output_.Write(image_.data(), image_.size()) ||
         !output_.Write(zeros.data(), zeros.size()))
       return BuildFailure{writeFailure_, output_.Error()};
     sink_.StepProgress(image_.size() / kProgressStep);
@@ -173,6 +173,7 @@ public:
     if (std::ferror(output_.Stream())) return BuildFailure{writeFailure_, sys::LastFileErrorText()};
     if (j + 1 != sourceLength_) return SomeProblem();
     if (const StepResult failure = ReplaceRoutineStore()) return failure;
+    if (const StepResult failure = WriteIntegrityRecord()) return failure;
     program_.reset();
     if (!output_.Commit(outputPath_)) return BuildFailure{"Create " + outputName_ + " Fail", output_.Error()};
     return std::nullopt;
@@ -194,6 +195,27 @@ private:
     return std::nullopt;
   }
 
+  // Fills the copy's integrity record for the header, the image and the store the flasher
+  // carries. A template without a record block (or without a store block) makes a flasher
+  // without a record, as it always did.
+  StepResult WriteIntegrityRecord() {
+    const std::uint64_t payloadOffset = copied_ - payload::kMarkerLength;
+    const auto block = FindIntegrityRecordBlock(program_.get(), payloadOffset);
+    if (!block) return std::nullopt;
+    std::vector<std::uint8_t> store = store_;
+    if (store.empty()) {
+      auto own = FindRoutineStoreBlock(program_.get(), payloadOffset);
+      if (!own) return std::nullopt;
+      store = std::move(own->Store);
+    }
+    const payload::IntegrityRecord record = payload::MakeIntegrityRecord(header_, image_, store);
+    std::FILE* output = output_.Stream();
+    if (!sys::SeekTo(output, block->MarkerOffset + payload::kRecordMarkerLength) ||
+        std::fwrite(record.data(), 1, record.size(), output) != record.size() || std::fflush(output) != 0)
+      return BuildFailure{writeFailure_, sys::LastFileErrorText()};
+    return std::nullopt;
+  }
+
   BuildFailure SomeProblem() const { return {"Building fail: some problem in " + programName_}; }
 
   const BuildRequest& request_;
@@ -204,6 +226,7 @@ private:
   const std::string outputPath_;
   const std::string writeFailure_;
   std::vector<std::uint8_t> image_;
+  std::array<std::uint8_t, payload::kHeaderLength> header_{};
   std::string storePath_;
   std::vector<std::uint8_t> store_; // empty: the flasher keeps the program's store
   sys::FileHandle program_;

@@ -2,6 +2,9 @@
 
 #include <cstring>
 
+#include "payload/PayloadLayout.h"
+#include "sys/Files.h"
+
 namespace builder {
 
 MarkerSearch::MarkerSearch(std::span<const std::uint8_t> marker) : marker_(marker), fallback_(marker.size(), 0) {
@@ -27,6 +30,39 @@ std::size_t MarkerSearch::Feed(const std::uint8_t* data, std::size_t length) {
     ++at;
   }
   return at;
+}
+
+std::optional<MarkedBlock> FindMarkedBlock(std::FILE* program, std::uint64_t payloadOffset,
+                                           std::span<const std::uint8_t> marker, std::size_t bodyLength) {
+  const std::uint64_t payloadEnd = payloadOffset + payload::kBlockLength;
+  std::vector<std::uint8_t> buffer(64 * 1024);
+  std::uint64_t position = 0; // file offset of buffer's first byte
+  if (!sys::SeekTo(program, 0)) return std::nullopt;
+  MarkerSearch search(marker);
+  while (true) {
+    const std::size_t got = std::fread(buffer.data(), 1, buffer.size(), program);
+    if (got == 0) return std::nullopt;
+    const std::size_t used = search.Feed(buffer.data(), got);
+    if (!search.Found()) {
+      position += got;
+      continue;
+    }
+    const std::uint64_t markerOffset = position + used - marker.size();
+    if (markerOffset >= payloadOffset && markerOffset < payloadEnd) {
+      // Inside the payload block: go on behind it with a fresh search.
+      search = MarkerSearch(marker);
+      position = payloadEnd;
+      if (!sys::SeekTo(program, position)) return std::nullopt;
+      continue;
+    }
+    MarkedBlock block;
+    block.MarkerOffset = markerOffset;
+    block.Body.resize(bodyLength);
+    if (!sys::SeekTo(program, markerOffset + marker.size()) ||
+        std::fread(block.Body.data(), 1, block.Body.size(), program) != block.Body.size())
+      return std::nullopt;
+    return block;
+  }
 }
 
 } // namespace builder

@@ -6,6 +6,8 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstdio>
+#include <optional>
 #include <span>
 #include <vector>
 
@@ -28,5 +30,17 @@ private:
   std::vector<std::size_t> fallback_;
   std::size_t matched_ = 0;
 };
+
+// A block of a program file found by its marker: the store block, the integrity record.
+struct MarkedBlock {
+  std::uint64_t MarkerOffset = 0; // file offset of the block's first marker byte
+  std::vector<std::uint8_t> Body; // the bodyLength bytes behind the marker
+};
+
+// The first block of marker whose marker does not start inside the payload block (payloadOffset
+// and the block's length): a firmware image could hold the marker's bytes. Nothing when the
+// file holds no such block or ends inside it. Leaves the stream anywhere.
+std::optional<MarkedBlock> FindMarkedBlock(std::FILE* program, std::uint64_t payloadOffset,
+                                           std::span<const std::uint8_t> marker, std::size_t bodyLength);
 
 } // namespace builder

@@ -85,36 +85,9 @@ std::optional<std::vector<std::uint8_t>> ReadRoutineStoreFile(const std::string&
 }
 
 std::optional<StoreBlockInFile> FindRoutineStoreBlock(std::FILE* program, std::uint64_t payloadOffset) {
-  const std::uint64_t payloadEnd = payloadOffset + payload::kBlockLength;
-  const auto marker = payload::OwnRoutineStoreMarker();
-  std::vector<std::uint8_t> buffer(64 * 1024);
-  std::uint64_t position = 0; // file offset of buffer's first byte
-  if (!sys::SeekTo(program, 0)) return std::nullopt;
-  MarkerSearch search(marker);
-  while (true) {
-    const std::size_t got = std::fread(buffer.data(), 1, buffer.size(), program);
-    if (got == 0) return std::nullopt;
-    const std::size_t used = search.Feed(buffer.data(), got);
-    if (!search.Found()) {
-      position += got;
-      continue;
-    }
-    const std::uint64_t markerOffset = position + used - marker.size();
-    if (markerOffset >= payloadOffset && markerOffset < payloadEnd) {
-      // Inside the payload block: go on behind it with a fresh search.
-      search = MarkerSearch(marker);
-      position = payloadEnd;
-      if (!sys::SeekTo(program, position)) return std::nullopt;
-      continue;
-    }
-    StoreBlockInFile block;
-    block.MarkerOffset = markerOffset;
-    block.Store.resize(kRoutineStoreSize);
-    if (!sys::SeekTo(program, markerOffset + marker.size()) ||
-        std::fread(block.Store.data(), 1, block.Store.size(), program) != block.Store.size())
-      return std::nullopt;
-    return block;
-  }
+  auto found = FindMarkedBlock(program, payloadOffset, payload::OwnRoutineStoreMarker(), kRoutineStoreSize);
+  if (!found) return std::nullopt;
+  return StoreBlockInFile{found->MarkerOffset, std::move(found->Body)};
 }
 
 std::optional<StoreBlockInFile> ReadRoutineStoreFromFile(const std::string& path, std::uint64_t payloadOffset) {

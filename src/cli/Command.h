@@ -7,6 +7,7 @@
 #include <string>
 
 #include "builder/PayloadFile.h"
+#include "payload/IntegrityRecord.h"
 
 namespace CLI {
 class App;
@@ -45,6 +46,9 @@ inline constexpr int kJsonSchemaVersion = 1;
 // The payload block of a flasher (or builder) file. On failure error is the command's one-line
 // reason; a file without a block is named as no flasher, with how to build one.
 std::optional<builder::PayloadFile> ReadFlasherFile(const std::string& path, std::string& error);
+
+// A flasher's integrity for info and build: its name and what it means.
+std::string IntegrityText(payload::Integrity integrity);
 
 // A message box text as terminal lines: without the line breaks that frame it in a box.
 std::string TerminalText(const std::string& text);

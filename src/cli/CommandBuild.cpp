@@ -3,13 +3,17 @@
 
 #include <CLI/CLI.hpp>
 
+#include <nlohmann/json.hpp>
+
 #include <cstdio>
 
+#include "builder/FlasherIntegrity.h"
 #include "builder/FlasherWriter.h"
 #include "builder/ModelTable.h"
 #include "cli/Command.h"
 #include "sys/Directory.h"
 #include "sys/Files.h"
+#include "sys/Sha256.h"
 
 namespace cli {
 namespace {
@@ -49,7 +53,33 @@ struct BuildOptions {
   std::string outputDirectory;
   std::string routines;
   bool force = false; // build even when the firmware's name does not fit the model's BINMask
+  bool json = false;
 };
+
+// What the written flasher carries, read back from it as info reads it: the image's SHA-256
+// and whether its integrity record matches.
+int ReportFlasher(const std::string& caption, const std::string& flasher, bool json) {
+  std::string error;
+  const auto payload = ReadFlasherFile(flasher, error);
+  if (!payload) {
+    PrintError(error);
+    return kExitFailure;
+  }
+  const std::string digest = sys::Sha256Hex(payload->View().Image());
+  const payload::Integrity integrity = builder::CheckFlasherFile(flasher, *payload);
+  if (json) {
+    const nlohmann::ordered_json result = {{"schemaVersion", kJsonSchemaVersion},
+                                           {"flasher", flasher},
+                                           {"imageSha256", digest},
+                                           {"integrity", payload::IntegrityName(integrity)}};
+    std::printf("%s\n", result.dump(2, ' ', false, nlohmann::ordered_json::error_handler_t::replace).c_str());
+  } else {
+    std::printf("%s\n%s\nImage SHA-256: %s\nIntegrity:     %s\n", caption.c_str(), flasher.c_str(), digest.c_str(),
+                IntegrityText(integrity).c_str());
+  }
+  // A flasher that does not check out right after its build was not written as built.
+  return integrity == payload::Integrity::Damaged ? int{kExitFailure} : int{kExitSuccess};
+}
 
 int RunBuild(const BuildOptions& options) {
   const builder::ModelTableLoad load = builder::LoadModelTable(options.ini);
@@ -95,11 +125,9 @@ int RunBuild(const BuildOptions& options) {
     PrintError(sink.message);
     return kExitFailure;
   }
-  std::printf("%s\n%s\n", sink.lastCaption.c_str(),
-              sys::JoinPath(request.OutputDirectory,
-                            builder::FlasherFileName(request.SelectedFileName))
-                  .c_str());
-  return kExitSuccess;
+  return ReportFlasher(sink.lastCaption,
+                       sys::JoinPath(request.OutputDirectory, builder::FlasherFileName(request.SelectedFileName)),
+                       options.json);
 }
 
 } // namespace
@@ -123,6 +151,8 @@ std::function<int()> SetUpBuild(CLI::App& command) {
                      ".ROUTINES file beside it when there is one, else the template's own store)");
   command.add_flag("--force", options->force,
                    "Build even when the firmware file's name does not fit the model's BINMask");
+  command.add_flag("--json", options->json,
+                   "Print the flasher's path, its image's SHA-256 and its integrity as JSON");
   return [options]() { return RunBuild(*options); };
 }
 

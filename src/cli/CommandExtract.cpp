@@ -9,6 +9,7 @@
 #include <io.h>
 #endif
 
+#include "builder/FlasherIntegrity.h"
 #include "builder/PayloadFile.h"
 #include "cli/Command.h"
 #include "sys/Files.h"
@@ -38,6 +39,11 @@ int RunExtract(const std::string& file, const std::string& out) {
     PrintError(file + " is a builder: it carries no firmware image");
     return kExitFailure;
   }
+  // The image of a damaged flasher is still written (it may be what is needed to see the
+  // damage), with a warning.
+  if (builder::CheckFlasherFile(file, *payload) == payload::Integrity::Damaged)
+    PrintError("warning: " + file + " is damaged: its integrity record does not match what it carries; the "
+               "image written may not be the one it was built with");
   const auto image = block.Image();
   if (out == kStandardOutput) {
     if (!WriteToStandardOutput(image)) {

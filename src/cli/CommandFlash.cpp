@@ -23,6 +23,7 @@
 #define ODFLASH_FILENO fileno
 #endif
 
+#include "builder/FlasherIntegrity.h"
 #include "builder/PayloadFile.h"
 #include "builder/RoutineStoreFile.h"
 #include "cli/Command.h"
@@ -413,8 +414,10 @@ Account Report(flash::FlashOutcome outcome, const flash::FlashProcedure& procedu
 int RunFlash(const FlashOptions& options, RunRecord& record) {
   if (!StartTrace(options.trace, {options.flasher, options.simFile})) return kExitFailure;
   std::string error;
-  const auto payload = OpenFlasher(options, error);
+  bool damaged = false;
+  const auto payload = OpenFlasher(options, error, damaged);
   if (!payload) {
+    if (damaged) record.outcome = kDamagedOutcome;
     Fail(record, error);
     return kExitFailure;
   }
@@ -498,12 +501,19 @@ void EventStream::Emit(const std::string& event, const nlohmann::ordered_json& f
   std::fflush(stdout);
 }
 
-std::optional<builder::PayloadFile> OpenFlasher(const FlashOptions& options, std::string& error) {
+std::optional<builder::PayloadFile> OpenFlasher(const FlashOptions& options, std::string& error, bool& damaged) {
+  damaged = false;
   auto payload = ReadFlasherFile(options.flasher, error);
   if (!payload) return std::nullopt;
-  TracePayload(payload->View());
+  const payload::Integrity integrity = builder::CheckFlasherFile(options.flasher, *payload);
+  TracePayload(payload->View(), integrity);
   if (payload->View().HasBuilderTag()) {
     error = options.flasher + " is a builder, not a flasher: it carries no firmware";
+    return std::nullopt;
+  }
+  if (integrity == payload::Integrity::Damaged) {
+    damaged = true;
+    error = options.flasher + ": " + payload::kDamagedFlasherText;
     return std::nullopt;
   }
   if (!options.simFile.empty() && !drive::UseEmulatedDrivesFromFile(options.simFile, error)) return std::nullopt;

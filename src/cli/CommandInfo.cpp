@@ -5,6 +5,7 @@
 
 #include <cstdio>
 
+#include "builder/FlasherIntegrity.h"
 #include "builder/PayloadFile.h"
 #include "builder/RoutineStoreFile.h"
 #include "cli/Command.h"
@@ -26,7 +27,8 @@ const char* RoutinesKind(const StoreBlock& store) {
 
 std::string RoutinesDigest(const StoreBlock& store) { return store ? sys::Sha256Hex(store->Store) : "-"; }
 
-nlohmann::ordered_json PayloadJson(const builder::PayloadFile& payload, const StoreBlock& store) {
+nlohmann::ordered_json PayloadJson(const builder::PayloadFile& payload, const StoreBlock& store,
+                                   payload::Integrity integrity) {
   const payload::PayloadBlock block = payload.View();
   nlohmann::ordered_json json = {{"schemaVersion", kJsonSchemaVersion},
                                  {"role", block.HasBuilderTag() ? "builder" : "flasher"},
@@ -41,12 +43,14 @@ nlohmann::ordered_json PayloadJson(const builder::PayloadFile& payload, const St
                {"note", block.Note()},
                {"newRevision", block.NewRevision()},
                {"imageLength", block.ImageLength()},
-               {"imageKind", payload::ImageKindName(payload::CheckNewFormatBIN(block.Image()))}});
+               {"imageKind", payload::ImageKindName(payload::CheckNewFormatBIN(block.Image()))},
+               {"imageSha256", sys::Sha256Hex(block.Image())},
+               {"integrity", payload::IntegrityName(integrity)}});
   return json;
 }
 
 // The fields with their control bytes shown as '?' (the JSON keeps them exact).
-void PrintPayload(const builder::PayloadFile& payload, const StoreBlock& store) {
+void PrintPayload(const builder::PayloadFile& payload, const StoreBlock& store, payload::Integrity integrity) {
   const payload::PayloadBlock block = payload.View();
   std::printf("Role:          %s\n", block.HasBuilderTag() ? "builder" : "flasher");
   std::printf("Marker offset: %llu\n", static_cast<unsigned long long>(payload.MarkerOffset));
@@ -62,6 +66,8 @@ void PrintPayload(const builder::PayloadFile& payload, const StoreBlock& store) 
   std::printf("Image length:  %u\n", static_cast<unsigned>(block.ImageLength()));
   std::printf("Image kind:    %s\n",
               payload::ImageKindName(payload::CheckNewFormatBIN(block.Image())));
+  std::printf("Image SHA-256: %s\n", sys::Sha256Hex(block.Image()).c_str());
+  std::printf("Integrity:     %s\n", IntegrityText(integrity).c_str());
 }
 
 } // namespace
@@ -79,12 +85,14 @@ std::function<int()> SetUpInfo(CLI::App& command) {
       return int{kExitFailure};
     }
     const StoreBlock store = builder::ReadRoutineStoreFromFile(*file, payload->MarkerOffset);
+    // A damaged flasher is described, not refused: info is how its damage is found.
+    const payload::Integrity integrity = builder::CheckFlasherFile(*file, *payload);
     if (*json)
-      std::printf("%s\n", PayloadJson(*payload, store)
+      std::printf("%s\n", PayloadJson(*payload, store, integrity)
                               .dump(2, ' ', false, nlohmann::ordered_json::error_handler_t::replace)
                               .c_str());
     else
-      PrintPayload(*payload, store);
+      PrintPayload(*payload, store, integrity);
     return int{kExitSuccess};
   };
 }

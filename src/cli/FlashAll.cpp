@@ -329,7 +329,8 @@ int RunFlashAll(const FlashOptions& options) {
   std::string error;
   int code = kExitSuccess;
   if (!StartTrace(options.trace, {options.flasher, options.simFile})) return kExitFailure;
-  if (const auto payload = OpenFlasher(options, error); !payload) {
+  bool damaged = false;
+  if (const auto payload = OpenFlasher(options, error, damaged); !payload) {
     code = kExitFailure;
   } else {
     code = FindEligibleDrives(payload->View(), runs, error);
@@ -349,6 +350,7 @@ int RunFlashAll(const FlashOptions& options) {
     PrintError(error);
   }
   Json result = {{"exitCode", code}, {"dryRun", options.dryRun}, {"drives", Summary(runs)}};
+  if (damaged) result["outcome"] = kDamagedOutcome;
   if (!error.empty()) result["error"] = error;
   result["durationMs"] =
       std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - started).count();

@@ -44,9 +44,13 @@ private:
 };
 
 // The flasher's payload, with the checks every flash makes before it looks at a drive (a
-// builder carries no firmware), and the emulated drives of --sim in place. Null, with the
-// failure line in error, when the run cannot go on.
-std::optional<builder::PayloadFile> OpenFlasher(const FlashOptions& options, std::string& error);
+// builder carries no firmware, a damaged flasher must send none), and the emulated drives of
+// --sim in place. Null, with the failure line in error, when the run cannot go on; damaged is
+// set when the flasher was refused as damaged.
+std::optional<builder::PayloadFile> OpenFlasher(const FlashOptions& options, std::string& error, bool& damaged);
+
+// The JSON outcome of a run refused because the flasher is damaged.
+inline constexpr const char* kDamagedOutcome = "damaged";
 
 // True when the stream is a terminal.
 bool IsTerminal(std::FILE* stream);

@@ -12,9 +12,11 @@
 #include "drive/Cddrive.h"
 #include "drive/CommandObserver.h"
 #include "payload/ImageKind.h"
+#include "payload/IntegrityRecord.h"
 #include "payload/PayloadBlock.h"
 #include "sys/Directory.h"
 #include "sys/Files.h"
+#include "sys/Sha256.h"
 #include "sys/Text.h"
 #include "sys/Version.h"
 
@@ -165,7 +167,13 @@ void TraceNote(const std::string& text) {
   TheTrace().Note(OneLine(text.substr(start)));
 }
 
-void TracePayload(const payload::PayloadBlock& block) {
+void TracePayload(const payload::PayloadBlock& block, payload::Integrity integrity) {
+  const std::string digest = "flasher Image SHA-256: " + sys::Sha256Hex(block.Image()) + ", integrity " +
+                             payload::IntegrityName(integrity);
+  if (TheTrace().verbose) {
+    std::fprintf(stderr, "%s\n", digest.c_str());
+    std::fflush(stderr);
+  }
   if (TheTrace().log == nullptr) return;
   TraceNote("flasher Model:        " + block.Model());
   TraceNote("flasher Inquiry:      " + block.Inquiry());
@@ -175,6 +183,7 @@ void TracePayload(const payload::PayloadBlock& block) {
   TraceNote("flasher New revision: " + block.NewRevision());
   TraceNote("flasher Image:        " + std::to_string(block.ImageLength()) + " bytes, " +
             payload::ImageKindName(payload::CheckNewFormatBIN(block.Image())));
+  TraceNote(digest);
 }
 
 void TraceDrive(const std::string& role, const drive::CDDrive& drive) {

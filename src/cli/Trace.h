@@ -12,6 +12,7 @@ class App;
 }
 namespace payload {
 class PayloadBlock;
+enum class Integrity;
 }
 namespace drive {
 class CDDrive;
@@ -38,8 +39,9 @@ bool StartTrace(const TraceOptions& options, const std::vector<std::string>& inp
 // Adds a text to the log (no-op without one), each of its lines timestamped like the command
 // lines.
 void TraceNote(const std::string& text);
-// The payload's fields and a drive's identity, as log lines.
-void TracePayload(const payload::PayloadBlock& block);
+// The payload's fields, the image's SHA-256 and the flasher's integrity, and a drive's identity,
+// as log lines; -v shows the image's SHA-256 too.
+void TracePayload(const payload::PayloadBlock& block, payload::Integrity integrity);
 void TraceDrive(const std::string& role, const drive::CDDrive& drive);
 
 // Ends the trace: the exit code goes to the log, which is closed; the observer is removed.

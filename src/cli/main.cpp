@@ -131,6 +131,16 @@ std::optional<builder::PayloadFile> ReadFlasherFile(const std::string& path, std
   return payload;
 }
 
+std::string IntegrityText(payload::Integrity integrity) {
+  switch (integrity) {
+  case payload::Integrity::Intact: return "intact (its integrity record matches the header, image and routines)";
+  case payload::Integrity::Damaged:
+    return "damaged (its integrity record does not match what it carries: download or build it again)";
+  case payload::Integrity::None: return "none (it carries no integrity record)";
+  }
+  return payload::IntegrityName(integrity);
+}
+
 void PrintError(const std::string& what) {
   std::fprintf(stderr, "odflash: %s\n", what.c_str());
   TraceNote("odflash: " + what);

@@ -18,7 +18,9 @@
 #include "drive/Cddrives.h"
 #include "drive/EmulatedTransport.h"
 #include "drive/Transport.h"
+#include "payload/IntegrityRecord.h"
 #include "payload/PayloadLayout.h"
+#include "payload/RoutineStore.h"
 #include "sim/EmulatedDrive.h"
 #include "sim/ImageRevision.h"
 #include "sys/Directory.h"
@@ -71,6 +73,8 @@ public:
     return payload;
   }
   const payload::PayloadBlock* Block() const { return block_.get(); }
+  // The block's bytes, marker first, to damage in place.
+  std::vector<std::uint8_t>& Bytes() { return bytes_; }
 
 private:
   std::vector<std::uint8_t> bytes_;
@@ -322,6 +326,67 @@ TEST_F(FormTest, FlashRunReplacesTheEntryAndKeepsTheWindowUsable) {
   EXPECT_EQ(machine_->Drive(0).CommitCount(), 1u);
   std::string refusal;
   EXPECT_NE(form.SelectedDrive()->LockForUpdate(refusal), nullptr) << "the run kept the update lock";
+}
+
+TEST_F(FormTest, ADamagedFlasherIsRefusedBeforeAnyDriveIsProbed) {
+  using Bytes = std::vector<std::uint8_t>;
+  struct Case {
+    const char* name;
+    std::function<void(Bytes& block, Bytes& store, payload::IntegrityRecord& record)> damage;
+    bool refused;
+  };
+  constexpr std::size_t kImageAt = payload::kMarkerLength + payload::kHeaderLength;
+  const std::vector<Case> cases = {
+      {"intact", [](Bytes&, Bytes&, payload::IntegrityRecord&) {}, false},
+      {"empty record", [](Bytes&, Bytes&, payload::IntegrityRecord& record) { record.fill(0); }, false},
+      {"image byte", [&](Bytes& block, Bytes&, payload::IntegrityRecord&) { block[kImageAt + 0x8000] ^= 1; }, true},
+      {"header byte",
+       [](Bytes& block, Bytes&, payload::IntegrityRecord&) { block[payload::kMarkerLength + payload::kNoteOffset] ^= 1; },
+       true},
+      {"routine store byte", [](Bytes&, Bytes& store, payload::IntegrityRecord&) { store[300] ^= 1; }, true},
+      {"record byte", [](Bytes&, Bytes&, payload::IntegrityRecord& record) { record[9] ^= 1; }, true},
+      {"record version", [](Bytes&, Bytes&, payload::IntegrityRecord& record) { record[0] = 2; }, true},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    UseDrives(DriveSection(0, "MX77004150Q", "K4P5"));
+    TestPayload payload({});
+    const auto ownStore = payload::OwnRoutineStore();
+    Bytes store(ownStore.begin(), ownStore.end());
+    payload::IntegrityRecord record =
+        payload::MakeIntegrityRecord(payload.Block()->Header(), payload.Block()->Image(), store);
+    c.damage(payload.Bytes(), store, record);
+    ScriptedView view;
+    app::FormEnvironment environment;
+    environment.payload = payload.Block();
+    environment.sleeper = &sleeper_;
+    environment.restarter = &restarter_;
+    environment.routineStore = store;
+    environment.integrityRecord = record;
+    app::TFlashForm form(view, environment);
+    if (c.refused) {
+      form.FormCreate();
+      EXPECT_EQ(view.messages,
+                (std::vector<ShownMessage>{
+                    {"This flasher is damaged: the firmware, header or flash routines it carries do not match its "
+                     "integrity record. Download or build it again; nothing was sent to any drive.",
+                     MessageKind::Error, MessageButtons::Ok}}));
+      EXPECT_EQ(view.quitCode, 0);
+      EXPECT_TRUE(view.closed);
+      EXPECT_EQ(form.DriveList(), nullptr);
+      EXPECT_TRUE(machine_->Drive(0).Log().empty());
+    } else {
+      view.Answer({Yes});
+      form.FormCreate();
+      ASSERT_EQ(view.entries.size(), 1u);
+      view.Answer({Yes, No}); // the update question, then the restart question
+      form.FlashButtonClick();
+      EXPECT_EQ(view.groupCaption, "Flash Completed.");
+      EXPECT_EQ(machine_->Drive(0).CommitCount(), 1u);
+    }
+    form.FormDestroy();
+    drive::ResetTransportState();
+  }
 }
 
 TEST_F(FormTest, ADriveLockedForUpdateElsewhereIsLeftAlone) {

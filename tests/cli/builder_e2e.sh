@@ -57,8 +57,13 @@ check "models on a section with a missing key" "1|odflash: bad.ini > Session MOD
 
 # --- build, run the flasher, info, extract
 run "$odflash" build --ini models.ini --model 0 --firmware 1.10.BIN --template builder.exe --output-dir out
+# The image's SHA-256 is the firmware file's, as sha256sum names it.
+image_hash=$(sha256sum 1.10.BIN | cut -d' ' -f1)
+intact="intact (its integrity record matches the header, image and routines)"
 check "build" "0|Build 1.10.EXE complete!
-out/1.10.EXE|" "$rc|$out|$err"
+out/1.10.EXE
+Image SHA-256: $image_hash
+Integrity:     $intact|" "$rc|$out|$err"
 check "flasher has the builder's length" "$(wc -c <builder.exe)" "$(wc -c <out/1.10.EXE)"
 
 run out/1.10.EXE
@@ -71,7 +76,8 @@ note: CD-RW new-format image
 new revision: 1.10
 image length: 524288
 image kind: CD-RW new-format
-routines: placeholder" "$rc|$out"
+routines: placeholder
+integrity: intact" "$rc|$out"
 
 run "$odflash" info out/1.10.EXE
 offset=$(grep -m1 'Marker offset' <<<"$out" | awk '{print $3}')
@@ -88,11 +94,16 @@ Vendor:        ODSim
 Note:          CD-RW new-format image
 New revision:  1.10
 Image length:  524288
-Image kind:    CD-RW new-format" "$rc|$out"
+Image kind:    CD-RW new-format
+Image SHA-256: $image_hash
+Integrity:     $intact" "$rc|$out"
 
 run "$odflash" info --json out/1.10.EXE
-check "info --json" '0|ok|  "imageKind": "CD-RW new-format"|  "role": "flasher",' \
-  "$rc|$(json_shape)|$(grep imageKind <<<"$out")|$(grep '"role"' <<<"$out")"
+check "info --json" "0|ok|  \"imageKind\": \"CD-RW new-format\",|  \"role\": \"flasher\",|  \"imageSha256\": \"$image_hash\",|  \"integrity\": \"intact\"" \
+  "$rc|$(json_shape)|$(grep imageKind <<<"$out")|$(grep '"role"' <<<"$out")|$(grep imageSha256 <<<"$out")|$(grep '"integrity"' <<<"$out")"
+run "$odflash" build --json --ini models.ini --model 0 --firmware 1.10.BIN --template builder.exe --output-dir out
+check "build --json" "0|ok|  \"imageSha256\": \"$image_hash\",|  \"integrity\": \"intact\"" \
+  "$rc|$(json_shape)|$(grep imageSha256 <<<"$out")|$(grep '"integrity"' <<<"$out")"
 
 # Control bytes of the files' texts (ESC, BEL, DEL) are shown as '?'; the JSON keeps them exact
 # (run shows the backslash of its escapes as '/').
@@ -118,7 +129,7 @@ run "$odflash" build --ini models.ini --model 0 --firmware 1.10.BIN --template b
   --routines filler.ROUTINES
 check "build with --routines" "0" "$rc"
 run out/1.10.EXE
-check "the flasher reads its store" "routines: real" "$(tail -1 <<<"$out")"
+check "the flasher reads its store and its record seals it" "routines: real|integrity: intact" "$(tail -2 <<<"$out" | paste -sd'|')"
 run "$odflash" info --json out/1.10.EXE
 check "info --json names the store" "  \"routines\": \"real\",|  \"routinesSha256\": \"$(sha256sum filler.ROUTINES | cut -d' ' -f1)\"," \
   "$(grep '"routines"' <<<"$out")|$(grep routinesSha256 <<<"$out")"
@@ -162,9 +173,9 @@ run "$odflash" build --ini models.ini --model 0 --firmware 2.20.BIN --template b
 check "firmware outside the BINMask" "1|odflash: 2.20.BIN does not fit model 0 (CDRW 48X24), whose firmware files are 1.*.BIN; --force builds it anyway|" \
   "$rc|$err|$(ls masked)"
 run "$odflash" build --ini models.ini --model 0 --firmware 2.20.BIN --template builder.exe --output-dir masked --force
-check "firmware outside the BINMask with --force" "0|masked/2.20.EXE" "$rc|$(tail -1 <<<"$out")"
+check "firmware outside the BINMask with --force" "0|masked/2.20.EXE" "$rc|$(sed -n 2p <<<"$out")"
 run "$odflash" build --ini models.ini --model 0 --firmware 1.99.bin --template builder.exe --output-dir masked
-check "lower-case name under the BINMask" "0|masked/1.99.EXE" "$rc|$(tail -1 <<<"$out")"
+check "lower-case name under the BINMask" "0|masked/1.99.EXE" "$rc|$(sed -n 2p <<<"$out")"
 rm -rf masked 1.99.bin
 
 # --- names: short and lower-case firmware names
@@ -244,6 +255,24 @@ run "$odflash" info damaged.exe
 check "info on a damaged flasher" "1|odflash: damaged payload in damaged.exe: image length 524289 exceeds the image region of 524288 bytes" "$rc|$err"
 run ./damaged.exe
 check "damaged flasher refuses to start" "1|damaged payload: image length 524289 exceeds the image region of 524288 bytes" "$rc|$err"
+
+# --- the integrity record: info and extract describe a flasher whose record does not match
+# rather than refuse it; an empty record is no record.
+cp out/1.10.EXE flipped.exe
+python3 -c 'import sys; f = open(sys.argv[1], "r+b"); f.seek(int(sys.argv[2])); b = f.read(1); f.seek(-1, 1); f.write(bytes([b[0] ^ 1]))' \
+  flipped.exe $((offset + 15 + 137 + 4096))
+run "$odflash" info flipped.exe
+check "info on a flipped image byte" "0|Integrity:     damaged (its integrity record does not match what it carries: download or build it again)" \
+  "$rc|$(grep '^Integrity' <<<"$out")"
+run "$odflash" extract flipped.exe -o flipped.bin
+check "extract warns of the damage" "0|odflash: warning: flipped.exe is damaged: its integrity record does not match what it carries; the image written may not be the one it was built with" "$rc|$err"
+cp out/1.10.EXE unsealed.exe
+record_at=$(python3 -c 'import sys; print(open(sys.argv[1], "rb").read().index(b"{odflash:seal}\0") + 15)' unsealed.exe)
+head -c 33 /dev/zero | dd of=unsealed.exe bs=1 seek="$record_at" conv=notrunc 2>/dev/null
+run "$odflash" info --json unsealed.exe
+check "info on an empty record" "0|  \"integrity\": \"none\"" "$rc|$(grep '"integrity"' <<<"$out")"
+run ./unsealed.exe
+check "a flasher with an empty record starts" "0|integrity: none" "$rc|$(tail -1 <<<"$out")"
 
 # --- every program carrying the block: the first run of marker bytes is the block itself
 # (Copied here: a Windows program would take an absolute Unix path for an option.)

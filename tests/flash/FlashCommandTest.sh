@@ -177,6 +177,44 @@ grep -q '"error":"writing the image failed at offset 0x0C000;' "$work/jsoncmd.ou
 expect 3 jsonother -- "$flasher" --sim "$work/other.ini" --yes --json
 check_json jsonother 3 notStarted
 
+# A damaged flasher: one byte changed in what it sends (the image, the header, the routine store),
+# in its integrity record, or a record of a version this program does not know, is refused before
+# any command reaches a drive; a record left empty is no record and flashes as before.
+block_at() { # FILE MARKER: the offset of the block behind MARKER's 14 characters and NUL
+  python3 -c 'import sys; print(open(sys.argv[1], "rb").read().index(sys.argv[2].encode() + b"\0") + 15)' "$1" "$2"
+}
+patch_byte() { # FILE OFFSET HEX|flip
+  python3 -c '
+import sys
+f = open(sys.argv[1], "r+b"); f.seek(int(sys.argv[2])); old = f.read(1)[0]; f.seek(-1, 1)
+f.write(bytes([old ^ 1 if sys.argv[3] == "flip" else int(sys.argv[3], 16)]))' "$@"
+}
+header_at=$(block_at "$flasher" "{odflash:data}")
+store_at=$(block_at "$flasher" "{odflash:code}")
+record_at=$(block_at "$flasher" "{odflash:seal}")
+damaged_line="odflash: $flasher: This flasher is damaged: the firmware, header or flash routines it carries do not match its integrity record. Download or build it again; nothing was sent to any drive."
+for entry in "image|$((header_at + 137 + 0x8000))|flip" "header|$((header_at + 100))|flip" \
+             "store|$((store_at + 300))|flip" "record|$((record_at + 9))|flip" "version|$record_at|02"; do
+  IFS='|' read -r name at value <<<"$entry"
+  cp "$flasher" "$work/damaged-$name.EXE"
+  patch_byte "$work/damaged-$name.EXE" "$at" "$value"
+  drives "$work/damaged-$name.ini"
+  expect 1 "damaged-$name" -- "$work/damaged-$name.EXE" --sim "$work/damaged-$name.ini" --yes --json
+  [ ! -s "$work/damaged-$name.log" ] || fail "damaged-$name: commands were sent: $(head -3 "$work/damaged-$name.log")"
+  [ "$(cat "$work/damaged-$name.err")" = "${damaged_line/$flasher/$work/damaged-$name.EXE}" ] \
+    || fail "damaged-$name: refusal line: $(cat "$work/damaged-$name.err")"
+  check_json "damaged-$name" 1 damaged
+  drives "$work/damaged-$name-all.ini"
+  expect 1 "damaged-$name-all" -- "$work/damaged-$name.EXE" --sim "$work/damaged-$name-all.ini" --yes --all --json
+  [ ! -s "$work/damaged-$name-all.log" ] || fail "damaged-$name --all: commands were sent"
+  grep -q '"event":"result".*"outcome":"damaged"' "$work/damaged-$name-all.out" || fail "damaged-$name --all: result not damaged"
+done
+cp "$flasher" "$work/unsealed.EXE"
+for i in $(seq 0 32); do patch_byte "$work/unsealed.EXE" $((record_at + i)) 00; done
+drives "$work/unsealed.ini"
+expect 0 unsealed -- "$work/unsealed.EXE" --sim "$work/unsealed.ini" --yes
+[ "$(grep -cE "$flash_command" "$work/unsealed.log")" = 1 ] || fail "unsealed: a flasher with an empty record was not flashed"
+
 # Bad input: a builder; a firmware file, which carries no payload at all.
 expect 1 builder -- "$template" --sim "$work/ok.ini" --yes
 cp "$samples/1.10.BIN" "$work/1.10.BIN"

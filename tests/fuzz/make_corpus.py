@@ -5,6 +5,7 @@ format; the files it writes are committed. The model and drive INI samples are c
 """
 import os
 import shutil
+import hashlib
 import struct
 
 HERE = os.path.dirname(os.path.abspath(__file__))
@@ -13,6 +14,10 @@ CORPUS = os.path.join(HERE, "corpus")
 
 # The program's block marker: 14 printable characters and a NUL.
 MARKER = b"{odflash:data}\x00"
+STORE_MARKER = b"{odflash:code}\x00"
+STORE_LENGTH = 5606
+RECORD_MARKER = b"{odflash:seal}\x00"
+RECORD_VERSION = 1
 HEADER_LENGTH = 137
 IMAGE_CAPACITY = 0x80000
 
@@ -64,6 +69,19 @@ def payload_file():
     # the length announces the whole region.
     full = MARKER + header(length=IMAGE_CAPACITY) + b"\x02\x40\x00\x12"
     position = len(MARKER) + HEADER_LENGTH + 4
+    # A sealed flasher: the store and record blocks before the payload block, the record holding
+    # the SHA-256 of the header, the image and the store; and the same flasher with a flipped
+    # image byte, and with an empty record.
+    store = bytes((i * 13 + 5) & 0xFF for i in range(STORE_LENGTH))
+    digest = hashlib.sha256(header() + image(64) + store).digest()
+    def sealed(record, flip=0):
+        img = bytearray(image(64))
+        img[10] ^= flip
+        return (b"\x00" + PREFIX + STORE_MARKER + store + RECORD_MARKER + record + MARKER + header() +
+                bytes(img) + b"trailer")
+    write("payload_file", "sealed", sealed(bytes([RECORD_VERSION]) + digest))
+    write("payload_file", "sealed_flipped", sealed(bytes([RECORD_VERSION]) + digest, flip=1))
+    write("payload_file", "sealed_empty", sealed(b"\x00" * 33))
     write("payload_file", "full_region", bytes([0x80 | 65]) + struct.pack("<H", position) + full)
 
 

@@ -4,7 +4,8 @@
 // Input: a mode byte, then the file's bytes. With the mode's top bit set a 16-bit position
 // follows, and (mode & 0x7F) * 8 KiB zero bytes are put there, so that a small input stands for
 // a file longer than a read chunk or than a whole block. The low six bits of the mode also give
-// the chunk size in which the in-memory search is fed.
+// the chunk size in which the in-memory search is fed. The flasher's integrity is judged too, and
+// a flasher sealed with the record its builder would write must judge intact.
 
 #include <algorithm>
 #include <cstdint>
@@ -12,10 +13,12 @@
 #include <string>
 
 #include "FuzzSupport.h"
+#include "builder/FlasherIntegrity.h"
 #include "builder/MarkerSearch.h"
 #include "builder/PayloadFile.h"
 #include "payload/PayloadBlock.h"
 #include "payload/PayloadTexts.h"
+#include "payload/RoutineStore.h"
 
 using namespace builder;
 using namespace payload;
@@ -56,6 +59,50 @@ void CheckReaders(const PayloadBlock& block) {
   FUZZ_CHECK(texts.AnyFirmware == block.AcceptsAnyFirmware());
   (void)block.IsFlashAll();
   (void)block.HasBuilderTag();
+}
+
+// Where the body of marker's first block outside the payload block starts, when the file holds
+// the whole body: the byte-wise reference for the file search.
+std::optional<std::size_t> ReferenceBlockBody(const Bytes& file, std::span<const std::uint8_t> marker,
+                                              std::size_t bodyLength, std::size_t payloadStart) {
+  for (auto at = file.begin();; ++at) {
+    at = std::search(at, file.end(), marker.begin(), marker.end());
+    if (at == file.end()) return std::nullopt;
+    const auto offset = static_cast<std::size_t>(at - file.begin());
+    if (offset >= payloadStart && offset < payloadStart + kBlockLength) continue;
+    if (file.size() - offset - marker.size() < bodyLength) return std::nullopt;
+    return offset + marker.size();
+  }
+}
+
+// The file's integrity as judged, and, when it has a record block and a store block apart from
+// each other and from the payload block, the same file sealed as its builder would seal it.
+void CheckIntegrityOf(const Bytes& file, const std::string& path, const PayloadFile& payload) {
+  const Integrity integrity = CheckFlasherFile(path, payload);
+  const std::size_t payloadStart = payload.MarkerOffset;
+  const auto recordAt = ReferenceBlockBody(file, OwnIntegrityRecordMarker(), kRecordLength, payloadStart);
+  if (!recordAt) {
+    FUZZ_CHECK(integrity == Integrity::None);
+    return;
+  }
+  const auto storeAt = ReferenceBlockBody(file, OwnRoutineStoreMarker(), kRoutineStoreSize, payloadStart);
+  const PayloadBlock view = payload.View();
+  if (!storeAt || view.HasBuilderTag()) return;
+  const bool apartFromStore =
+      *recordAt + kRecordLength <= *storeAt - kStoreMarkerLength || *storeAt + kRoutineStoreSize <= *recordAt;
+  const bool apartFromPayload =
+      *recordAt + kRecordLength <= payloadStart || *recordAt - kRecordMarkerLength >= payloadStart + kBlockLength;
+  const bool apart = apartFromStore && apartFromPayload;
+  if (!apart) return;
+  const auto store = std::span<const std::uint8_t>(file).subspan(*storeAt, kRoutineStoreSize);
+  const IntegrityRecord record = MakeIntegrityRecord(view.Header(), view.Image(), store);
+  Bytes sealed = file;
+  std::copy(record.begin(), record.end(), sealed.begin() + static_cast<std::ptrdiff_t>(*recordAt));
+  const std::string sealedPath = fuzzsupport::ScratchDir::Get().Write("sealed.bin", sealed);
+  std::string error;
+  const std::optional<PayloadFile> reread = ReadPayloadFromFile(sealedPath, error);
+  FUZZ_CHECK(reread.has_value());
+  FUZZ_CHECK(CheckFlasherFile(sealedPath, *reread) == Integrity::Intact);
 }
 
 } // namespace
@@ -120,5 +167,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     FUZZ_CHECK(view.Image().size() == view.ImageLength());
   }
   CheckReaders(view);
+  CheckIntegrityOf(file, path, *payload);
   return 0;
 }

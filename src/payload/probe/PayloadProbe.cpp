@@ -5,6 +5,7 @@
 #include <cstdio>
 
 #include "payload/ImageKind.h"
+#include "payload/IntegrityRecord.h"
 #include "payload/PayloadBlock.h"
 #include "payload/PayloadTexts.h"
 #include "payload/RoutineStore.h"
@@ -14,7 +15,9 @@ int main() {
   // Read at start-up in either role, which also keeps the store block in the program.
   const char* routines = payload::IsPlaceholderRoutineStore(payload::OwnRoutineStore()) ? "placeholder" : "real";
   if (block.HasBuilderTag()) {
-    std::printf("role: builder\nroutines: %s\n", routines);
+    // The record is read in either role, which keeps its block in the program.
+    std::printf("role: builder\nroutines: %s\nintegrity: %s\n", routines,
+                payload::IntegrityName(payload::OwnIntegrity()));
     return 0;
   }
   if (!block.ImageLengthFits()) {
@@ -34,5 +37,6 @@ int main() {
   std::printf("image kind: %s\n",
               payload::ImageKindName(payload::CheckNewFormatBIN(block.Image())));
   std::printf("routines: %s\n", routines);
+  std::printf("integrity: %s\n", payload::IntegrityName(payload::OwnIntegrity()));
   return 0;
 }
