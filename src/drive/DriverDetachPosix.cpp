@@ -22,7 +22,8 @@ constexpr unsigned kBindPauseMilliseconds = 200;
 
 // One write() of the text, as sysfs attributes want it; false when the kernel refused it.
 bool WriteAttribute(const std::string& path, const std::string& text) {
-  const int fd = ::open(path.c_str(), O_WRONLY | O_CLOEXEC);
+  // O_TRUNC as a shell redirection has it: sysfs ignores it, a plain file needs it.
+  const int fd = ::open(path.c_str(), O_WRONLY | O_TRUNC | O_CLOEXEC);
   if (fd < 0) return false;
   const bool written = ::write(fd, text.data(), text.size()) == static_cast<ssize_t>(text.size());
   return ::close(fd) == 0 && written;
