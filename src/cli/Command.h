@@ -39,6 +39,9 @@ std::function<int()> SetUpFlash(CLI::App& command);
 
 // The one-line error every command prints on failure: "odflash: <what>" to stderr.
 void PrintError(const std::string& what);
+// Warns of what an update that ended early left changed on the system (a drive left detached
+// from its block driver) and how it is put back; scan and flash print it before enumerating.
+void PrintLeftToRestore();
 
 // Every --json output carries this version of its shape.
 inline constexpr int kJsonSchemaVersion = 1;

@@ -422,6 +422,8 @@ int RunFlash(const FlashOptions& options, RunRecord& record) {
     return kExitFailure;
   }
   const payload::PayloadBlock block = payload->View();
+  drive::State().DetachDriver = !options.noDetach;
+  PrintLeftToRestore();
   const drive::CDDrives drives(options.worker ? options.drive : std::string());
   const payload::PayloadTexts texts = payload::MakePayloadTexts(block);
   int exitCode = kExitSuccess;
@@ -561,6 +563,10 @@ std::function<int()> SetUpFlash(CLI::App& command) {
   command.add_flag("--dry-run", options->dryRun,
                    "Write and verify the image in drive memory, then stop before the Flash "
                    "command; Entry critical is not sent either (the drive's flash is not changed)");
+  command.add_flag("--no-detach", options->noDetach,
+                   "Linux as root: leave the drive's block driver (/dev/srN) bound and its media polling on "
+                   "during the update (by default both are suspended so that no other program's commands "
+                   "reach the drive while it flashes)");
   command.add_flag("--json", options->json,
                    "Print JSON Lines events and a final result on standard output (the "
                    "terminal text goes to standard error)");

@@ -45,6 +45,7 @@ int Scan(const std::string& simFile, bool json, const TraceOptions& trace) {
       return kExitFailure;
     }
   }
+  PrintLeftToRestore();
   drive::CDDrives drives;
   const char* transport = TransportName(drive::CurrentTransport().Kind());
   for (int i = 0; i < drives.Count(); ++i) TraceDrive("found drive", *drives.Drive(i));
@@ -74,6 +75,10 @@ int Scan(const std::string& simFile, bool json, const TraceOptions& trace) {
 }
 
 } // namespace
+
+void PrintLeftToRestore() {
+  for (const std::string& notice : drive::CurrentTransport().LeftToRestore()) PrintError("warning: " + notice);
+}
 
 std::function<int()> SetUpScan(CLI::App& command) {
   auto simFile = std::make_shared<std::string>();

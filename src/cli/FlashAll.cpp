@@ -217,6 +217,7 @@ std::vector<std::string> WorkerArguments(const FlashOptions& options, const std:
                                                 {options.allowOlder, "--allow-older"},
                                                 {options.allowReinstall, "--allow-reinstall"},
                                                 {options.dryRun, "--dry-run"},
+                                                {options.noDetach, "--no-detach"},
                                                 {options.trace.verbose || !options.trace.logFile.empty(), "-v"}};
   for (const auto& [set, flag] : flags)
     if (set) arguments.push_back(flag);

@@ -27,6 +27,7 @@ struct FlashOptions {
   bool allowOlder = false;     // --yes may answer a downgrade
   bool allowReinstall = false; // --yes may answer a reinstall of the same revision
   bool dryRun = false;
+  bool noDetach = false; // Linux as root: leave the block driver and media polling alone
   bool restart = false;
   bool json = false;
   std::string simFile;

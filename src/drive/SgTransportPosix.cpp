@@ -10,6 +10,8 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdio>
+#include <ctime>
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
@@ -20,18 +22,22 @@
 #include "drive/SgOutcome.h"
 #include "drive/SgTransportPosix.h"
 #include "drive/SysfsDrivesPosix.h"
+#include "sys/Sleeper.h"
 
 namespace drive {
 namespace {
 
 constexpr std::size_t kSenseBufferLength = 32;
+constexpr std::uint8_t kWriteBuffer = 0x3B;
 
 class SgChannel : public DeviceChannel {
 public:
-  SgChannel(SgTransport& transport, int fd) : transport_(transport), fd_(fd) {}
+  SgChannel(SgTransport& transport, int fd, std::string path)
+      : transport_(transport), fd_(fd), path_(std::move(path)) {}
   ~SgChannel() override { ::close(fd_); }
 
   CommandOutcome Send(const CommandBlock& command) override {
+    if (command.Cdb[0] == kWriteBuffer) transport_.BeforeMemoryWrite(path_);
     std::uint8_t cdb[kCdbLength];
     std::memcpy(cdb, command.Cdb.data(), kCdbLength);
     std::uint8_t sense[kSenseBufferLength] = {};
@@ -65,6 +71,7 @@ public:
 private:
   SgTransport& transport_;
   int fd_;
+  std::string path_;
 };
 
 DriveAddress ToAddress(const SysfsDrive& drive) {
@@ -81,19 +88,38 @@ DriveAddress ToAddress(const SysfsDrive& drive) {
 }
 
 // The lock's descriptors: the flock()ed command node, and the exclusive open of /dev/srN that
-// keeps the disc from being mounted or burnt meanwhile (-1 when not taken).
+// keeps the disc from being mounted or burnt meanwhile (-1 when not taken), or the detach that
+// took that open over. The detach is put back while the flock still keeps other odflash
+// processes from probing the drive.
 class SgUpdateLock final : public UpdateLock {
 public:
   SgUpdateLock(int flockFd, int exclusiveFd) : flockFd_(flockFd), exclusiveFd_(exclusiveFd) {}
   ~SgUpdateLock() override {
+    detach_.reset();
     if (exclusiveFd_ >= 0) ::close(exclusiveFd_);
     ::close(flockFd_);
+  }
+  void HandOver(std::shared_ptr<DriverDetach> detach) {
+    detach_ = std::move(detach);
+    exclusiveFd_ = -1;
   }
 
 private:
   int flockFd_;
   int exclusiveFd_;
+  std::shared_ptr<DriverDetach> detach_;
 };
+
+constexpr int kCapSysAdmin = 21;
+
+// True when another process holds the update flock on the node (its update still runs).
+bool IsFlocked(const std::string& node) {
+  const int fd = ::open(node.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0) return false;
+  const bool locked = ::flock(fd, LOCK_SH | LOCK_NB) != 0 && errno == EWOULDBLOCK;
+  ::close(fd);
+  return locked;
+}
 
 // O_NONBLOCK: a tray without a disc must not fail the open.
 int OpenNode(const std::string& path, int flags) {
@@ -177,8 +203,9 @@ std::string NoSgNodeRefusal(const std::string& blockPath) {
          " the kernel lets only root (CAP_SYS_RAWIO) send the update commands";
 }
 
-SgTransport::SgTransport(std::string sysfsRoot, std::string devRoot, std::string procRoot)
-    : sysfsRoot_(std::move(sysfsRoot)), devRoot_(std::move(devRoot)), procRoot_(std::move(procRoot)) {}
+SgTransport::SgTransport(std::string sysfsRoot, std::string devRoot, std::string procRoot, std::string stateDir)
+    : sysfsRoot_(std::move(sysfsRoot)), devRoot_(std::move(devRoot)), procRoot_(std::move(procRoot)),
+      stateDir_(std::move(stateDir)) {}
 
 SgTransport::Nodes SgTransport::NodesOf(const DriveAddress& address) {
   Nodes nodes;
@@ -191,9 +218,15 @@ SgTransport::Nodes SgTransport::NodesOf(const DriveAddress& address) {
     nodes.Command = drive.CommandPath();
     nodes.DevNumber = drive.DevNumber;
     nodes.BlockOnly = drive.SgPath.empty();
+    nodes.Address = std::to_string(drive.Host) + ":" + std::to_string(drive.Channel) + ":" +
+                    std::to_string(drive.Target) + ":" + std::to_string(drive.Lun);
+    nodes.Name = drive.Name;
     return nodes;
   }
   nodes.Shown = nodes.Command = address.DevicePath;
+  // A drive detached from its block node by an update keeps its sg node.
+  for (const DetachRecord& record : ReadDetachRecords(stateDir_))
+    if (!address.DevicePath.empty() && address.DevicePath == devRoot_ + "/" + record.Block) nodes.Command = record.Sg;
   return nodes;
 }
 
@@ -207,11 +240,44 @@ bool SgTransport::IsMounted(const std::string& devNumber) const {
   });
 }
 
-bool SgTransport::HasRawIo() const {
-  return AnyLine(procRoot_ + "/self/status", [](const std::string& line) {
+bool SgTransport::HasRawIo() const { return HasCapability(kCapSysRawIo); }
+
+bool SgTransport::HasCapability(int capability) const {
+  return AnyLine(procRoot_ + "/self/status", [capability](const std::string& line) {
     if (line.compare(0, 7, "CapEff:") != 0) return false;
-    return ((std::strtoull(line.c_str() + 7, nullptr, 16) >> kCapSysRawIo) & 1u) != 0;
+    return ((std::strtoull(line.c_str() + 7, nullptr, 16) >> capability) & 1u) != 0;
   });
+}
+
+std::vector<DetachRecord> SgTransport::Abandoned() const {
+  std::vector<DetachRecord> records = ReadDetachRecords(stateDir_);
+  std::erase_if(records, [this](const DetachRecord& record) {
+    const auto own = detaches_.find(record.Sg);
+    return IsFlocked(record.Sg) || (own != detaches_.end() && !own->second.expired());
+  });
+  return records;
+}
+
+std::vector<std::string> SgTransport::LeftToRestore() {
+  std::vector<std::string> notices;
+  const bool root = HasCapability(kCapSysAdmin);
+  const std::time_t now = std::time(nullptr);
+  for (const DetachRecord& record : Abandoned()) {
+    std::string notice = "drive " + record.Address + " (" + record.Sg + ") was left detached from " + devRoot_ + "/" +
+                         record.Block + " by an update that ended early; ";
+    const std::time_t settled = record.Written + kDetachSettleSeconds;
+    if (!root) notice += "to restore it, run as root: " + RestoreCommandLine(record);
+    else if (settled > now) notice += "it is restored in " + std::to_string(settled - now) + " s, once the drive has surely finished";
+    else notice += "it is restored now";
+    notices.push_back(notice);
+  }
+  return notices;
+}
+
+void SgTransport::BeforeMemoryWrite(const std::string& commandPath) {
+  const auto found = detaches_.find(commandPath);
+  if (found == detaches_.end()) return;
+  if (const std::shared_ptr<DriverDetach> detach = found->second.lock()) detach->BeforeMemoryWrite();
 }
 
 std::unique_ptr<DeviceChannel> SgTransport::Open(const DriveAddress& address) {
@@ -227,7 +293,7 @@ std::unique_ptr<DeviceChannel> SgTransport::Open(const DriveAddress& address) {
     return nullptr;
   }
   lastError_ = 0;
-  return std::make_unique<SgChannel>(*this, fd);
+  return std::make_unique<SgChannel>(*this, fd, fd == -1 ? std::string() : nodes.Command);
 }
 
 std::unique_ptr<UpdateLock> SgTransport::LockForUpdate(const DriveAddress& address, std::string& refusal) {
@@ -279,6 +345,23 @@ std::unique_ptr<UpdateLock> SgTransport::LockForUpdate(const DriveAddress& addre
   }
   auto lock = std::make_unique<SgUpdateLock>(flockFd, exclusiveFd);
   lock->Warnings = std::move(warnings);
+  // Never when the update's own commands go through /dev/srN.
+  if (!nodes.BlockOnly && !nodes.Address.empty() && State().DetachDriver && HasCapability(kCapSysAdmin)) {
+    DetachRecord record;
+    record.Address = nodes.Address;
+    record.Sg = nodes.Command;
+    record.Block = nodes.Name;
+    auto detach = std::make_shared<DriverDetach>(sysfsRoot_, stateDir_, record);
+    std::string error;
+    if (detach->Begin(exclusiveFd, error)) {
+      lock->HandOver(detach);
+      detaches_[nodes.Command] = detach;
+      lock->Notes.push_back("media polling paused; the sr driver is detached from " + nodes.Address +
+                            " for the writes and bound again afterwards");
+    } else {
+      lock->Notes.push_back("the block driver stays attached: " + error);
+    }
+  }
   std::vector<std::string> nodesOfDrive{nodes.Shown};
   if (nodes.Command != nodes.Shown) nodesOfDrive.push_back(nodes.Command);
   const std::vector<std::string> holders = ProcessesHolding(procRoot_, nodesOfDrive);
@@ -302,8 +385,32 @@ bool SgTransport::IsLockedForUpdate(const DriveAddress& address) {
 }
 
 std::vector<DriveAddress> SgTransport::Candidates() {
+  if (HasCapability(kCapSysAdmin)) {
+    for (const DetachRecord& record : Abandoned()) {
+      // Binding probes the drive, which may still be committing its flash.
+      const std::time_t settled = record.Written + kDetachSettleSeconds, now = std::time(nullptr);
+      if (settled > now) sys::SystemSleeper().SleepMilliseconds(static_cast<unsigned>(settled - now) * 1000u);
+      RestoreDetached(sysfsRoot_, record, sys::SystemSleeper());
+    }
+  }
   std::vector<DriveAddress> candidates;
-  for (const SysfsDrive& drive : FindSysfsDrives(sysfsRoot_, devRoot_)) candidates.push_back(ToAddress(drive));
+  std::vector<std::string> addresses;
+  for (const SysfsDrive& drive : FindSysfsDrives(sysfsRoot_, devRoot_)) {
+    candidates.push_back(ToAddress(drive));
+    addresses.push_back(std::to_string(drive.Host) + ":" + std::to_string(drive.Channel) + ":" +
+                        std::to_string(drive.Target) + ":" + std::to_string(drive.Lun));
+  }
+  // A drive another update has detached is still a drive, held by that update.
+  for (const DetachRecord& record : ReadDetachRecords(stateDir_)) {
+    if (std::find(addresses.begin(), addresses.end(), record.Address) != addresses.end()) continue;
+    SysfsDrive drive;
+    char tail = 0;
+    if (std::sscanf(record.Address.c_str(), "%u:%u:%u:%u%c", &drive.Host, &drive.Channel, &drive.Target, &drive.Lun,
+                    &tail) != 4)
+      continue;
+    drive.DevicePath = devRoot_ + "/" + record.Block;
+    candidates.push_back(ToAddress(drive));
+  }
   return candidates;
 }
 

@@ -115,6 +115,9 @@ public:
   // True when some holder has the drive's update lock: enumeration must not probe the drive.
   // Tests the lock without keeping it and sends nothing.
   virtual bool IsLockedForUpdate(const DriveAddress& address);
+  // What an update that ended early left changed on the system, one sentence each, with how it
+  // is put back; the command line prints them before it enumerates. This default has none.
+  virtual std::vector<std::string> LeftToRestore() { return {}; }
 };
 
 // The process-wide transport state, shared by every CDDrive.
@@ -123,6 +126,8 @@ struct TransportState {
   bool ReportErrors = false;
   bool UseInquiryBuffer = false;
   std::uint16_t OpenCount = 0;
+  // Linux as root: detach the block driver from a drive while it is updated (--no-detach).
+  bool DetachDriver = true;
   std::uint16_t TimeoutSeconds = kDefaultTimeoutSeconds;
   std::uint8_t LastResult = kResultOpenFailed;
   std::uint8_t* IoBuffer = nullptr;

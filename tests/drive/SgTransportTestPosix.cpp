@@ -170,3 +170,99 @@ TEST_F(SgTransportTest, TheUpdateLockHoldsTheSgNodeAndRefusesWhatWouldFailLater)
 }
 
 } // namespace
+
+// As root on the sg path the update pauses the drive's media polling when it takes the lock,
+// unbinds the sr driver before the first WRITE BUFFER and puts both back when the lock goes;
+// never without an sg node, without root or with detaching turned off. A state file records
+// what to put back, from which the next enumeration as root restores a killed run's drive.
+TEST_F(SgTransportTest, TheUpdateDetachesTheBlockDriverAndPutsItBack) {
+  struct Case {
+    std::string Name;
+    std::string Sg;
+    std::string CapEff;
+    bool Detach; // the option
+    bool Detached;
+  };
+  const std::string root = "0000000000220000", rawIoOnly = "0000000000020000";
+  const std::vector<Case> cases = {
+      {"root, sg node", "sg1", root, true, true},
+      {"root, sg node, --no-detach", "sg1", root, false, false},
+      {"root, no sg node", "", root, true, false},
+      {"no CAP_SYS_ADMIN", "sg1", rawIoOnly, true, false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.Name);
+    FakeSysfs tree;
+    tree.Add("sr0", "0:0:1:0", "5", c.Sg);
+    const std::string dev = tree.Root() + "/dev", proc = tree.Root() + "/proc", state = tree.Root() + "/run";
+    tree.File("dev/sr0");
+    tree.File("dev/sg1");
+    tree.File("proc/self/status", "CapEff:\t" + c.CapEff + "\n");
+    const std::string poll = tree.File("class/block/sr0/events_poll_msecs", "2000\n");
+    const std::string bind = tree.File("bus/scsi/drivers/sr/bind"), unbind = tree.File("bus/scsi/drivers/sr/unbind");
+    const auto read = [](const std::string& path) {
+      std::string text;
+      std::getline(std::ifstream(path), text);
+      return text;
+    };
+    drive::State().DetachDriver = c.Detach;
+    drive::SgTransport transport(tree.Root(), dev, proc, state);
+    drive::DriveAddress address;
+    address.DevicePath = dev + "/sr0";
+    std::string refusal;
+    auto lock = transport.LockForUpdate(address, refusal);
+    ASSERT_NE(lock, nullptr) << refusal;
+    EXPECT_EQ(read(poll), c.Detached ? "0" : "2000");
+    auto channel = transport.Open(address);
+    ASSERT_NE(channel, nullptr);
+    drive::CommandBlock writeBuffer;
+    writeBuffer.Cdb[0] = 0x3B;
+    channel->Send(writeBuffer);
+    EXPECT_EQ(read(unbind), c.Detached ? "0:0:1:0" : "");
+    const std::vector<drive::DetachRecord> records = drive::ReadDetachRecords(state);
+    ASSERT_EQ(records.size(), c.Detached ? 1u : 0u);
+    if (c.Detached) {
+      EXPECT_EQ(records[0].Sg, dev + "/sg1");
+      EXPECT_EQ(records[0].Poll, "2000");
+      // The drive, detached, is still listed by its old name; the update holds it.
+      drive::SgTransport other(tree.Root(), dev, proc, state);
+      EXPECT_TRUE(other.LeftToRestore().empty());
+      EXPECT_TRUE(other.IsLockedForUpdate(address));
+    }
+    lock.reset();
+    EXPECT_EQ(read(bind), c.Detached ? "0:0:1:0" : "");
+    EXPECT_EQ(read(poll), "2000");
+    EXPECT_TRUE(drive::ReadDetachRecords(state).empty());
+  }
+}
+
+// A run killed while the drive was detached: a user is told the commands that restore it; root's
+// next enumeration binds the driver and writes the polling setting back, and removes the record.
+TEST_F(SgTransportTest, AKilledRunsDetachIsRestoredByTheNextRunAsRoot) {
+  FakeSysfs tree;
+  tree.Add("sr0", "0:0:1:0", "5", "sg1");
+  const std::string dev = tree.Root() + "/dev", proc = tree.Root() + "/proc", state = tree.Root() + "/run";
+  tree.File("dev/sg1");
+  const std::string poll = tree.File("class/block/sr0/events_poll_msecs", "0\n");
+  const std::string bind = tree.File("bus/scsi/drivers/sr/bind");
+  const std::string record = tree.File("run/restore-0:0:1:0", "address=0:0:1:0\nsg=" + dev +
+                                                                   "/sg1\nblock=sr0\npoll=2000\nwritten=1000\n");
+  tree.File("proc/self/status", "CapEff:\t0000000000000000\n");
+  drive::SgTransport user(tree.Root(), dev, proc, state);
+  EXPECT_EQ(user.LeftToRestore(),
+            std::vector<std::string>{"drive 0:0:1:0 (" + dev + "/sg1) was left detached from " + dev +
+                                     "/sr0 by an update that ended early; to restore it, run as root: echo 0:0:1:0 > "
+                                     "/sys/bus/scsi/drivers/sr/bind; echo 2000 > /sys/bus/scsi/devices/0:0:1:0/"
+                                     "block/sr*/events_poll_msecs; rm " + record});
+  user.Candidates();
+  EXPECT_TRUE(fs::exists(record));
+  tree.File("proc/self/status", "CapEff:\t0000000000220000\n");
+  drive::SgTransport root(tree.Root(), dev, proc, state);
+  EXPECT_EQ(root.Candidates().size(), 1u);
+  std::string text;
+  std::getline(std::ifstream(bind), text);
+  EXPECT_EQ(text, "0:0:1:0");
+  std::getline(std::ifstream(poll), text);
+  EXPECT_EQ(text, "2000");
+  EXPECT_FALSE(fs::exists(record));
+}

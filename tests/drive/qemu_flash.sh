@@ -4,7 +4,12 @@
 # configfs) by drive_tcmu_handler, and odflash inside the guest talking to it through sg, sr and
 # SG_IO. One boot runs the case table below; each flash's command log, as the handler's drive
 # saw it, must hold the log of the same flash against the in-process emulated drive (--sim) in
-# order, with nothing else but what the kernel sends for odflash's exclusive open of /dev/sr0.
+# order, with nothing else but what the kernel sends around the update (the exclusive open of
+# /dev/sr0, the sr driver's unbinding and binding), and nothing at all from the first WRITE
+# BUFFER to the fresh INQUIRY after the Flash command. The guest kernel's own trace of the
+# commands it dispatched (scsi_dispatch_cmd_start) must match the drive's log, length included.
+# The foreign cases add what a desktop does: a program opening and reading /dev/sr0 in a loop,
+# and the kernel's media polling every 2 s.
 # Usage: qemu_flash.sh ODFLASH SG_CHECK HANDLER TEMPLATE SAMPLES_DIR WORKDIR
 set -euo pipefail
 
@@ -32,6 +37,8 @@ commit   7 root   1.10.EXE cdrw FailCommit=03_0C_00       odflash: the drive did
 user     0 user   1.10.EXE cdrw -                         -
 sronly   8 sronly 1.10.EXE cdrw -                         (/dev/sr0): it needs read-write access to /dev/sg0 to be updated (the cdrom group, the seat'"'"'s uaccess, or a udev rule), or root: Permission denied; nothing was sent to it
 twice    8 root   1.10.EXE cdrw LatencyMicroseconds=20000 odflash: cannot update drive /dev/sr0: it is being updated by another odflash process; nothing was sent to it
+foreign  0 root   1.10.EXE cdrw LatencyMicroseconds=20000 -
+foreignu 0 user   1.10.EXE cdrw LatencyMicroseconds=20000 -
 timeout  1 root   -        cdrw TimeoutCommand=DF:1       /dev/sr0 Read Flash ID: result 0, sense 00 00 00, timed out (host code 03,
 '
 
@@ -96,21 +103,47 @@ while read -r name code who flasher drive keys check; do
   echo "$check" >"$root/cases/$name.check"
 done <<<"$cases"
 
-# The kernel log of a flash against the emulated drive's log of the same flash: odflash's
-# commands must arrive in order; the only others allowed are those the kernel sends when odflash
-# opens /dev/srN exclusively for the update and closes it (event status, TEST UNIT READY, READ
-# CAPACITY, READ TOC, PREVENT ALLOW MEDIUM REMOVAL and the like), and none of them between the
-# first write to drive memory and odflash's last command. Prints the first problem.
+# Three logs of one flash: the emulated drive's of the same flash run here (odflash's own
+# commands), the guest drive's, and the guest kernel's trace of what it dispatched (absent when
+# the kernel offers no trace). Prints a line per problem and "inside N", the number of other
+# commands that reached the drive between odflash's first WRITE BUFFER and its last command (the
+# fresh INQUIRY after the Flash command). With strict set, the only other commands allowed
+# outside that window are those the kernel sends when /dev/sr0 is opened, closed, unbound and
+# bound again.
 cat >"$root/opt/compare_logs.awk" <<'AWK'
-NR == FNR { sim[++n] = $0; next }
-p < n && $0 == sim[p + 1] { p++; if ($1 == "3B" && !first) first = p; next }
-{ extra[++e] = $0; after[e] = p }
+FNR == 1 { f++ }
+f == 1 { sim[++n] = $0; next }
+f == 2 { drive[++m] = $0; next }
+f == 3 && match($0, /raw=[0-9a-f ]*/) {
+  k = split(substr($0, RSTART + 4, RLENGTH - 4), bytes, " ")
+  traced[++t] = ""; length_[t] = k
+  for (j = 1; j <= k; j++) traced[t] = traced[t] (j > 1 ? " " : "") toupper(bytes[j])
+}
 END {
-  if (p < n) { print "odflash's command " p + 1 " did not arrive: " sim[p + 1]; exit }
-  for (i = 1; i <= e; i++) {
-    if (extra[i] !~ /^(4A|00|25|43|1E|46|51|5A) /) { print "a foreign command: " extra[i]; exit }
-    if (first && after[i] >= first && after[i] < n) { print "a kernel command inside the update: " extra[i]; exit }
+  # The trace first: the drive must have seen what the kernel dispatched, one for one; it then
+  # tells odflash's 12-byte blocks from the kernel's shorter ones with the same bytes.
+  aligned = 0
+  if (f >= 3) {
+    if (t != m) print "the kernel dispatched " t " commands, the drive saw " m
+    else aligned = 1
+    for (i = 1; i <= m && i <= t; i++) {
+      split(drive[i], seen, " "); k = split(traced[i], sent, " ")
+      for (j = 1; j <= k && j <= 12; j++) if (sent[j] != seen[j]) break
+      if (j <= k && j <= 12) { print "command " i ": the kernel dispatched " traced[i] ", the drive saw " drive[i]; aligned = 0; break }
+    }
   }
+  for (i = 1; i <= m; i++)
+    if (p < n && drive[i] == sim[p + 1] && (!aligned || length_[i] == 12)) {
+      p++; own[i] = 1; if (!first && drive[i] ~ /^3B /) first = i; last = i
+    }
+  if (p < n) print "odflash's command " p + 1 " did not arrive: " sim[p + 1]
+  inside = 0
+  for (i = 1; i <= m; i++) {
+    if (own[i]) continue
+    if (first && i > first && i < last) { if (!inside++) print "first other command inside the update: " drive[i] }
+    else if (strict && drive[i] !~ /^(4A|00|25|43|1E|46|51|5A|1A|03|12) /) print "a foreign command: " drive[i]
+  }
+  print "inside " inside
 }
 AWK
 
@@ -122,6 +155,14 @@ mount -t proc proc /proc
 mount -t sysfs sysfs /sys
 mount -t devtmpfs devtmpfs /dev
 for m in $(cat /lib/modules/order); do insmod /lib/modules/$m.ko; done
+# The kernel's own record of every SCSI command it dispatches.
+tracing=/sys/kernel/tracing
+[ -e $tracing/trace ] || mount -t tracefs nodev $tracing 2>/dev/null
+if [ -w $tracing/events/scsi/scsi_dispatch_cmd_start/enable ]; then
+  echo 1 >$tracing/events/scsi/scsi_dispatch_cmd_start/enable
+else
+  tracing=; echo "@@the kernel offers no scsi_dispatch_cmd_start trace: comparing the drive's logs only"
+fi
 mount -t configfs configfs /sys/kernel/config
 core=/sys/kernel/config/target/core/user_0/cd0
 fabric=/sys/kernel/config/target/loopback/naa.5001405ad0000001/tpgt_1
@@ -148,15 +189,24 @@ as() { # WHO COMMAND...: run as root or as the unprivileged user
   who=$1; shift
   case $who in
     root) "$@" ;;
-    user) chmod 660 /dev/sg0; chmod 600 /dev/sr0; su -s /bin/sh flasher -c "$*" ;;
-    sronly) chmod 600 /dev/sg0; chmod 660 /dev/sr0; su -s /bin/sh flasher -c "$*" ;;
+    user) chgrp cdrom /dev/sg0 /dev/sr0; chmod 660 /dev/sg0; chmod 600 /dev/sr0; su -s /bin/sh flasher -c "$*" ;;
+    sronly) chgrp cdrom /dev/sg0 /dev/sr0; chmod 600 /dev/sg0; chmod 660 /dev/sr0; su -s /bin/sh flasher -c "$*" ;;
   esac
 }
 flash_command='^3B 05 01 00 00 00 00 00 00 (80|A0) 00 00 in 16$'
 echo "@@BEGIN at $(cut -d" " -f1 /proc/uptime) s"
 started=$(date +%s)
 while read -r name code who flasher; do
+  [ -z "$tracing" ] || echo >$tracing/trace
   [ $name = scan ] || serve $name
+  foreign=
+  case $name in foreign*)
+    echo 2000 >/sys/block/sr0/events_poll_msecs
+    # As desktop programs do: open the drive, read, close, again; errors (no node) are ignored.
+    rm -f /tmp/stop
+    while [ ! -e /tmp/stop ]; do dd if=/dev/sr0 of=/dev/null bs=2048 count=1 2>/dev/null; sleep 0.02; done &
+    foreign=$!
+  esac
   out=/tmp/$name.out err=/tmp/$name.err
   case $name in
     scan) as root /opt/odflash scan >$out 2>$err ;;
@@ -170,6 +220,8 @@ while read -r name code who flasher; do
     *) as $who /opt/odflash flash /flashers/$flasher --yes >$out 2>$err ;;
   esac
   rc=$?
+  # The loop ends after its last read; the kernel's polling stops with the case.
+  [ -z "$foreign" ] || { touch /tmp/stop; wait $foreign; }
   problems=
   [ $rc = $code ] || problems="$problems exit $rc, expected $code;"
   check=$(cat /cases/$name.check)
@@ -179,12 +231,28 @@ while read -r name code who flasher; do
     twice) wait $first || problems="$problems the first flash failed;" ;;
     sronly) ! grep -q '^3B' /tmp/$name.kernel.log || problems="$problems WRITE BUFFER was sent;" ;;
   esac
+  [ -z "$tracing" ] || grep scsi_dispatch_cmd_start $tracing/trace >/tmp/$name.trace
+  counted="$(wc -l </tmp/$name.kernel.log) commands${tracing:+, $(wc -l </tmp/$name.trace) traced}"
   case $name in scan|timeout|sronly) ;; *)
-    differ=$(awk -f /opt/compare_logs.awk /cases/$name.sim.log /tmp/$name.kernel.log)
+    strict=1; case $name in foreign*) strict=0 ;; esac
+    compared=$(awk -v strict=$strict -f /opt/compare_logs.awk /cases/$name.sim.log /tmp/$name.kernel.log ${tracing:+/tmp/$name.trace})
+    inside=$(echo "$compared" | sed -n 's/^inside //p')
+    differ=$(echo "$compared" | grep -v '^inside ' | grep -v '^first other' | tr '\n' '|')
     [ -z "$differ" ] || problems="$problems logs differ: $differ;"
+    if [ $who = root ]; then
+      [ "$inside" = 0 ] || problems="$problems $inside other commands inside the update ($(echo "$compared" | grep '^first other'));"
+    else
+      echo "  $name: $inside other commands reached the drive inside the update (odflash as a user cannot stop them)"
+    fi
+    case $name in foreign)
+      [ -b /dev/sr0 ] || problems="$problems /dev/sr0 is not back;"
+      [ "$(cat /sys/block/sr0/events_poll_msecs 2>/dev/null)" = 2000 ] || problems="$problems polling is not back at 2000 ms;"
+      ! ls /run/odflash/restore-* >/dev/null 2>&1 || problems="$problems a restore state file is left;"
+    esac
+    [ -z "$foreign" ] || echo -1 >/sys/block/sr0/events_poll_msecs
     case $code in 5|6) ! grep -qE "$flash_command" /tmp/$name.kernel.log || problems="$problems Flash after the failure;" ;; esac
   esac
-  if [ -z "$problems" ]; then echo "ok $name ($(wc -l </tmp/$name.kernel.log) commands)"
+  if [ -z "$problems" ]; then echo "ok $name ($counted)"
   else echo "FAIL $name:$problems"; sed 's/^/  | /' $out $err; fi
 done </cases/table
 echo "@@guest cases took $(( $(date +%s) - started )) s"
