@@ -28,6 +28,7 @@
 #include "builder/RoutineStoreFile.h"
 #include "cli/Command.h"
 #include "cli/FlashCommand.h"
+#include "cli/FlashResults.h"
 #include "cli/Trace.h"
 #include "drive/Cddrives.h"
 #include "drive/Transport.h"
@@ -233,7 +234,7 @@ private:
 
 // What the JSON result reports of a run, filled in as the run goes.
 struct RunRecord {
-  std::string outcome = "notStarted"; // the procedure's outcome once it ran
+  std::string outcome = ResultOf(RunEnd::NotStarted).name; // the procedure's outcome once it ran
   std::string error;                  // the failure line without "odflash: "
   nlohmann::ordered_json drive;       // null until a drive was chosen
   std::string revisionBefore, revisionAfter;
@@ -319,28 +320,6 @@ drive::CDDrive* ChooseDrive(const drive::CDDrives& drives, const payload::Payloa
   return drives.Drive(eligible.front());
 }
 
-// The outcome's name in the JSON result.
-const char* OutcomeName(flash::FlashOutcome outcome) {
-  using flash::FlashOutcome;
-  switch (outcome) {
-  case FlashOutcome::Flashed: return "flashed";
-  case FlashOutcome::Verified: return "verified";
-  case FlashOutcome::Declined: return "declined";
-  case FlashOutcome::Refused: return "refused";
-  case FlashOutcome::NotReady: return "notReady";
-  case FlashOutcome::ProfileFailed: return "profileFailed";
-  case FlashOutcome::UploadFailed: return "uploadFailed";
-  case FlashOutcome::EntryCriticalFailed: return "entryCriticalFailed";
-  case FlashOutcome::ProfileCheckFailed: return "profileCheckFailed";
-  case FlashOutcome::ProfileMismatch: return "profileMismatch";
-  case FlashOutcome::ReadBackFailed: return "readBackFailed";
-  case FlashOutcome::CompareFailed: return "compareFailed";
-  case FlashOutcome::FlashFailed: return "flashFailed";
-  case FlashOutcome::Interrupted: return "interrupted";
-  }
-  return "unknown";
-}
-
 // The command line's own account of a run, after the system's messages: the final line of a
 // success (printed to out), or the one failure line "<what failed>: <reason>" in failure.
 struct Account {
@@ -351,64 +330,23 @@ struct Account {
 
 Account Report(flash::FlashOutcome outcome, const flash::FlashProcedure& procedure,
                const flash::FlashRequest& request, const drive::CDDrive& target, const TerminalSink& sink) {
-  using flash::FlashOutcome;
-  char text[200];
-  // The drive's answer to the command that failed, when a command did.
-  const drive::CommandOutcome& last = target.LastOutcome();
-  const std::string driveAnswer = last.Succeeded() ? std::string() : drive::DescribeOutcome(last);
-  auto failure = [](int code, std::string what, const std::string& reason) {
-    return Account{code, reason.empty() ? what : what + ": " + reason, true};
-  };
-  switch (outcome) {
-  case FlashOutcome::Flashed:
-    return {kExitSuccess, "The drive's firmware was updated.", false};
-  case FlashOutcome::Verified:
-    return {kExitSuccess,
-            request.kind == flash::ImageKind::CdRwNewFormat
-                ? "Dry run: the image was written to drive memory and verified; Entry critical and the "
-                  "Flash command were not sent, the drive's flash is unchanged."
-                : "Dry run: the image was written to drive memory and verified; the Flash command "
-                  "was not sent, the drive's flash is unchanged.",
-            false};
-  case FlashOutcome::Declined:
-    return failure(kExitDeclined, "update declined; nothing was sent to the drive", sink.DeclineReason());
-  case FlashOutcome::Refused:
-    return {kExitFailure, "", true}; // the procedure's message said why
-  case FlashOutcome::NotReady:
-    return failure(kExitDriveCommand, "the drive did not become ready; nothing was written to it", driveAnswer);
-  case FlashOutcome::ProfileFailed:
-    return failure(kExitDriveCommand, "the flash profile could not be sent; the drive's flash is unchanged",
-                   driveAnswer);
-  case FlashOutcome::UploadFailed:
-  case FlashOutcome::ReadBackFailed:
-    std::snprintf(text, sizeof text, "%s the image failed at offset 0x%05X; the drive's flash is unchanged",
-                  outcome == FlashOutcome::UploadFailed ? "writing" : "reading back",
-                  static_cast<unsigned>(procedure.FailedChunkOffset()));
-    return failure(kExitDriveCommand, text, driveAnswer);
-  case FlashOutcome::EntryCriticalFailed:
-    return failure(kExitDriveCommand, "Entry critical failed; the drive's flash is unchanged", driveAnswer);
-  case FlashOutcome::ProfileCheckFailed:
-    return failure(kExitDriveCommand, "reading the flash profile back failed; the drive's flash is unchanged",
-                   driveAnswer);
-  case FlashOutcome::ProfileMismatch:
-    return failure(kExitVerifyMismatch,
-                   "the flash profile read back differs from the one sent; the drive's flash is unchanged", "");
-  case FlashOutcome::CompareFailed: {
-    const flash::Mismatch& mismatch = procedure.LastMismatch();
-    std::snprintf(text, sizeof text,
-                  "verification failed at image offset 0x%05X: wrote 0x%02X, read 0x%02X "
-                  "(%u differing bytes in that chunk); the drive's flash is unchanged",
-                  static_cast<unsigned>(mismatch.offset), mismatch.expected, mismatch.found,
-                  static_cast<unsigned>(mismatch.differingBytes));
-    return failure(kExitVerifyMismatch, text, "");
+  const FlashResult& result = ResultOf(outcome);
+  const std::string line = result.build ? result.build(procedure, request) : std::string(result.line);
+  // An interrupt's code replaces the exit code once the run ends.
+  const int code = result.exitCode == kExitOfItsCause ? kExitFailure : result.exitCode;
+  if (code == kExitSuccess) return {code, line, false};
+  std::string reason;
+  switch (result.reason) {
+  case FailureReason::None: break;
+  case FailureReason::DriveAnswer: {
+    // The drive's answer to the command that failed, when a command did.
+    const drive::CommandOutcome& last = target.LastOutcome();
+    if (!last.Succeeded()) reason = drive::DescribeOutcome(last);
+    break;
   }
-  case FlashOutcome::FlashFailed:
-    return failure(kExitFlashFailed, "the drive did not commit the image to its flash", driveAnswer);
-  case FlashOutcome::Interrupted:
-    // The held interrupt's own code replaces the exit code.
-    return failure(kExitFailure, "interrupted; nothing was written to the drive", "");
+  case FailureReason::DeclineReason: reason = sink.DeclineReason(); break;
   }
-  return {};
+  return {code, reason.empty() ? line : line + ": " + reason, true};
 }
 
 int RunFlash(const FlashOptions& options, RunRecord& record) {
@@ -417,7 +355,7 @@ int RunFlash(const FlashOptions& options, RunRecord& record) {
   bool damaged = false;
   const auto payload = OpenFlasher(options, error, damaged);
   if (!payload) {
-    if (damaged) record.outcome = kDamagedOutcome;
+    if (damaged) record.outcome = ResultOf(RunEnd::Damaged).name;
     Fail(record, error);
     return kExitFailure;
   }
@@ -461,7 +399,7 @@ int RunFlash(const FlashOptions& options, RunRecord& record) {
   const flash::FlashOutcome outcome = procedure.Run(*target, request);
   const Account account = Report(outcome, procedure, request, *target, sink);
   drive::CDDrive::SetBuffer(nullptr, 0);
-  record.outcome = OutcomeName(outcome);
+  record.outcome = ResultOf(outcome).name;
   record.drive["identity"] = target->IdentityText; // refreshed by a successful update
   record.revisionAfter = target->RevisionText();
   if (!account.failed) std::fprintf(out, "%s\n", account.line.c_str());

@@ -10,7 +10,6 @@
 #include <chrono>
 #include <condition_variable>
 #include <cstdio>
-#include <iterator>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -20,6 +19,7 @@
 #include "payload/PayloadTexts.h"
 #include "cli/Command.h"
 #include "cli/FlashCommand.h"
+#include "cli/FlashResults.h"
 #include "drive/Cddrives.h"
 #include "drive/Transport.h"
 #include "flash/Eligibility.h"
@@ -48,26 +48,15 @@ constexpr bool kEndsBySignal = false;
 constexpr bool kEndsBySignal = true;
 #endif
 
-// Exit codes from the best outcome to the worst; any other code (an interrupt's, a crash's) is
-// worse than all of them.
-constexpr int kBestFirst[] = {kExitSuccess,  kExitDeclined,     kExitNoEligibleDrive, kExitDriveInUse,
-                              kExitUsage,    kExitFailure,      kExitDriveCommand,    kExitVerifyMismatch,
-                              kExitFlashFailed};
-
-int Worse(int a, int b) {
-  auto rank = [](int code) { return std::find(std::begin(kBestFirst), std::end(kBestFirst), code) - std::begin(kBestFirst); };
-  return rank(b) > rank(a) ? b : a;
-}
-
 // The outcome of a drive whose worker ended without its result.
-constexpr const char* kWorkerDied = "workerDied";
+const char* const kWorkerDied = ResultOf(RunEnd::WorkerDied).name;
 
 // One drive and what its worker has reported so far.
 struct DriveRun {
   std::string device, identity, revisionBefore, revisionAfter;
   std::string phase = "waiting";
   int percent = -1;
-  std::string outcome = "notStarted";
+  std::string outcome = ResultOf(RunEnd::NotStarted).name;
   std::string error;
   int exitCode = kExitFailure;
   bool resultSeen = false; // its worker sent its result event
@@ -252,7 +241,7 @@ void ReportDeadWorker(DriveRun& run, int ended) {
                               : "ended with exit code " + std::to_string(ended);
   const bool mayHaveWritten = meaning->mayHaveWritten || !knownPhase;
   run.outcome = kWorkerDied;
-  run.exitCode = kExitFlashFailed;
+  run.exitCode = ResultOf(RunEnd::WorkerDied).exitCode;
   run.error = how + " " + (knownPhase ? std::string(meaning->when) : "in phase " + run.phase) + ": " +
               (mayHaveWritten ? "the drive may be mid-update; do not power it off, run the update again"
                               : "nothing was written to the drive");
@@ -265,7 +254,7 @@ void RunWorkers(const FlashOptions& options, std::vector<DriveRun>& runs, Board&
   for (std::size_t i = 0; i < runs.size(); ++i) {
     DriveRun& run = runs[i];
     if (sys::StopRequested()) {
-      run.outcome = "interrupted";
+      run.outcome = ResultOf(flash::FlashOutcome::Interrupted).name;
       run.exitCode = sys::HeldRequestExitCode();
       run.error = "interrupted; nothing was sent to the drive";
       board.OutputEnded(i);
@@ -344,13 +333,13 @@ int RunFlashAll(const FlashOptions& options) {
     std::vector<std::thread> readers;
     RunWorkers(options, runs, board, readers);
     PrintTable(runs, options.json ? stderr : stdout);
-    for (const DriveRun& run : runs) code = Worse(code, run.exitCode);
-    code = Worse(code, sys::HeldRequestExitCode());
+    for (const DriveRun& run : runs) code = WorseExitCode(code, run.exitCode);
+    code = WorseExitCode(code, sys::HeldRequestExitCode());
   } else {
     PrintError(error);
   }
   Json result = {{"exitCode", code}, {"dryRun", options.dryRun}, {"drives", Summary(runs)}};
-  if (damaged) result["outcome"] = kDamagedOutcome;
+  if (damaged) result["outcome"] = ResultOf(RunEnd::Damaged).name;
   if (!error.empty()) result["error"] = error;
   result["durationMs"] =
       std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - started).count();

@@ -49,9 +49,6 @@ private:
 // set when the flasher was refused as damaged.
 std::optional<builder::PayloadFile> OpenFlasher(const FlashOptions& options, std::string& error, bool& damaged);
 
-// The JSON outcome of a run refused because the flasher is damaged.
-inline constexpr const char* kDamagedOutcome = "damaged";
-
 // True when the stream is a terminal.
 bool IsTerminal(std::FILE* stream);
 
