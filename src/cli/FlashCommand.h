@@ -2,14 +2,13 @@
 // What odflash flash and its --all form share: the options, the JSON event stream, opening the
 // flasher and describing the drives.
 
-#include <nlohmann/json.hpp>
-
 #include <cstdio>
 #include <optional>
 #include <string>
 
 #include "builder/PayloadFile.h"
 #include "payload/PayloadTexts.h"
+#include "cli/FlashEvent.h"
 #include "cli/Trace.h"
 
 namespace drive {
@@ -31,16 +30,6 @@ struct FlashOptions {
   bool json = false;
   std::string simFile;
   TraceOptions trace;
-};
-
-// flash --json: one JSON object per line on standard output, each with the schema version.
-class EventStream {
-public:
-  explicit EventStream(bool enabled) : enabled_(enabled) {}
-  void Emit(const std::string& event, const nlohmann::ordered_json& fields = nlohmann::ordered_json::object());
-
-private:
-  bool enabled_;
 };
 
 // The flasher's payload, with the checks every flash makes before it looks at a drive (a
