@@ -21,11 +21,7 @@ set(CPACK_INSTALL_DEFAULT_DIRECTORY_PERMISSIONS
 if(WIN32)
   # The zip: both programs at the top of one folder, the model file under the name the window
   # reads, and the texts with CRLF line ends, which every Notepad shows.
-  foreach(program odflash-gui odflash)
-    if(TARGET ${program})
-      install(TARGETS ${program} RUNTIME DESTINATION .)
-    endif()
-  endforeach()
+  install(TARGETS odflash-gui odflash RUNTIME DESTINATION .)
   configure_file(${_data}/models.ini ${_staged}/odflash-gui.INI @ONLY NEWLINE_STYLE CRLF)
   configure_file(${_data}/package/README-Windows.txt ${_staged}/README.txt @ONLY NEWLINE_STYLE CRLF)
   configure_file(${PROJECT_SOURCE_DIR}/LICENSE ${_staged}/LICENSE.txt @ONLY NEWLINE_STYLE CRLF)
@@ -47,11 +43,12 @@ endif()
 include(GNUInstallDirs)
 set(_doc ${CMAKE_INSTALL_DATADIR}/doc/odflash)
 
-foreach(program odflash odflash-gui)
-  if(TARGET ${program})
-    install(TARGETS ${program} RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
-  endif()
-endforeach()
+# The window is built only where Qt 6 Widgets was found; the command line always is.
+set(_programs odflash)
+if(TARGET odflash-gui)
+  list(APPEND _programs odflash-gui)
+endif()
+install(TARGETS ${_programs} RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
 install(FILES ${_data}/models.ini ${_data}/sim/drives.ini DESTINATION ${CMAKE_INSTALL_DATADIR}/odflash)
 
 if(TARGET odflash-gui)
@@ -76,10 +73,7 @@ set(_man_pages)
 if(ODFLASH_HELP2MAN AND ODFLASH_GZIP AND NOT CMAKE_CROSSCOMPILING AND NOT ODFLASH_SANITIZE)
   set(odflash_man_summary "firmware update utility for optical drives (command line)")
   set(odflash-gui_man_summary "firmware update utility for optical drives (window)")
-  foreach(program odflash odflash-gui)
-    if(NOT TARGET ${program})
-      continue()
-    endif()
+  foreach(program ${_programs})
     add_custom_command(OUTPUT ${_staged}/${program}.1.gz
       COMMAND ${CMAKE_COMMAND} -DPROGRAM=$<TARGET_FILE:${program}> -DNAME=${program}
               "-DSUMMARY=${${program}_man_summary}" -DVERSION=${PROJECT_VERSION}

@@ -185,10 +185,10 @@ void TFlashForm::DoFormCreate() {
       environment_.restarter ? *environment_.restarter : sys::SystemRestarter());
   view_.SetCaption(kTitleText);
   if (payload_.HasBuilderTag()) {
-    builderRole_ = 1;
+    role_ = Role::Builder;
     StartBuilderRole();
   } else {
-    builderRole_ = 0;
+    role_ = Role::Flashing;
     StartFlashingRole();
   }
 }
@@ -302,7 +302,7 @@ void TFlashForm::FormDestroy() {
 
 void TFlashForm::ComboBoxChange() {
   Guarded([this] {
-    if (builderRole_ == 1)
+    if (role_ == Role::Builder)
       SelectModelOfEntry();
     else
       SelectDriveOfEntry();
@@ -363,7 +363,7 @@ void TFlashForm::FileListBox1Click() {
 void TFlashForm::FlashButtonClick() {
   Guarded([this] {
     if (flashInProgress_) return;
-    if (builderRole_ == 1)
+    if (role_ == Role::Builder)
       BuildFlasher();
     else
       FlashSelectedDrive();

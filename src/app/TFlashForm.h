@@ -75,7 +75,7 @@ public:
   bool CheckDisc();
 
   // State, for the front-ends and tests.
-  bool BuilderRole() const { return builderRole_ == 1; }
+  bool BuilderRole() const { return role_ == Role::Builder; }
   const payload::PayloadTexts& PayloadTexts() const { return texts_; }
   const builder::ModelTable& ModelTable() const { return modelTable_; }
   const std::vector<int>& DriveIndex() const { return driveIndex_; }
@@ -116,7 +116,9 @@ private:
 
   payload::PayloadTexts texts_;
   std::string selectedFileName_;
-  std::uint8_t builderRole_ = 0;
+  // Chosen once at start-up by the payload block: a builder tag makes the window a builder.
+  enum class Role { Flashing, Builder };
+  Role role_ = Role::Flashing;
   // What a flash of the selected drive sends: the carried image, its kind and the payload's markers.
   flash::FlashRequest flashRequest_;
   std::vector<int> driveIndex_; // at most kDriveIndexSize entries

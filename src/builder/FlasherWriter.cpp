@@ -111,17 +111,18 @@ public:
     if (!output_.Create(outputPath_, true))
       return BuildFailure{"Create " + outputName_ + " Fail", output_.Error()};
 
-    MarkerSearch search(payload::OwnPayloadBlock().Marker());
-    std::vector<std::uint8_t> buffer(kCopyChunk);
-    while (!search.Found()) {
-      const std::size_t got = std::fread(buffer.data(), 1, buffer.size(), program_.get());
-      if (got == 0) break;
-      const std::size_t used = search.Feed(buffer.data(), got);
-      if (!output_.Write(buffer.data(), used)) return BuildFailure{writeFailure_, output_.Error()};
-      sink_.StepProgress(StepsIn(copied_, copied_ + used - 1));
-      copied_ += used;
-    }
-    if (!search.Found()) return BuildFailure{"Building fail: not found key-word in " + programName_};
+    bool written = true;
+    const MarkerScan scan = ReadThroughMarker(
+        program_.get(), payload::OwnPayloadBlock().Marker(), kCopyChunk,
+        [this, &written](const std::uint8_t* data, std::size_t length) {
+          written = output_.Write(data, length);
+          if (!written) return false;
+          sink_.StepProgress(StepsIn(copied_, copied_ + length - 1));
+          copied_ += length;
+          return true;
+        });
+    if (!written) return BuildFailure{writeFailure_, output_.Error()};
+    if (!scan.found) return BuildFailure{"Building fail: not found key-word in " + programName_};
     return std::nullopt;
   }
 

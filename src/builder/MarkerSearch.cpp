@@ -32,25 +32,33 @@ std::size_t MarkerSearch::Feed(const std::uint8_t* data, std::size_t length) {
   return at;
 }
 
+MarkerScan ReadThroughMarker(std::FILE* stream, std::span<const std::uint8_t> marker, std::size_t chunkSize,
+                             const std::function<bool(const std::uint8_t* data, std::size_t length)>& through) {
+  MarkerSearch search(marker);
+  std::vector<std::uint8_t> buffer(chunkSize);
+  MarkerScan scan;
+  while (!search.Found()) {
+    const std::size_t got = std::fread(buffer.data(), 1, buffer.size(), stream);
+    if (got == 0) return scan;
+    const std::size_t used = search.Feed(buffer.data(), got);
+    if (through && !through(buffer.data(), used)) return scan;
+    scan.consumed += used;
+  }
+  scan.found = true;
+  return scan;
+}
+
 std::optional<MarkedBlock> FindMarkedBlock(std::FILE* program, std::uint64_t payloadOffset,
                                            std::span<const std::uint8_t> marker, std::size_t bodyLength) {
   const std::uint64_t payloadEnd = payloadOffset + payload::kBlockLength;
-  std::vector<std::uint8_t> buffer(64 * 1024);
-  std::uint64_t position = 0; // file offset of buffer's first byte
+  std::uint64_t position = 0; // file offset where the current scan started
   if (!sys::SeekTo(program, 0)) return std::nullopt;
-  MarkerSearch search(marker);
   while (true) {
-    const std::size_t got = std::fread(buffer.data(), 1, buffer.size(), program);
-    if (got == 0) return std::nullopt;
-    const std::size_t used = search.Feed(buffer.data(), got);
-    if (!search.Found()) {
-      position += got;
-      continue;
-    }
-    const std::uint64_t markerOffset = position + used - marker.size();
+    const MarkerScan scan = ReadThroughMarker(program, marker, 64 * 1024);
+    if (!scan.found) return std::nullopt;
+    const std::uint64_t markerOffset = position + scan.consumed - marker.size();
     if (markerOffset >= payloadOffset && markerOffset < payloadEnd) {
       // Inside the payload block: go on behind it with a fresh search.
-      search = MarkerSearch(marker);
       position = payloadEnd;
       if (!sys::SeekTo(program, position)) return std::nullopt;
       continue;

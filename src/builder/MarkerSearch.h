@@ -7,6 +7,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
+#include <functional>
 #include <optional>
 #include <span>
 #include <vector>
@@ -30,6 +31,19 @@ private:
   std::vector<std::size_t> fallback_;
   std::size_t matched_ = 0;
 };
+
+// How far ReadThroughMarker went.
+struct MarkerScan {
+  bool found = false;         // the marker completed
+  std::uint64_t consumed = 0; // bytes handed on: through the marker's last byte when found
+};
+
+// Reads the stream from where it stands, in chunks of chunkSize, until the marker completes or
+// the stream ends, handing each chunk to through (when given): up to and including the marker's
+// last byte. A through that returns false stops the reading there (the answer is then not found).
+// The stream is left anywhere.
+MarkerScan ReadThroughMarker(std::FILE* stream, std::span<const std::uint8_t> marker, std::size_t chunkSize,
+                             const std::function<bool(const std::uint8_t* data, std::size_t length)>& through = {});
 
 // A block of a program file found by its marker: the store block, the integrity record.
 struct MarkedBlock {

@@ -1,6 +1,5 @@
 #include "builder/PayloadFile.h"
 
-#include <algorithm>
 #include <cstdio>
 #include <memory>
 
@@ -20,36 +19,23 @@ std::optional<PayloadFile> ReadPayloadFromFile(const std::string& path, std::str
   sys::FileHandle file = sys::OpenRegularFile(path, payload::kMaxProgramBytes, size, error);
   if (!file) return std::nullopt;
   const auto marker = payload::OwnPayloadBlock().Marker();
-  MarkerSearch search(marker);
-  std::vector<std::uint8_t> buffer(64 * 1024);
-  std::uint64_t consumed = 0;
-  std::size_t got = 0, used = 0;
-  while (!search.Found()) {
-    got = std::fread(buffer.data(), 1, buffer.size(), file.get());
-    if (got == 0) break;
-    used = search.Feed(buffer.data(), got);
-    consumed += used;
-  }
-  if (!search.Found()) {
+  const MarkerScan scan = ReadThroughMarker(file.get(), marker, 64 * 1024);
+  if (!scan.found) {
     error = "no payload block in " + path;
     noBlock = true;
     return std::nullopt;
   }
 
   PayloadFile payload;
-  payload.MarkerOffset = consumed - marker.size();
+  payload.MarkerOffset = scan.consumed - marker.size();
   payload.Block.assign(marker.begin(), marker.end());
-  payload.Block.insert(payload.Block.end(), buffer.begin() + static_cast<std::ptrdiff_t>(used),
-                       buffer.begin() + static_cast<std::ptrdiff_t>(got));
   // Never more than the block: a damaged length cannot make us read past the region.
-  while (payload.Block.size() < payload::kBlockLength) {
-    const std::size_t want = std::min(buffer.size(), payload::kBlockLength - payload.Block.size());
-    const std::size_t more = std::fread(buffer.data(), 1, want, file.get());
-    if (more == 0) break;
-    payload.Block.insert(payload.Block.end(), buffer.begin(),
-                         buffer.begin() + static_cast<std::ptrdiff_t>(more));
-  }
-  payload.Block.resize(std::min(payload.Block.size(), payload::kBlockLength));
+  payload.Block.resize(payload::kBlockLength);
+  const std::size_t more = sys::SeekTo(file.get(), scan.consumed)
+                               ? std::fread(payload.Block.data() + marker.size(), 1,
+                                            payload.Block.size() - marker.size(), file.get())
+                               : 0;
+  payload.Block.resize(marker.size() + more);
 
   if (payload.Block.size() < payload::kMarkerLength + payload::kHeaderLength) {
     error = "payload header in " + path + " is cut short";

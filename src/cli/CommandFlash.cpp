@@ -2,7 +2,6 @@
 // window's checks (eligibility, the update question) and a progress display on the terminal.
 
 #include <CLI/CLI.hpp>
-#include <nlohmann/json.hpp>
 
 #include <algorithm>
 #include <chrono>
@@ -28,6 +27,7 @@
 #include "builder/RoutineStoreFile.h"
 #include "cli/Command.h"
 #include "cli/FlashCommand.h"
+#include "cli/FlashResults.h"
 #include "cli/Trace.h"
 #include "drive/Cddrives.h"
 #include "drive/Transport.h"
@@ -42,39 +42,6 @@
 
 namespace cli {
 namespace {
-
-const char* PhaseName(flash::FlashPhase phase) {
-  switch (phase) {
-  case flash::FlashPhase::ReadyWait: return "readyWait";
-  case flash::FlashPhase::Profile: return "profile";
-  case flash::FlashPhase::Upload: return "upload";
-  case flash::FlashPhase::EntryCritical: return "entryCritical";
-  case flash::FlashPhase::Verify: return "verify";
-  case flash::FlashPhase::Flash: return "flash";
-  case flash::FlashPhase::Done: return "done";
-  }
-  return "unknown";
-}
-
-const char* MessageKindName(sys::MessageKind kind) {
-  switch (kind) {
-  case sys::MessageKind::Plain: return "plain";
-  case sys::MessageKind::Information: return "information";
-  case sys::MessageKind::Warning: return "warning";
-  case sys::MessageKind::Error: return "error";
-  case sys::MessageKind::Confirmation: return "confirmation";
-  }
-  return "plain";
-}
-
-const char* UpdateKindName(flash::UpdateKind kind) {
-  switch (kind) {
-  case flash::UpdateKind::Update: return "update";
-  case flash::UpdateKind::Reinstall: return "reinstall";
-  case flash::UpdateKind::Downgrade: return "downgrade";
-  }
-  return "update";
-}
 
 // The procedure's sink for a terminal: each status caption on its own line, followed by a
 // percentage and byte count that is redrawn in place on a terminal and printed at every
@@ -95,7 +62,7 @@ public:
     std::fprintf(out_, "%s\n", text.c_str());
     std::fflush(out_);
     status_ = text;
-    events_.Emit("status", {{"text", status_}});
+    events_.Emit(StatusEvent{status_});
     TraceNote(status_);
   }
   void AppendStatus(const std::string& suffix) override {
@@ -103,7 +70,7 @@ public:
     status_ += suffix;
     std::fprintf(out_, "%s\n", status_.c_str());
     std::fflush(out_);
-    events_.Emit("status", {{"text", status_}});
+    events_.Emit(StatusEvent{status_});
     TraceNote(status_);
   }
   void SetProgressRange(std::uint32_t minimum, std::uint32_t maximum, std::uint32_t) override {
@@ -115,7 +82,7 @@ public:
     // The Flash command's bar (0 to 200) says nothing a caption does not; the final 0 resets.
     if (phase_ != flash::FlashPhase::Upload && phase_ != flash::FlashPhase::Verify) return;
     if (maximum_ <= minimum_) return;
-    events_.Emit("progress", {{"phase", PhaseName(phase_)}, {"bytes", position - minimum_}, {"total", maximum_ - minimum_}});
+    events_.Emit(ProgressEvent{phase_, position - minimum_, maximum_ - minimum_});
     const int percent = static_cast<int>(100.0 * (position - minimum_) / (maximum_ - minimum_));
     const bool due = shownPercent_ < 0 || (interactive_ ? percent != shownPercent_ : percent / 25 != shownPercent_ / 25);
     if (!due) return;
@@ -132,12 +99,12 @@ public:
     EndProgressLine();
     phase_ = phase;
     shownPercent_ = -1;
-    events_.Emit("phase", {{"phase", PhaseName(phase)}});
+    events_.Emit(PhaseEvent{phase});
   }
   void ShowMessage(const std::string& text, sys::MessageKind kind) override {
     EndProgressLine();
     std::fprintf(stderr, "%s\n", TerminalText(text).c_str());
-    events_.Emit("message", {{"kind", MessageKindName(kind)}, {"text", TerminalText(text)}});
+    events_.Emit(MessageEvent{kind, TerminalText(text)});
     TraceNote(TerminalText(text));
   }
   bool AskRestart(const std::string& text) override {
@@ -148,8 +115,7 @@ public:
       std::fprintf(out_, "Restart the computer for the new firmware to take effect "
                          "(--restart has odflash request it).\n");
     }
-    events_.Emit("question", {{"question", "restart"}, {"text", TerminalText(text)},
-                              {"answer", options_.restart}, {"answeredBy", "option"}});
+    events_.Emit(QuestionEvent{std::nullopt, TerminalText(text), options_.restart, "option"});
     return options_.restart;
   }
   bool Ask(const std::string& text, sys::MessageKind) override {
@@ -157,8 +123,7 @@ public:
     std::fprintf(out_, "%s\n", TerminalText(text).c_str());
     const char* answeredBy = "option";
     const bool answer = AnswerUpdate(answeredBy);
-    events_.Emit("question", {{"question", "update"}, {"update", UpdateKindName(update_)},
-                              {"text", TerminalText(text)}, {"answer", answer}, {"answeredBy", answeredBy}});
+    events_.Emit(QuestionEvent{update_, TerminalText(text), answer, answeredBy});
     return answer;
   }
   void SetBusy(bool) override {}
@@ -233,9 +198,9 @@ private:
 
 // What the JSON result reports of a run, filled in as the run goes.
 struct RunRecord {
-  std::string outcome = "notStarted"; // the procedure's outcome once it ran
+  std::string outcome = ResultOf(RunEnd::NotStarted).name; // the procedure's outcome once it ran
   std::string error;                  // the failure line without "odflash: "
-  nlohmann::ordered_json drive;       // null until a drive was chosen
+  std::optional<EventDrive> drive;    // none until a drive was chosen
   std::string revisionBefore, revisionAfter;
 };
 
@@ -319,28 +284,6 @@ drive::CDDrive* ChooseDrive(const drive::CDDrives& drives, const payload::Payloa
   return drives.Drive(eligible.front());
 }
 
-// The outcome's name in the JSON result.
-const char* OutcomeName(flash::FlashOutcome outcome) {
-  using flash::FlashOutcome;
-  switch (outcome) {
-  case FlashOutcome::Flashed: return "flashed";
-  case FlashOutcome::Verified: return "verified";
-  case FlashOutcome::Declined: return "declined";
-  case FlashOutcome::Refused: return "refused";
-  case FlashOutcome::NotReady: return "notReady";
-  case FlashOutcome::ProfileFailed: return "profileFailed";
-  case FlashOutcome::UploadFailed: return "uploadFailed";
-  case FlashOutcome::EntryCriticalFailed: return "entryCriticalFailed";
-  case FlashOutcome::ProfileCheckFailed: return "profileCheckFailed";
-  case FlashOutcome::ProfileMismatch: return "profileMismatch";
-  case FlashOutcome::ReadBackFailed: return "readBackFailed";
-  case FlashOutcome::CompareFailed: return "compareFailed";
-  case FlashOutcome::FlashFailed: return "flashFailed";
-  case FlashOutcome::Interrupted: return "interrupted";
-  }
-  return "unknown";
-}
-
 // The command line's own account of a run, after the system's messages: the final line of a
 // success (printed to out), or the one failure line "<what failed>: <reason>" in failure.
 struct Account {
@@ -351,64 +294,23 @@ struct Account {
 
 Account Report(flash::FlashOutcome outcome, const flash::FlashProcedure& procedure,
                const flash::FlashRequest& request, const drive::CDDrive& target, const TerminalSink& sink) {
-  using flash::FlashOutcome;
-  char text[200];
-  // The drive's answer to the command that failed, when a command did.
-  const drive::CommandOutcome& last = target.LastOutcome();
-  const std::string driveAnswer = last.Succeeded() ? std::string() : drive::DescribeOutcome(last);
-  auto failure = [](int code, std::string what, const std::string& reason) {
-    return Account{code, reason.empty() ? what : what + ": " + reason, true};
-  };
-  switch (outcome) {
-  case FlashOutcome::Flashed:
-    return {kExitSuccess, "The drive's firmware was updated.", false};
-  case FlashOutcome::Verified:
-    return {kExitSuccess,
-            request.kind == flash::ImageKind::CdRwNewFormat
-                ? "Dry run: the image was written to drive memory and verified; Entry critical and the "
-                  "Flash command were not sent, the drive's flash is unchanged."
-                : "Dry run: the image was written to drive memory and verified; the Flash command "
-                  "was not sent, the drive's flash is unchanged.",
-            false};
-  case FlashOutcome::Declined:
-    return failure(kExitDeclined, "update declined; nothing was sent to the drive", sink.DeclineReason());
-  case FlashOutcome::Refused:
-    return {kExitFailure, "", true}; // the procedure's message said why
-  case FlashOutcome::NotReady:
-    return failure(kExitDriveCommand, "the drive did not become ready; nothing was written to it", driveAnswer);
-  case FlashOutcome::ProfileFailed:
-    return failure(kExitDriveCommand, "the flash profile could not be sent; the drive's flash is unchanged",
-                   driveAnswer);
-  case FlashOutcome::UploadFailed:
-  case FlashOutcome::ReadBackFailed:
-    std::snprintf(text, sizeof text, "%s the image failed at offset 0x%05X; the drive's flash is unchanged",
-                  outcome == FlashOutcome::UploadFailed ? "writing" : "reading back",
-                  static_cast<unsigned>(procedure.FailedChunkOffset()));
-    return failure(kExitDriveCommand, text, driveAnswer);
-  case FlashOutcome::EntryCriticalFailed:
-    return failure(kExitDriveCommand, "Entry critical failed; the drive's flash is unchanged", driveAnswer);
-  case FlashOutcome::ProfileCheckFailed:
-    return failure(kExitDriveCommand, "reading the flash profile back failed; the drive's flash is unchanged",
-                   driveAnswer);
-  case FlashOutcome::ProfileMismatch:
-    return failure(kExitVerifyMismatch,
-                   "the flash profile read back differs from the one sent; the drive's flash is unchanged", "");
-  case FlashOutcome::CompareFailed: {
-    const flash::Mismatch& mismatch = procedure.LastMismatch();
-    std::snprintf(text, sizeof text,
-                  "verification failed at image offset 0x%05X: wrote 0x%02X, read 0x%02X "
-                  "(%u differing bytes in that chunk); the drive's flash is unchanged",
-                  static_cast<unsigned>(mismatch.offset), mismatch.expected, mismatch.found,
-                  static_cast<unsigned>(mismatch.differingBytes));
-    return failure(kExitVerifyMismatch, text, "");
+  const FlashResult& result = ResultOf(outcome);
+  const std::string line = result.build ? result.build(procedure, request) : std::string(result.line);
+  // An interrupt's code replaces the exit code once the run ends.
+  const int code = result.exitCode == kExitOfItsCause ? kExitFailure : result.exitCode;
+  if (code == kExitSuccess) return {code, line, false};
+  std::string reason;
+  switch (result.reason) {
+  case FailureReason::None: break;
+  case FailureReason::DriveAnswer: {
+    // The drive's answer to the command that failed, when a command did.
+    const drive::CommandOutcome& last = target.LastOutcome();
+    if (!last.Succeeded()) reason = drive::DescribeOutcome(last);
+    break;
   }
-  case FlashOutcome::FlashFailed:
-    return failure(kExitFlashFailed, "the drive did not commit the image to its flash", driveAnswer);
-  case FlashOutcome::Interrupted:
-    // The held interrupt's own code replaces the exit code.
-    return failure(kExitFailure, "interrupted; nothing was written to the drive", "");
+  case FailureReason::DeclineReason: reason = sink.DeclineReason(); break;
   }
-  return {};
+  return {code, reason.empty() ? line : line + ": " + reason, true};
 }
 
 int RunFlash(const FlashOptions& options, RunRecord& record) {
@@ -417,7 +319,7 @@ int RunFlash(const FlashOptions& options, RunRecord& record) {
   bool damaged = false;
   const auto payload = OpenFlasher(options, error, damaged);
   if (!payload) {
-    if (damaged) record.outcome = kDamagedOutcome;
+    if (damaged) record.outcome = ResultOf(RunEnd::Damaged).name;
     Fail(record, error);
     return kExitFailure;
   }
@@ -429,7 +331,7 @@ int RunFlash(const FlashOptions& options, RunRecord& record) {
   int exitCode = kExitSuccess;
   drive::CDDrive* target = ChooseDrive(drives, texts, options, exitCode, record);
   if (target == nullptr) return exitCode;
-  record.drive = {{"identity", target->IdentityText}, {"device", target->DevicePath()}};
+  record.drive = EventDrive{target->IdentityText, target->DevicePath()};
   record.revisionBefore = record.revisionAfter = target->RevisionText();
   TraceDrive("chosen drive", *target);
   // Held until the run ends: no other odflash process may update or even probe the drive.
@@ -442,7 +344,7 @@ int RunFlash(const FlashOptions& options, RunRecord& record) {
   for (const std::string& note : updateLock->Notes) TraceNote(note);
   for (const std::string& warning : updateLock->Warnings) {
     PrintError("warning: drive " + target->DevicePath() + ": " + warning);
-    EventStream(options.json).Emit("warning", {{"text", warning}});
+    EventStream(options.json).Emit(WarningEvent{warning});
   }
   std::FILE* out = options.json ? stderr : stdout;
   std::fprintf(out, "Drive:    %s (%s)\nFirmware: %s %s, revision %s, %u bytes\n", target->IdentityText.c_str(),
@@ -463,8 +365,8 @@ int RunFlash(const FlashOptions& options, RunRecord& record) {
   const flash::FlashOutcome outcome = procedure.Run(*target, request);
   const Account account = Report(outcome, procedure, request, *target, sink);
   drive::CDDrive::SetBuffer(nullptr, 0);
-  record.outcome = OutcomeName(outcome);
-  record.drive["identity"] = target->IdentityText; // refreshed by a successful update
+  record.outcome = ResultOf(outcome).name;
+  record.drive->identity = target->IdentityText; // refreshed by a successful update
   record.revisionAfter = target->RevisionText();
   if (!account.failed) std::fprintf(out, "%s\n", account.line.c_str());
   else if (!account.line.empty()) Fail(record, account.line);
@@ -479,29 +381,21 @@ int RunFlashCommand(const FlashOptions& options) {
   const auto started = std::chrono::steady_clock::now();
   RunRecord record;
   const int code = RunFlash(options, record);
-  EventStream events(options.json);
-  nlohmann::ordered_json result = {
-      {"outcome", record.outcome},
-      {"exitCode", code},
-      {"dryRun", options.dryRun},
-      {"drive", record.drive},
-      {"revisionBefore", record.revisionBefore.empty() ? nlohmann::ordered_json() : nlohmann::ordered_json(record.revisionBefore)},
-      {"revisionAfter", record.revisionAfter.empty() ? nlohmann::ordered_json() : nlohmann::ordered_json(record.revisionAfter)},
-      {"durationMs", std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - started).count()}};
-  if (!record.error.empty()) result["error"] = record.error;
-  events.Emit("result", result);
+  ResultEvent result;
+  result.outcome = record.outcome;
+  result.exitCode = code;
+  result.dryRun = options.dryRun;
+  result.drive = record.drive;
+  if (!record.revisionBefore.empty()) result.revisionBefore = record.revisionBefore;
+  if (!record.revisionAfter.empty()) result.revisionAfter = record.revisionAfter;
+  result.durationMs =
+      std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - started).count();
+  if (!record.error.empty()) result.error = record.error;
+  EventStream(options.json).Emit(result);
   return code;
 }
 
 } // namespace
-
-void EventStream::Emit(const std::string& event, const nlohmann::ordered_json& fields) {
-  if (!enabled_) return;
-  nlohmann::ordered_json line = {{"schemaVersion", kJsonSchemaVersion}, {"event", event}};
-  line.update(fields);
-  std::printf("%s\n", line.dump(-1, ' ', false, nlohmann::ordered_json::error_handler_t::replace).c_str());
-  std::fflush(stdout);
-}
 
 std::optional<builder::PayloadFile> OpenFlasher(const FlashOptions& options, std::string& error, bool& damaged) {
   damaged = false;

@@ -10,16 +10,18 @@
 #include <chrono>
 #include <condition_variable>
 #include <cstdio>
-#include <iterator>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "payload/PayloadTexts.h"
 #include "cli/Command.h"
+#include "cli/FlashAllDrive.h"
 #include "cli/FlashCommand.h"
+#include "cli/FlashResults.h"
 #include "drive/Cddrives.h"
 #include "drive/Transport.h"
 #include "flash/Eligibility.h"
@@ -48,30 +50,8 @@ constexpr bool kEndsBySignal = false;
 constexpr bool kEndsBySignal = true;
 #endif
 
-// Exit codes from the best outcome to the worst; any other code (an interrupt's, a crash's) is
-// worse than all of them.
-constexpr int kBestFirst[] = {kExitSuccess,  kExitDeclined,     kExitNoEligibleDrive, kExitDriveInUse,
-                              kExitUsage,    kExitFailure,      kExitDriveCommand,    kExitVerifyMismatch,
-                              kExitFlashFailed};
-
-int Worse(int a, int b) {
-  auto rank = [](int code) { return std::find(std::begin(kBestFirst), std::end(kBestFirst), code) - std::begin(kBestFirst); };
-  return rank(b) > rank(a) ? b : a;
-}
-
-// The outcome of a drive whose worker ended without its result.
-constexpr const char* kWorkerDied = "workerDied";
-
-// One drive and what its worker has reported so far.
-struct DriveRun {
-  std::string device, identity, revisionBefore, revisionAfter;
-  std::string phase = "waiting";
-  int percent = -1;
-  std::string outcome = "notStarted";
-  std::string error;
-  int exitCode = kExitFailure;
-  bool resultSeen = false; // its worker sent its result event
-  bool ended = false;      // its standard output ended
+// One drive and its worker.
+struct DriveRun : DriveProgress {
   std::unique_ptr<sys::WorkerProcess> worker;
 };
 
@@ -85,31 +65,22 @@ public:
 
   // One line of a worker's JSON events.
   void TakeEvent(std::size_t index, const std::string& line) {
-    Json event = Json::parse(line, nullptr, false);
-    if (event.is_discarded() || !event.is_object()) return;
+    const std::optional<FlashEvent> event = ParseFlashEvent(line);
+    if (!event) return;
     std::lock_guard lock(mutex_);
     DriveRun& run = runs_[index];
-    const std::string name = event.value("event", "");
-    if (name == "phase") {
-      run.phase = event.value("phase", run.phase);
-      run.percent = -1;
-    } else if (name == "progress" && event.value("total", 0u) != 0) {
-      run.percent = static_cast<int>(100.0 * event.value("bytes", 0u) / event.value("total", 1u));
-    } else if (name == "result") {
-      run.resultSeen = true;
-      run.outcome = event.value("outcome", run.outcome);
-      run.exitCode = event.value("exitCode", run.exitCode);
-      run.error = event.value("error", "");
-      if (event["revisionAfter"].is_string()) run.revisionAfter = event["revisionAfter"];
+    run.Take(*event);
+    if (!live_) {
+      if (const auto* status = std::get_if<StatusEvent>(&*event))
+        std::fprintf(out_, "%s: %s\n", run.device.c_str(), status->text.c_str());
+      else if (const auto* message = std::get_if<MessageEvent>(&*event))
+        std::fprintf(out_, "%s: %s\n", run.device.c_str(), message->text.c_str());
     }
-    if (!live_ && (name == "status" || name == "message"))
-      std::fprintf(out_, "%s: %s\n", run.device.c_str(), event.value("text", "").c_str());
     // The worker's result is one drive's: the last event of all is the whole run's.
-    Json tagged = {{"schemaVersion", kJsonSchemaVersion}, {"event", name == "result" ? "driveResult" : name},
-                   {"device", run.device}};
-    for (auto& [key, value] : event.items())
-      if (key != "schemaVersion" && key != "event") tagged[key] = value;
-    events_.Emit(tagged["event"].get<std::string>(), tagged);
+    const std::string name = EventName(*event);
+    Json fields = {{"device", run.device}};
+    fields.update(EventFields(*event));
+    events_.Emit(name == "result" ? "driveResult" : name, fields);
   }
 
   // A line of a worker's standard error: its failure lines and, with -v, its command trace.
@@ -124,8 +95,7 @@ public:
   void OutputEnded(std::size_t index) {
     std::lock_guard lock(mutex_);
     DriveRun& run = runs_[index];
-    run.ended = true;
-    if (run.worker && !run.resultSeen) run.outcome = kWorkerDied;
+    run.OutputEnded(run.worker != nullptr);
     changed_.notify_all();
   }
 
@@ -156,16 +126,7 @@ private:
   void Draw() {
     if (!live_) return;
     if (drawn_) std::fprintf(out_, "\033[%zuA", runs_.size());
-    for (const DriveRun& run : runs_) {
-      char line[160];
-      if (run.ended)
-        std::snprintf(line, sizeof line, "%-14s %s", run.device.c_str(), run.outcome.c_str());
-      else if (run.percent >= 0)
-        std::snprintf(line, sizeof line, "%-14s %-14s %3d%%", run.device.c_str(), run.phase.c_str(), run.percent);
-      else
-        std::snprintf(line, sizeof line, "%-14s %s", run.device.c_str(), run.phase.c_str());
-      std::fprintf(out_, "\r\033[K%s\n", line);
-    }
+    for (const DriveRun& run : runs_) std::fprintf(out_, "\r\033[K%s\n", LiveLine(run).c_str());
     std::fflush(out_);
     drawn_ = true;
   }
@@ -252,8 +213,8 @@ void ReportDeadWorker(DriveRun& run, int ended) {
                               ? "ended by signal " + std::to_string(ended - 128)
                               : "ended with exit code " + std::to_string(ended);
   const bool mayHaveWritten = meaning->mayHaveWritten || !knownPhase;
-  run.outcome = kWorkerDied;
-  run.exitCode = kExitFlashFailed;
+  run.outcome = ResultOf(RunEnd::WorkerDied).name;
+  run.exitCode = ResultOf(RunEnd::WorkerDied).exitCode;
   run.error = how + " " + (knownPhase ? std::string(meaning->when) : "in phase " + run.phase) + ": " +
               (mayHaveWritten ? "the drive may be mid-update; do not power it off, run the update again"
                               : "nothing was written to the drive");
@@ -266,7 +227,7 @@ void RunWorkers(const FlashOptions& options, std::vector<DriveRun>& runs, Board&
   for (std::size_t i = 0; i < runs.size(); ++i) {
     DriveRun& run = runs[i];
     if (sys::StopRequested()) {
-      run.outcome = "interrupted";
+      run.outcome = ResultOf(flash::FlashOutcome::Interrupted).name;
       run.exitCode = sys::HeldRequestExitCode();
       run.error = "interrupted; nothing was sent to the drive";
       board.OutputEnded(i);
@@ -316,7 +277,7 @@ Json Summary(const std::vector<DriveRun>& runs) {
                   {"revisionBefore", run.revisionBefore}, {"revisionAfter", run.revisionAfter},
                   {"outcome", run.outcome},         {"exitCode", run.exitCode}};
     if (!run.error.empty()) entry["error"] = run.error;
-    if (run.outcome == kWorkerDied) entry["lastPhase"] = run.phase;
+    if (run.outcome == ResultOf(RunEnd::WorkerDied).name) entry["lastPhase"] = run.phase;
     drives.push_back(entry);
   }
   return drives;
@@ -345,13 +306,13 @@ int RunFlashAll(const FlashOptions& options) {
     std::vector<std::thread> readers;
     RunWorkers(options, runs, board, readers);
     PrintTable(runs, options.json ? stderr : stdout);
-    for (const DriveRun& run : runs) code = Worse(code, run.exitCode);
-    code = Worse(code, sys::HeldRequestExitCode());
+    for (const DriveRun& run : runs) code = WorseExitCode(code, run.exitCode);
+    code = WorseExitCode(code, sys::HeldRequestExitCode());
   } else {
     PrintError(error);
   }
   Json result = {{"exitCode", code}, {"dryRun", options.dryRun}, {"drives", Summary(runs)}};
-  if (damaged) result["outcome"] = kDamagedOutcome;
+  if (damaged) result["outcome"] = ResultOf(RunEnd::Damaged).name;
   if (!error.empty()) result["error"] = error;
   result["durationMs"] =
       std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - started).count();

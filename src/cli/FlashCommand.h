@@ -2,14 +2,13 @@
 // What odflash flash and its --all form share: the options, the JSON event stream, opening the
 // flasher and describing the drives.
 
-#include <nlohmann/json.hpp>
-
 #include <cstdio>
 #include <optional>
 #include <string>
 
 #include "builder/PayloadFile.h"
 #include "payload/PayloadTexts.h"
+#include "cli/FlashEvent.h"
 #include "cli/Trace.h"
 
 namespace drive {
@@ -34,24 +33,11 @@ struct FlashOptions {
   TraceOptions trace;
 };
 
-// flash --json: one JSON object per line on standard output, each with the schema version.
-class EventStream {
-public:
-  explicit EventStream(bool enabled) : enabled_(enabled) {}
-  void Emit(const std::string& event, const nlohmann::ordered_json& fields = nlohmann::ordered_json::object());
-
-private:
-  bool enabled_;
-};
-
 // The flasher's payload, with the checks every flash makes before it looks at a drive (a
 // builder carries no firmware, a damaged flasher must send none), and the emulated drives of
 // --sim in place. Null, with the failure line in error, when the run cannot go on; damaged is
 // set when the flasher was refused as damaged.
 std::optional<builder::PayloadFile> OpenFlasher(const FlashOptions& options, std::string& error, bool& damaged);
-
-// The JSON outcome of a run refused because the flasher is damaged.
-inline constexpr const char* kDamagedOutcome = "damaged";
 
 // True when the stream is a terminal.
 bool IsTerminal(std::FILE* stream);
