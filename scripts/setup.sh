@@ -2,7 +2,8 @@
 # Installs what a fresh Debian 12 machine lacks to build and test odflash on every preset.
 # Idempotent: when every package is present it only checks and returns. Recommended packages
 # come along (Wine relies on some of them), as on the machines the tests were made on.
-#   scripts/setup.sh            everything: every preset and every test
+#   scripts/setup.sh            everything: every preset and every test, and Wine's 32-bit half
+#                               (wine32:i386) when the package registry can resolve it
 #   scripts/setup.sh --linux    only what the linux preset's programs need (scripts/demo.sh)
 #   scripts/setup.sh --package  what the packages need (scripts/package.sh, its check)
 set -euo pipefail
@@ -50,14 +51,46 @@ for p in "${packages[@]}"; do
   fi
 done
 
-if [ ${#missing[@]} -eq 0 ]; then
-  echo "setup: all ${#packages[@]} packages present"
-  exit 0
-fi
-
-echo "setup: installing ${missing[*]}"
 sudo_cmd=()
 [ "$(id -u)" -eq 0 ] || sudo_cmd=(sudo)
 export DEBIAN_FRONTEND=noninteractive
-"${sudo_cmd[@]}" apt-get update -q
-"${sudo_cmd[@]}" apt-get install -y -q "${missing[@]}"
+
+if [ ${#missing[@]} -eq 0 ]; then
+  echo "setup: all ${#packages[@]} packages present"
+else
+  echo "setup: installing ${missing[*]}"
+  "${sudo_cmd[@]}" apt-get update -q
+  "${sudo_cmd[@]}" apt-get install -y -q "${missing[@]}"
+fi
+
+# Wine's 32-bit half runs the i686 programs we ship. It comes from the i386 architecture, which
+# apt can resolve only while the registry's i386 and amd64 indexes agree: try, never fail setup
+# over it, and take the architecture away again when the package cannot be installed so that
+# apt stays as it was. A failed try is remembered for a day, so that runs in between do not pay
+# for two index updates.
+wine32_installed() { dpkg-query -W -f='${Status}' wine32:i386 2>/dev/null | grep -q 'install ok installed'; }
+if [ -z "${1:-}" ] && ! wine32_installed; then
+  stamp=${XDG_CACHE_HOME:-$HOME/.cache}/odflash/wine32-unavailable
+  if [ -n "$(find "$stamp" -mmin -1440 2>/dev/null)" ]; then
+    echo "setup: wine32:i386 could not be installed at $(date -r "$stamp" '+%F %R'); not tried again until a day later"
+  else
+    echo "setup: trying wine32:i386 (the i386 architecture)"
+    added=
+    if ! dpkg --print-foreign-architectures | grep -qx i386; then
+      "${sudo_cmd[@]}" dpkg --add-architecture i386 && added=1 || true
+    fi
+    "${sudo_cmd[@]}" apt-get update -q >/dev/null 2>&1 || true
+    if apt-get install -s -q wine32:i386 >/dev/null 2>&1 &&
+      "${sudo_cmd[@]}" apt-get install -y -q wine32:i386 >/dev/null 2>&1 && wine32_installed; then
+      echo "setup: wine32:i386 installed"
+      rm -f "$stamp"
+    else
+      echo "setup: wine32:i386 cannot be installed now (the registry's i386 index does not resolve); the i686 programs will not be run"
+      if [ -n "$added" ]; then
+        "${sudo_cmd[@]}" dpkg --remove-architecture i386 || true
+        "${sudo_cmd[@]}" apt-get update -q >/dev/null 2>&1 || true
+      fi
+      mkdir -p "$(dirname "$stamp")" && touch "$stamp" || true
+    fi
+  fi
+fi

@@ -414,12 +414,6 @@ std::vector<DriveAddress> SgTransport::Candidates() {
   return candidates;
 }
 
-bool SgTransport::ServesEmulatedDrives() const {
-  const std::vector<SysfsDrive> drives = FindSysfsDrives(sysfsRoot_, devRoot_);
-  return !drives.empty() &&
-         std::all_of(drives.begin(), drives.end(), [](const SysfsDrive& drive) { return drive.UserBackstore; });
-}
-
 std::optional<std::string> SgTransport::SystemErrorText(std::uint32_t code) {
   return PlatformErrorText(code);
 }

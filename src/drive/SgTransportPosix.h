@@ -37,9 +37,6 @@ public:
   // name they had. As root it first restores the drives killed runs left detached.
   std::vector<DriveAddress> Candidates() override;
   std::vector<std::string> LeftToRestore() override;
-  // True when every drive is served by a user-space backstore of the kernel's SCSI target (the
-  // emulated drive behind a real SCSI device), and there is one.
-  bool ServesEmulatedDrives() const override;
   std::uint32_t LastSystemError() override { return lastError_; }
   std::optional<std::string> SystemErrorText(std::uint32_t code) override;
   std::unique_ptr<UpdateLock> LockForUpdate(const DriveAddress& address, std::string& refusal) override;

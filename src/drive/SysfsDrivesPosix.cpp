@@ -35,28 +35,6 @@ std::string FirstLine(const fs::path& file) {
   return line;
 }
 
-// The loopback target's portal groups name their SCSI address in "address" ("H:0:T"); a LUN's
-// backstore is the link inside lun/lun_L, into core/user_N for a user-space backstore.
-bool IsUserBackstoreLun(const std::string& sysfsRoot, const SysfsDrive& drive) {
-  const std::string address =
-      std::to_string(drive.Host) + ":" + std::to_string(drive.Channel) + ":" + std::to_string(drive.Target);
-  std::error_code error;
-  for (const fs::directory_entry& wwn :
-       fs::directory_iterator(fs::path(sysfsRoot) / "kernel" / "config" / "target" / "loopback", error)) {
-    std::error_code tpgError;
-    for (const fs::directory_entry& tpg : fs::directory_iterator(wwn.path(), tpgError)) {
-      if (FirstLine(tpg.path() / "address") != address) continue;
-      std::error_code lunError;
-      for (const fs::directory_entry& link :
-           fs::directory_iterator(tpg.path() / "lun" / ("lun_" + std::to_string(drive.Lun)), lunError)) {
-        std::error_code linkError;
-        if (fs::read_symlink(link.path(), linkError).string().find("core/user_") != std::string::npos) return true;
-      }
-    }
-  }
-  return false;
-}
-
 } // namespace
 
 std::vector<SysfsDrive> FindSysfsDrives(const std::string& sysfsRoot, const std::string& devRoot) {
@@ -83,7 +61,6 @@ std::vector<SysfsDrive> FindSysfsDrives(const std::string& sysfsRoot, const std:
     const std::string sgName = SgNodeName(device);
     if (!sgName.empty()) drive.SgPath = (fs::path(devRoot) / sgName).string();
     drive.DevNumber = FirstLine(entry.path() / "dev");
-    drive.UserBackstore = IsUserBackstoreLun(sysfsRoot, drive);
     drives.push_back(drive);
   }
   std::sort(drives.begin(), drives.end(), [](const SysfsDrive& a, const SysfsDrive& b) {

@@ -18,9 +18,6 @@ struct SysfsDrive {
   unsigned Channel = 0;
   unsigned Target = 0;
   unsigned Lun = 0;
-  // A LUN of the kernel's loopback SCSI target whose backstore is a user-space program
-  // (target_core_user): a drive emulated in software, never hardware.
-  bool UserBackstore = false;
 
   // Where commands go: the sg node, whose read-write opens the kernel lets send WRITE BUFFER
   // and vendor commands; the block node only when there is no sg node.

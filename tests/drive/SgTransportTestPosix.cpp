@@ -41,13 +41,6 @@ public:
     fs::create_directory_symlink(device, root_ / "class" / "block" / name / "device");
     std::ofstream(root_ / "class" / "block" / name / "dev") << "11:" << name.substr(2) << "\n";
   }
-  // A LUN of the kernel's loopback target at host:0:target, backed by core/BACKSTORE.
-  void AddLoopbackLun(const std::string& tpgAddress, const std::string& lun, const std::string& backstore) {
-    const fs::path tpg = root_ / "kernel/config/target/loopback/naa.5001405000000001" / ("tpgt_" + lun + tpgAddress);
-    File("kernel/config/target/loopback/naa.5001405000000001/" + tpg.filename().string() + "/address", tpgAddress + "\n");
-    fs::create_directories(tpg / "lun" / ("lun_" + lun));
-    fs::create_symlink("../../../../../../target/core/" + backstore, tpg / "lun" / ("lun_" + lun) / "dev");
-  }
   // A file under the root (a device node's stand-in, a /proc file).
   std::string File(const std::string& relative, const std::string& text = "") {
     const fs::path path = root_ / relative;
@@ -70,15 +63,12 @@ TEST(SysfsDrives, FindsOpticalDrivesInNumberOrder) {
   sysfs.Add("sr2", "3:0:0:0", "0");     // not a CD/DVD device
   sysfs.Add("sr3", "host3", "5");       // no address in the link
   sysfs.Add("sr4", "5:0:0:0", "");      // no type
-  sysfs.AddLoopbackLun("2:0:0", "1", "user_0/cd0");  // sr1: served by a user-space program
-  sysfs.AddLoopbackLun("4:0:2", "0", "pscsi_0/sr"); // sr10: a real drive passed through
   const std::vector<drive::SysfsDrive> drives = drive::FindSysfsDrives(sysfs.Root(), "/dev");
   std::vector<std::string> found;
   for (const drive::SysfsDrive& d : drives)
     found.push_back(d.DevicePath + " " + d.CommandPath() + " " + d.DevNumber + " " + std::to_string(d.Host) + ":" +
-                    std::to_string(d.Channel) + ":" + std::to_string(d.Target) + ":" + std::to_string(d.Lun) +
-                    (d.UserBackstore ? " emulated" : ""));
-  EXPECT_THAT(found, ::testing::ElementsAre("/dev/sr0 /dev/sr0 11:0 0:0:1:0", "/dev/sr1 /dev/sg3 11:1 2:0:0:1 emulated",
+                    std::to_string(d.Channel) + ":" + std::to_string(d.Target) + ":" + std::to_string(d.Lun));
+  EXPECT_THAT(found, ::testing::ElementsAre("/dev/sr0 /dev/sr0 11:0 0:0:1:0", "/dev/sr1 /dev/sg3 11:1 2:0:0:1",
                                             "/dev/sr10 /dev/sr10 11:10 4:0:2:0"));
   EXPECT_TRUE(drive::FindSysfsDrives(sysfs.Root() + "/missing").empty());
 }

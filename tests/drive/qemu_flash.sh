@@ -10,10 +10,16 @@
 # commands it dispatched (scsi_dispatch_cmd_start) must match the drive's log, length included.
 # The foreign cases add what a desktop does: a program opening and reading /dev/sr0 in a loop,
 # and the kernel's media polling every 2 s.
-# Usage: qemu_flash.sh ODFLASH SG_CHECK HANDLER TEMPLATE SAMPLES_DIR WORKDIR
+# The wine cases run the Windows program of the win64 build (odflash.exe, its flashers made from
+# odflash-gui.exe) in the same guest under Wine, which turns IOCTL_SCSI_PASS_THROUGH_DIRECT on
+# drive D: into SG_IO on /dev/sr0: the host's root is shared read-only over 9p and chrooted
+# into, and the Wine prefix made on the host is overlaid with a tmpfs. Their logs are compared
+# as the root cases' are: the only other commands are those the sr driver sends when Wine opens
+# and closes /dev/sr0. Without a win64 build or wine64 they are left out with one line.
+# Usage: qemu_flash.sh ODFLASH SG_CHECK HANDLER TEMPLATE SAMPLES_DIR WORKDIR [WIN64_BUILD_DIR]
 set -euo pipefail
 
-odflash=$1 checker=$2 handler=$3 template=$4 samples=$5 work=$6
+odflash=$1 checker=$2 handler=$3 template=$4 samples=$5 work=$6 win64=${7:-}
 
 kernel=$(ls /boot/vmlinuz-* 2>/dev/null | sort -V | tail -n 1 || true)
 if [ -z "$kernel" ] || ! command -v qemu-system-x86_64 >/dev/null || [ ! -x /bin/busybox ]; then
@@ -41,6 +47,37 @@ foreign  0 root   1.10.EXE cdrw LatencyMicroseconds=20000 -
 foreignu 0 user   1.10.EXE cdrw LatencyMicroseconds=20000 -
 timeout  1 root   -        cdrw TimeoutCommand=DF:1       /dev/sr0 Read Flash ID: result 0, sense 00 00 00, timed out (host code 03,
 '
+# The Windows program under Wine in the guest (root: Wine opens /dev/sr0, where the kernel lets
+# only root send WRITE BUFFER). Its time-outs cannot be tested: Wine drops SG_IO's host status.
+wine_cases='
+wscan     0 wine   -        cdrw -                         -
+wcdrw     0 wine   1.10.EXE cdrw -                         -
+wdvd      0 wine   2.20.EXE dvd  -                         -
+wdvd4008  0 wine   2.30.EXE dvd  -                         -
+wplain    0 wine   K4P5.EXE any  -                         -
+wchunk    5 wine   1.10.EXE cdrw FailCommand=3B:5:04_08_00 odflash: writing the image failed at offset 0x0C000; the drive'"'"'s flash is unchanged: CHECK CONDITION, sense 04/08/00 HARDWARE ERROR: LOGICAL UNIT COMMUNICATION FAILURE
+wreadback 6 wine   1.10.EXE cdrw CorruptReadAt=0x8005      odflash: verification failed at image offset 0x08005: wrote
+wcommit   7 wine   1.10.EXE cdrw FailCommit=03_0C_00       odflash: the drive did not commit the image to its flash: CHECK CONDITION, sense 03/0C/00
+wshort    5 wine   1.10.EXE cdrw ShortCommand=3C:2:100     odflash: reading back the image failed at offset 0x00000; the drive'"'"'s flash is unchanged: GOOD, but the drive returned 100 of 16384 bytes
+'
+wine64=/usr/lib/wine/wine64
+wine_modules="virtio_ring virtio virtio_pci_modern_dev virtio_pci_legacy_dev virtio_pci netfs fscache 9pnet 9pnet_virtio 9p overlay"
+winexe=$win64/src/cli/odflash.exe wintemplate=$win64/src/gui/win32/odflash-gui.exe
+prefix=${WINEPREFIX:-$(dirname "${win64:-.}")/wineprefix}
+wine=
+if [ -z "$win64" ] || [ ! -f "$winexe" ] || [ ! -f "$wintemplate" ]; then
+  echo "qemu_flash: the Windows cases are left out: no win64 build (odflash.exe, odflash-gui.exe) at ${win64:-?}"
+elif [ ! -x $wine64 ]; then
+  echo "qemu_flash: the Windows cases are left out: wine64 is not installed (scripts/setup.sh)"
+else
+  wine=1
+  if [ ! -f "$prefix/system.reg" ]; then
+    echo "qemu_flash: making the Wine prefix $prefix"
+    WINEPREFIX=$prefix WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml=" $wine64 wineboot -i >/dev/null 2>&1 || true
+    WINEPREFIX=$prefix /usr/lib/wine/wineserver -w || true
+  fi
+  cases=$cases$wine_cases
+fi
 
 rm -rf "$work"
 root=$work/root
@@ -50,7 +87,7 @@ cp /bin/busybox "$root/bin/busybox"
 printf 'root:x:0:0::/:/bin/sh\nflasher:x:1000:1000::/tmp:/bin/sh\n' >"$root/etc/passwd"
 printf 'root:x:0:\ncdrom:x:24:flasher\nflasher:x:1000:\n' >"$root/etc/group"
 guest_modules="scsi_common scsi_mod cdrom sr_mod sg uio configfs crct10dif_common crct10dif_generic crc-t10dif target_core_mod target_core_user tcm_loop"
-for m in $guest_modules; do
+for m in $guest_modules ${wine:+$wine_modules}; do
   file=$(find "$modules" -name "$m.ko" -o -name "$m.ko.xz" -o -name "$m.ko.zst" | head -n 1)
   [ -n "$file" ] || { echo "qemu_flash: module $m not found in $modules" >&2; exit 1; }
   case $file in
@@ -75,7 +112,19 @@ for build in "0 1.10.BIN" "1 2.20.BIN" "1 2.30.DVD" "2 K4P5.BIN"; do
   "$odflash" build --ini "$samples/models.ini" --model "$1" --firmware "$samples/$2" --template "$template" \
     --routines "$work/filler.ROUTINES" --output-dir "$root/flashers" >/dev/null
 done
-for flasher in "$root"/flashers/*.EXE; do
+if [ -n "$wine" ]; then
+  # The Windows flashers, from the win64 window program as the template; the guest reaches them
+  # through the shared root.
+  mkdir -p "$work/winflashers"
+  for build in "0 1.10.BIN" "1 2.20.BIN" "1 2.30.DVD" "2 K4P5.BIN"; do
+    set -- $build
+    "$odflash" build --ini "$samples/models.ini" --model "$1" --firmware "$samples/$2" --template "$wintemplate" \
+      --routines "$work/filler.ROUTINES" --output-dir "$work/winflashers" >/dev/null
+  done
+  { echo "winexe='$winexe'"; echo "winflashers='$work/winflashers'"; echo "prefix='$prefix'"
+    echo "wine_modules='$wine_modules'"; } >"$root/cases/wine.env"
+fi
+for flasher in "$root"/flashers/*.EXE ${wine:+"$work"/winflashers/*.EXE}; do
   "$odflash" info "$flasher" | grep -qx 'Routines:      real' ||
     { echo "qemu_flash: $flasher does not carry the filler routine store" >&2; exit 1; }
 done
@@ -96,7 +145,7 @@ while read -r name code who flasher drive keys check; do
     { echo "[Drive0]"; drive_keys "$drive"; echo "Medium=1"; echo "Log=$log"
       [ "$keys" = - ] || echo "${keys//_/ }"; } >"$root/cases/$name.$side.ini"
   done
-  case $name in scan|timeout|sronly) ;; *)
+  case $name in scan|wscan|timeout|sronly) ;; *)
     "$odflash" flash "$root/flashers/$flasher" --sim "$root/cases/$name.sim.ini" --yes >/dev/null 2>&1 || true
   esac
   echo "$name $code $who $flasher" >>"$root/cases/table"
@@ -185,12 +234,48 @@ i=0
 while { [ ! -e /dev/sr0 ] || [ ! -e /dev/sg0 ]; } && [ $i -lt 100 ]; do sleep 0.1; i=$((i + 1)); done
 chgrp cdrom /dev/sg0 /dev/sr0
 
+# Wine: the host's root read-only over 9p, chrooted into, with the guest's /tmp, devices and the
+# host's Wine prefix overlaid on a tmpfs; drive D: is /dev/sr0, a CD-ROM drive.
+if [ -f /cases/wine.env ]; then
+  . /cases/wine.env
+  for m in $wine_modules; do insmod /lib/modules/$m.ko; done
+  h=/host
+  mkdir -p $h
+  mount -t 9p -o trans=virtio,version=9p2000.L,msize=512000,ro,cache=loose hostroot $h
+  mount --bind /tmp $h/tmp
+  mount -t tmpfs tmpfs $h/root; mount -t tmpfs tmpfs $h/run
+  mount -t proc proc $h/proc; mount -t sysfs sysfs $h/sys
+  mount -t devtmpfs devtmpfs $h/dev; mkdir -p $h/dev/pts $h/dev/shm
+  mount -t devpts devpts $h/dev/pts; mount -t tmpfs tmpfs $h/dev/shm
+  mkdir -p /tmp/wp /tmp/dcd
+  mount -t tmpfs tmpfs $h/tmp/wp
+  mkdir -p $h/tmp/wp/upper $h/tmp/wp/work $h/tmp/wp/prefix
+  mount -t overlay overlay -o lowerdir=$h$prefix,upperdir=$h/tmp/wp/upper,workdir=$h/tmp/wp/work $h/tmp/wp/prefix
+  rm -f $h/tmp/wp/prefix/dosdevices/d: $h/tmp/wp/prefix/dosdevices/d::
+  ln -s /tmp/dcd $h/tmp/wp/prefix/dosdevices/d:
+  ln -s /dev/sr0 $h/tmp/wp/prefix/dosdevices/d::
+  # Wine's mount manager reads the drive types when it starts: the key goes in beforehand.
+  printf '\n[Software\\\\Wine\\\\Drives] 1\n"d:"="cdrom"\n' >>$h/tmp/wp/prefix/system.reg
+  wine_run() {
+    chroot $h /usr/bin/env -i PATH=/usr/bin:/bin HOME=/root USER=root WINEPREFIX=/tmp/wp/prefix WINEDEBUG=-all \
+      WINEDLLOVERRIDES="mscoree,mshtml=" "$@"
+  }
+  winpath() { echo "Z:$1" | tr / '\\'; }
+  # Wine's first start (wineserver, services) is its slow part: once, here, kept running.
+  wine_started=$(date +%s)
+  wine_run /usr/lib/wine/wineserver -p
+  wine_run /usr/lib/wine/wine64 reg query 'HKLM\Software\Wine\Drives' /v d: >/tmp/wine-start.out 2>&1
+  grep -q cdrom /tmp/wine-start.out || echo "@@wine did not start or has no drive D: $(cat /tmp/wine-start.out)"
+  echo "@@Wine's first start took $(( $(date +%s) - wine_started )) s"
+fi
+
 as() { # WHO COMMAND...: run as root or as the unprivileged user
   who=$1; shift
   case $who in
     root) "$@" ;;
     user) chgrp cdrom /dev/sg0 /dev/sr0; chmod 660 /dev/sg0; chmod 600 /dev/sr0; su -s /bin/sh flasher -c "$*" ;;
     sronly) chgrp cdrom /dev/sg0 /dev/sr0; chmod 600 /dev/sg0; chmod 660 /dev/sr0; su -s /bin/sh flasher -c "$*" ;;
+    wine) wine_run /usr/lib/wine/wine64 "$@" ;;
   esac
 }
 flash_command='^3B 05 01 00 00 00 00 00 00 (80|A0) 00 00 in 16$'
@@ -210,6 +295,7 @@ while read -r name code who flasher; do
   out=/tmp/$name.out err=/tmp/$name.err
   case $name in
     scan) as root /opt/odflash scan >$out 2>$err ;;
+    wscan) as wine "$winexe" scan >$out 2>$err ;;
     timeout) as root /opt/drive_sg_check 1 >$out 2>$err ;;
     twice)
       /opt/odflash flash /flashers/$flasher --yes >/tmp/first.out 2>/tmp/first.err &
@@ -217,6 +303,7 @@ while read -r name code who flasher; do
       i=0; while ! grep -q '^3B' /tmp/$name.kernel.log 2>/dev/null && [ $i -lt 200 ]; do sleep 0.05; i=$((i + 1)); done
       /opt/odflash flash /flashers/$flasher --yes >$out 2>$err
       ;;
+    w*) as wine "$winexe" flash "$(winpath "$winflashers/$flasher")" --yes >$out 2>$err ;;
     *) as $who /opt/odflash flash /flashers/$flasher --yes >$out 2>$err ;;
   esac
   rc=$?
@@ -228,18 +315,20 @@ while read -r name code who flasher; do
   [ "$check" = - ] || grep -qF "$check" $err $out || problems="$problems no line '$check';"
   case $name in
     scan) grep -qE '^/dev/sr0 +[0-9]+-[0-9]+-0  : ODSIM   CDRW 48X24      1.00$' $out || problems="$problems no drive line;" ;;
+    # The NT path never asks for the SCSI address: 0-0-0 and the letter; lines end in CR LF.
+    wscan) grep -qxF "$(printf '%-12s %s\r' '\\.\D:' '0-0-0 D: ODSIM   CDRW 48X24      1.00')" $out || problems="$problems no drive line;" ;;
     twice) wait $first || problems="$problems the first flash failed;" ;;
     sronly) ! grep -q '^3B' /tmp/$name.kernel.log || problems="$problems WRITE BUFFER was sent;" ;;
   esac
   [ -z "$tracing" ] || grep scsi_dispatch_cmd_start $tracing/trace >/tmp/$name.trace
   counted="$(wc -l </tmp/$name.kernel.log) commands${tracing:+, $(wc -l </tmp/$name.trace) traced}"
-  case $name in scan|timeout|sronly) ;; *)
+  case $name in scan|wscan|timeout|sronly) ;; *)
     strict=1; case $name in foreign*) strict=0 ;; esac
     compared=$(awk -v strict=$strict -f /opt/compare_logs.awk /cases/$name.sim.log /tmp/$name.kernel.log ${tracing:+/tmp/$name.trace})
     inside=$(echo "$compared" | sed -n 's/^inside //p')
     differ=$(echo "$compared" | grep -v '^inside ' | grep -v '^first other' | tr '\n' '|')
     [ -z "$differ" ] || problems="$problems logs differ: $differ;"
-    if [ $who = root ]; then
+    if [ $who = root ] || [ $who = wine ]; then
       [ "$inside" = 0 ] || problems="$problems $inside other commands inside the update ($(echo "$compared" | grep '^first other'));"
     else
       echo "  $name: $inside other commands reached the drive inside the update (odflash as a user cannot stop them)"
@@ -267,8 +356,11 @@ echo "$guest_modules" | tr ' ' '\n' >"$root/lib/modules/order"
 # hosts it refuses QEMU's CPU model or hangs before the kernel starts. ODFLASH_QEMU_ACCEL=kvm
 # asks for it where it works.
 started=$(date +%s%N)
-timeout 300 qemu-system-x86_64 -machine accel=${ODFLASH_QEMU_ACCEL:-tcg} -cpu max,-arch-capabilities -m 512 -nographic -no-reboot -nic none \
-  -kernel "$kernel" -initrd "$work/initramfs.gz" -append "console=ttyS0 quiet panic=-1 mitigations=off tsc=reliable no_timer_check" \
+# Wine's processes die in a kernel oops under TCG's SMAP: the CPU model goes without it.
+share=()
+[ -z "$wine" ] || share=(-virtfs local,path=/,mount_tag=hostroot,security_model=none,readonly=on,multidevs=remap)
+timeout 560 qemu-system-x86_64 -machine accel=${ODFLASH_QEMU_ACCEL:-tcg} -cpu max,-arch-capabilities,-smap -m 1024 -nographic -no-reboot -nic none \
+  "${share[@]}" -kernel "$kernel" -initrd "$work/initramfs.gz" -append "console=ttyS0 quiet panic=-1 mitigations=off tsc=reliable no_timer_check" \
   </dev/null >"$work/console.log" 2>&1 || true
 tenths=$((($(date +%s%N) - started) / 100000000))
 

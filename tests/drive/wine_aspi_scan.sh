@@ -7,7 +7,7 @@ set -euo pipefail
 exe=$1
 dll=$2
 work=$3
-wine=/usr/lib/wine/wine64
+wine=${ODFLASH_WINE:-/usr/lib/wine/wine64} # wine for the i686 build
 
 rm -rf "$work"
 mkdir -p "$work"

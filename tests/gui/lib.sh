@@ -1,10 +1,10 @@
 # Helpers for the window's end-to-end tests: odflash-gui.exe under wine64 on a private Xvfb
 # display, driven with xdotool. Sourced by the test scripts; each calls e2e_setup first.
 #
-# Environment: WINEPREFIX (default: build/wineprefix of the source tree), ODFLASH_ARTIFACTS
+# Environment: ODFLASH_WINE (default: wine64), WINEPREFIX (default: build/wineprefix of the source tree), ODFLASH_ARTIFACTS
 # (default: artifacts/ of the source tree) for the screenshots.
 
-WINE=/usr/lib/wine/wine64
+WINE=${ODFLASH_WINE:-/usr/lib/wine/wine64} # wine for the i686 build
 WINESERVER=/usr/lib/wine/wineserver
 export WINEDEBUG=${WINEDEBUG:--all}
 
