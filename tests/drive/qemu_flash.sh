@@ -173,7 +173,9 @@ END {
   # tells odflash's 12-byte blocks from the kernel's shorter ones with the same bytes.
   aligned = 0
   if (f >= 3) {
-    if (t != m) print "the kernel dispatched " t " commands, the drive saw " m
+    # Under a foreign load the kernel's polling goes on while the two logs are read, so one of
+    # them may end with a command the other does not have yet: there only what both hold counts.
+    if (t != m && strict) print "the kernel dispatched " t " commands, the drive saw " m
     else aligned = 1
     for (i = 1; i <= m && i <= t; i++) {
       split(drive[i], seen, " "); k = split(traced[i], sent, " ")
