@@ -15,7 +15,9 @@
 # drive D: into SG_IO on /dev/sr0: the host's root is shared read-only over 9p and chrooted
 # into, and the Wine prefix made on the host is overlaid with a tmpfs. Their logs are compared
 # as the root cases' are: the only other commands are those the sr driver sends when Wine opens
-# and closes /dev/sr0. Without a win64 build or wine64 they are left out with one line.
+# and closes /dev/sr0. The window case drives a window flasher through one whole update on an
+# Xvfb in the guest (qemu_window.sh). Without a win64 build or wine64 they are left out with one
+# line.
 # Usage: qemu_flash.sh ODFLASH SG_CHECK HANDLER TEMPLATE SAMPLES_DIR WORKDIR [WIN64_BUILD_DIR]
 set -euo pipefail
 
@@ -59,6 +61,7 @@ wchunk    5 wine   1.10.EXE cdrw FailCommand=3B:5:04_08_00 odflash: writing the 
 wreadback 6 wine   1.10.EXE cdrw CorruptReadAt=0x8005      odflash: verification failed at image offset 0x08005: wrote
 wcommit   7 wine   1.10.EXE cdrw FailCommit=03_0C_00       odflash: the drive did not commit the image to its flash: CHECK CONDITION, sense 03/0C/00
 wshort    5 wine   1.10.EXE cdrw ShortCommand=3C:2:100     odflash: reading back the image failed at offset 0x00000; the drive'"'"'s flash is unchanged: GOOD, but the drive returned 100 of 16384 bytes
+wwindow   0 wine   K4P5.EXE any  -                         window flasher: updated K4P1 to K4P5, restart declined, window closed
 '
 wine64=/usr/lib/wine/wine64
 wine_modules="virtio_ring virtio virtio_pci_modern_dev virtio_pci_legacy_dev virtio_pci netfs fscache 9pnet 9pnet_virtio 9p overlay"
@@ -122,7 +125,8 @@ if [ -n "$wine" ]; then
       --routines "$work/filler.ROUTINES" --output-dir "$work/winflashers" >/dev/null
   done
   { echo "winexe='$winexe'"; echo "winflashers='$work/winflashers'"; echo "prefix='$prefix'"
-    echo "wine_modules='$wine_modules'"; } >"$root/cases/wine.env"
+    echo "wine_modules='$wine_modules'"; echo "window_script='$(cd "$(dirname "$0")" && pwd)/qemu_window.sh'"
+  } >"$root/cases/wine.env"
 fi
 for flasher in "$root"/flashers/*.EXE ${wine:+"$work"/winflashers/*.EXE}; do
   "$odflash" info "$flasher" | grep -qx 'Routines:      real' ||
@@ -256,11 +260,22 @@ if [ -f /cases/wine.env ]; then
   rm -f $h/tmp/wp/prefix/dosdevices/d: $h/tmp/wp/prefix/dosdevices/d::
   ln -s /tmp/dcd $h/tmp/wp/prefix/dosdevices/d:
   ln -s /dev/sr0 $h/tmp/wp/prefix/dosdevices/d::
-  # Wine's mount manager reads the drive types when it starts: the key goes in beforehand.
+  # Wine's mount manager reads the drive types when it starts: the key goes in beforehand. The
+  # window flasher takes the NT path whatever the prefix says.
   printf '\n[Software\\\\Wine\\\\Drives] 1\n"d:"="cdrom"\n' >>$h/tmp/wp/prefix/system.reg
+  printf '\n[Software\\\\Wine\\\\AppDefaults\\\\K4P5.EXE] 1\n"Version"="win7"\n' >>$h/tmp/wp/prefix/user.reg
+  # The display of the window case. A Wine session keeps the display it started with, so X comes
+  # first; as root, Xvfb writes its compiled keymaps to /var/lib/xkb.
+  mount -t tmpfs tmpfs $h/var/lib/xkb
+  rm -f /tmp/display
+  chroot $h /usr/bin/env -i PATH=/usr/bin:/bin /usr/bin/Xvfb -displayfd 9 -screen 0 800x600x24 -nolisten tcp \
+    9>/tmp/display >/tmp/xvfb.out 2>&1 &
+  i=0; while [ ! -s /tmp/display ] && [ $i -lt 600 ]; do sleep 0.1; i=$((i + 1)); done
+  [ -s /tmp/display ] || echo "@@Xvfb did not start: $(cat /tmp/xvfb.out)"
+  display=:$(head -n 1 /tmp/display)
   wine_run() {
     chroot $h /usr/bin/env -i PATH=/usr/bin:/bin HOME=/root USER=root WINEPREFIX=/tmp/wp/prefix WINEDEBUG=-all \
-      WINEDLLOVERRIDES="mscoree,mshtml=" "$@"
+      WINEDLLOVERRIDES="mscoree,mshtml=" DISPLAY=$display "$@"
   }
   winpath() { echo "Z:$1" | tr / '\\'; }
   # Wine's first start (wineserver, services) is its slow part: once, here, kept running.
@@ -305,6 +320,9 @@ while read -r name code who flasher; do
       i=0; while ! grep -q '^3B' /tmp/$name.kernel.log 2>/dev/null && [ $i -lt 200 ]; do sleep 0.05; i=$((i + 1)); done
       /opt/odflash flash /flashers/$flasher --yes >$out 2>$err
       ;;
+    # The window flasher driven through one whole update (xdotool on the guest's Xvfb).
+    wwindow) wine_run /bin/bash "$window_script" "$winflashers/$flasher" /tmp/$name.kernel.log \
+      'hbq Flash Utility V1.0A for MX77004150Q' K4P1 K4P5 >$out 2>$err ;;
     w*) as wine "$winexe" flash "$(winpath "$winflashers/$flasher")" --yes >$out 2>$err ;;
     *) as $who /opt/odflash flash /flashers/$flasher --yes >$out 2>$err ;;
   esac
