@@ -93,3 +93,21 @@ if [ -s "$WORK/drive1.log" ] && tr -d '\r' <"$WORK/drive1.log" | grep -qv '^12 '
   e2e_fail "the second drive received more than INQUIRY"
 fi
 echo "flashing role, ASPI path: $tokens"
+
+# A copy of the flasher with one byte of its image changed no longer matches its integrity
+# record: it shows the damaged box before anything else, ends, and sends nothing to any drive.
+marker=$(cd "$WORK" && "$WINE" "$cli" info --json 1.50.EXE 2>/dev/null | tr -d '\r' | sed -n 's/^  "markerOffset": \([0-9]*\),$/\1/p')
+[ -n "$marker" ] || e2e_fail "no marker offset from odflash info"
+cp "$WORK/1.50.EXE" "$WORK/DAMAGED.EXE"
+printf '\377' | dd of="$WORK/DAMAGED.EXE" bs=1 seek=$((marker + 152 + 4096)) conv=notrunc 2>/dev/null
+rm -f "$WORK/drive0.log" "$WORK/drive1.log"
+"$WINE" reg add 'HKCU\Software\Wine\AppDefaults\DAMAGED.EXE' /v Version /d win98 /f >/dev/null 2>&1 ||
+  e2e_fail "cannot set the Windows version for DAMAGED.EXE"
+e2e_start DAMAGED.EXE
+box=$(e2e_window "Error")
+e2e_answer "$box" Return
+e2e_expect_exit 0
+"$WINE" reg delete 'HKCU\Software\Wine\AppDefaults\DAMAGED.EXE' /f >/dev/null 2>&1 || true
+e2e_expect_box 'This flasher is damaged: the firmware, header or flash routines it carries do not match its integrity record. Download or build it again; nothing was sent to any drive.'
+[ ! -s "$WORK/drive0.log" ] && [ ! -s "$WORK/drive1.log" ] || e2e_fail "a damaged flasher sent commands to a drive"
+echo "flashing role, damaged flasher: refused before any drive was probed"
