@@ -248,7 +248,17 @@ if [ -f /cases/wine.env ]; then
   h=/host
   mkdir -p $h
   mount -t 9p -o trans=virtio,version=9p2000.L,msize=512000,ro,cache=loose hostroot $h
-  mount --bind /tmp $h/tmp
+  # The chroot's /tmp is the guest's own; a checkout or build under the host's /tmp (a CI clone)
+  # stays visible there: each such top folder of the host's /tmp is bound into the guest's first.
+  mkdir -p /hosttmp
+  mount --bind $h/tmp /hosttmp
+  for path in "$prefix" "$winexe" "$winflashers" "$window_script"; do
+    case $path in /tmp/?*)
+      top=${path#/tmp/}; top=${top%%/*}
+      [ -d /tmp/$top ] || { mkdir -p /tmp/$top; mount --bind /hosttmp/$top /tmp/$top; }
+    esac
+  done
+  mount --rbind /tmp $h/tmp
   mount -t tmpfs tmpfs $h/root; mount -t tmpfs tmpfs $h/run
   mount -t proc proc $h/proc; mount -t sysfs sysfs $h/sys
   mount -t devtmpfs devtmpfs $h/dev; mkdir -p $h/dev/pts $h/dev/shm
