@@ -50,6 +50,11 @@ if(TARGET odflash-gui)
 endif()
 install(TARGETS ${_programs} RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
 install(FILES ${_data}/models.ini ${_data}/sim/drives.ini DESTINATION ${CMAKE_INSTALL_DATADIR}/odflash)
+# The Ansible modules and the example playbook that updates many machines' drives.
+install(FILES ${PROJECT_SOURCE_DIR}/ansible/site.yml ${PROJECT_SOURCE_DIR}/ansible/inventory.ini
+        DESTINATION ${CMAKE_INSTALL_DATADIR}/odflash/ansible)
+install(FILES ${PROJECT_SOURCE_DIR}/ansible/library/odflash.py ${PROJECT_SOURCE_DIR}/ansible/library/odflash_facts.py
+        DESTINATION ${CMAKE_INSTALL_DATADIR}/odflash/ansible/library)
 
 if(TARGET odflash-gui)
   # The window reads the model file at its own path plus ".INI": the installed one finds the

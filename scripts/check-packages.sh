@@ -41,6 +41,10 @@ check ".deb files" "./usr/bin/odflash
 ./usr/share/lintian/overrides/odflash
 ./usr/share/man/man1/odflash-gui.1.gz
 ./usr/share/man/man1/odflash.1.gz
+./usr/share/odflash/ansible/inventory.ini
+./usr/share/odflash/ansible/library/odflash.py
+./usr/share/odflash/ansible/library/odflash_facts.py
+./usr/share/odflash/ansible/site.yml
 ./usr/share/odflash/drives.ini
 ./usr/share/odflash/models.ini" \
   "$(dpkg-deb -c "$deb" | awk '$1 !~ /^d/ { $1 = $2 = $3 = $4 = $5 = ""; sub(/^ +/, ""); print }' | sort)"
@@ -87,6 +91,14 @@ check "odflash --version" "yes" "$("$odflash" --version | grep -qE "^odflash $ve
 check "odflash-gui --version" "yes" \
   "$("$root/usr/bin/odflash-gui" --version | grep -qE "^odflash-gui $version( \(.+\))?$" && echo yes)"
 check "the window's model file link" "$root/usr/share/odflash/models.ini" "$(readlink -f "$root/usr/bin/odflash-gui.INI")"
+
+# The packaged Ansible modules load and document themselves where they are installed.
+if command -v ansible-doc >/dev/null; then
+  check "the packaged Ansible modules render" "0" \
+    "$(ansible-doc -M "$root/usr/share/odflash/ansible/library" odflash odflash_facts >/dev/null 2>&1; echo $?)"
+else
+  echo "check-packages: ansible-doc is missing; the packaged Ansible modules were not rendered"
+fi
 
 # The programs we ship carry the placeholder routine store: the drives' real routines are not ours
 # to ship (a user adds them with a store file when building a flasher).

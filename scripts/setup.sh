@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Installs what a fresh Debian 12 machine lacks to build and test odflash on every preset.
 # Idempotent: when every package is present it only checks and returns. Recommended packages
-# come along (Wine relies on some of them), as on the machines the tests were made on.
+# come along (Wine relies on some of them), as on the machines the tests were made on, except for
+# the packages of lean_packages.
 #   scripts/setup.sh            everything: every preset and every test, and Wine's 32-bit half
 #                               (wine32:i386) when the package registry can resolve it
 #   scripts/setup.sh --linux    only what the linux preset's programs need (scripts/demo.sh)
@@ -36,31 +37,33 @@ packages=(
   clang libclang-rt-14-dev
   "${package_packages[@]}"
 )
+# Installed without their recommended packages: the Ansible modules' test needs only
+# ansible-playbook and ansible-doc, not the collections and tools ansible-core recommends.
+lean_packages=(ansible-core)
 
 case "${1:-}" in
-  --linux) packages=("${linux_packages[@]}") ;;
-  --package) packages=("${linux_packages[@]}" "${package_packages[@]}") ;;
+  --linux) packages=("${linux_packages[@]}") lean_packages=() ;;
+  --package) packages=("${linux_packages[@]}" "${package_packages[@]}") lean_packages=() ;;
   "") ;;
   *) echo "usage: scripts/setup.sh [--linux | --package]" >&2; exit 2 ;;
 esac
 
-missing=()
-for p in "${packages[@]}"; do
-  if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed'; then
-    missing+=("$p")
-  fi
-done
+installed() { dpkg-query -W -f='${Status}' "$1" 2>/dev/null | grep -q 'install ok installed'; }
+missing=() missing_lean=()
+for p in "${packages[@]}"; do installed "$p" || missing+=("$p"); done
+for p in "${lean_packages[@]}"; do installed "$p" || missing_lean+=("$p"); done
 
 sudo_cmd=()
 [ "$(id -u)" -eq 0 ] || sudo_cmd=(sudo)
 export DEBIAN_FRONTEND=noninteractive
 
-if [ ${#missing[@]} -eq 0 ]; then
-  echo "setup: all ${#packages[@]} packages present"
+if [ ${#missing[@]} -eq 0 ] && [ ${#missing_lean[@]} -eq 0 ]; then
+  echo "setup: all $((${#packages[@]} + ${#lean_packages[@]})) packages present"
 else
-  echo "setup: installing ${missing[*]}"
+  echo "setup: installing ${missing[*]} ${missing_lean[*]}"
   "${sudo_cmd[@]}" apt-get update -q
-  "${sudo_cmd[@]}" apt-get install -y -q "${missing[@]}"
+  [ ${#missing[@]} -eq 0 ] || "${sudo_cmd[@]}" apt-get install -y -q "${missing[@]}"
+  [ ${#missing_lean[@]} -eq 0 ] || "${sudo_cmd[@]}" apt-get install -y -q --no-install-recommends "${missing_lean[@]}"
 fi
 
 # Wine's 32-bit half runs the i686 programs we ship. It comes from the i386 architecture, which
@@ -68,7 +71,7 @@ fi
 # over it, and take the architecture away again when the package cannot be installed so that
 # apt stays as it was. A failed try is remembered for a day, so that runs in between do not pay
 # for two index updates.
-wine32_installed() { dpkg-query -W -f='${Status}' wine32:i386 2>/dev/null | grep -q 'install ok installed'; }
+wine32_installed() { installed wine32:i386; }
 if [ -z "${1:-}" ] && ! wine32_installed; then
   stamp=${XDG_CACHE_HOME:-$HOME/.cache}/odflash/wine32-unavailable
   if [ -n "$(find "$stamp" -mmin -1440 2>/dev/null)" ]; then

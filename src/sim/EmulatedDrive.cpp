@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "sim/ImageRevision.h"
+#include "sys/Files.h"
 
 namespace sim {
 namespace {
@@ -29,6 +30,11 @@ constexpr Sense kBecomingReady{0x02, 0x04, 0x01};
 constexpr Sense kInvalidOpcode{0x05, 0x20, 0x00};
 constexpr Sense kInvalidField{0x05, 0x24, 0x00};
 constexpr Sense kSequenceError{0x05, 0x2C, 0x00};
+constexpr Sense kInternalTargetFailure{0x04, 0x44, 0x00};
+
+// A state file: this line, the revision INQUIRY reports and a newline, then the flash contents.
+constexpr char kStateHeader[] = "odflash emulated drive state 1\n";
+constexpr std::size_t kStateHeaderLength = sizeof kStateHeader - 1;
 
 CommandResult Good(std::uint32_t transferred = 0) {
   CommandResult result;
@@ -83,8 +89,38 @@ EmulatedDrive::EmulatedDrive(DriveConfig config, BusArbiter* bus)
       revision_(config_.Revision) {
   if (!config_.LogPath.empty()) {
     logFile_ = std::fopen(config_.LogPath.c_str(), "ab"); // the same bytes on every platform
-    if (logFile_ == nullptr) logError_ = "cannot open emulated drive log " + config_.LogPath;
+    if (logFile_ == nullptr) setupError_ = "cannot open emulated drive log " + config_.LogPath;
   }
+  if (!config_.StatePath.empty() && setupError_.empty()) LoadState();
+}
+
+// No state file yet is a drive still on its configured revision; anything else that cannot be
+// read is an error rather than a silent start from the configuration.
+void EmulatedDrive::LoadState() {
+  const std::string& path = config_.StatePath;
+  if (sys::KindOfPath(path) == sys::PathKind::Missing) return;
+  std::string text;
+  if (!sys::ReadRegularFile(path, kStateHeaderLength + kImageRevisionLength + 1 + kImageAreaSize, text,
+                            setupError_))
+    return;
+  const std::size_t end = text.find('\n', kStateHeaderLength);
+  if (text.compare(0, kStateHeaderLength, kStateHeader) != 0 || end == std::string::npos ||
+      end - kStateHeaderLength > kImageRevisionLength) {
+    setupError_ = "emulated drive state file " + path + " is not one this drive wrote";
+    return;
+  }
+  revision_ = text.substr(kStateHeaderLength, end - kStateHeaderLength);
+  flash_.assign(text.begin() + static_cast<std::ptrdiff_t>(end + 1), text.end());
+}
+
+// Replaces the state file in one step, so that a process reading it sees the old flash or the
+// new one, never a mixture.
+bool EmulatedDrive::SaveState(const std::vector<std::uint8_t>& flash, const std::string& revision) {
+  const std::string line = revision + "\n";
+  sys::PendingFile file;
+  return file.Create(config_.StatePath, false) && file.Write(kStateHeader, kStateHeaderLength) &&
+         file.Write(line.data(), line.size()) && file.Write(flash.data(), flash.size()) &&
+         file.Commit(config_.StatePath);
 }
 
 EmulatedDrive::~EmulatedDrive() {
@@ -266,10 +302,15 @@ CommandResult EmulatedDrive::WriteBuffer(const std::uint8_t (&cdb)[12], bool dat
   case 0xA0: {
     if (config_.FailCommit) return Fail(*config_.FailCommit);
     if (imageExtent_ == 0) return Fail(kSequenceError);
-    flash_.assign(memory_.begin(), memory_.begin() + imageExtent_);
-    if (flash_.size() >= kImageRevisionOffset + kImageRevisionLength)
-      revision_.assign(reinterpret_cast<const char*>(flash_.data() + kImageRevisionOffset),
-                       kImageRevisionLength);
+    std::vector<std::uint8_t> flash(memory_.begin(), memory_.begin() + imageExtent_);
+    std::string revision = revision_;
+    if (flash.size() >= kImageRevisionOffset + kImageRevisionLength)
+      revision.assign(reinterpret_cast<const char*>(flash.data() + kImageRevisionOffset), kImageRevisionLength);
+    // A drive whose flash cannot be kept reports the commit as failed, as a chip that cannot
+    // be programmed would.
+    if (!config_.StatePath.empty() && !SaveState(flash, revision)) return Fail(kInternalTargetFailure);
+    flash_ = std::move(flash);
+    revision_ = std::move(revision);
     ++commits_;
     critical_ = false;
     // Programming the chip is the drive's own work: the bus is free meanwhile.
@@ -407,8 +448,8 @@ void SimMachine::ShareBuses(std::unique_ptr<BusArbiter> arbiter) {
 std::shared_ptr<SimMachine> SimMachine::Create(const SimConfig& config, std::string& error) {
   auto machine = std::make_shared<SimMachine>(config);
   for (const auto& drive : machine->drives_) {
-    if (!drive->LogError().empty()) {
-      error = drive->LogError();
+    if (!drive->SetupError().empty()) {
+      error = drive->SetupError();
       return nullptr;
     }
   }

@@ -1,8 +1,8 @@
 #pragma once
 // The emulated drive: a software model of an optical drive that speaks the standard commands the
 // utility uses and the vendor firmware-update command set, with fault injection and a command log.
-// It is a plain object with no OS calls beyond the log file and the modelled latency, so it
-// serves both the in-process emulated transport and the stand-in ASPI library.
+// It is a plain object with no OS calls beyond the log file, the state file and the modelled
+// latency, so it serves both the in-process emulated transport and the stand-in ASPI library.
 
 #include <array>
 #include <cstdint>
@@ -49,7 +49,8 @@ public:
 class EmulatedDrive {
 public:
   // bus: the arbiter of the drive's adapter, null for a drive alone on its bus. A log that
-  // cannot be opened leaves the drive without one and says why in LogError.
+  // cannot be opened, or a state file that cannot be read, is reported by SetupError. A drive
+  // with a state file starts from the flash and revision kept there by an earlier process.
   explicit EmulatedDrive(DriveConfig config, BusArbiter* bus = nullptr);
   ~EmulatedDrive();
   EmulatedDrive(const EmulatedDrive&) = delete;
@@ -61,8 +62,8 @@ public:
                         std::uint32_t length);
 
   const DriveConfig& Config() const { return config_; }
-  // Empty unless the configured log file could not be opened.
-  const std::string& LogError() const { return logError_; }
+  // Empty unless the configured log file could not be opened or the state file not read.
+  const std::string& SetupError() const { return setupError_; }
   // Puts the drive on another arbiter's bus; before any command is sent.
   void SetBus(BusArbiter* bus) { bus_ = bus; }
   // Every command received, one line each: the 12 CDB bytes in hex, "in"/"out", the length.
@@ -96,13 +97,15 @@ private:
                          std::uint32_t length, std::uint32_t bytes);
   void WaitIfHeld(std::uint8_t opcode);
   void ModelTime(std::uint32_t length);
+  void LoadState();
+  bool SaveState(const std::vector<std::uint8_t>& flash, const std::string& revision);
 
   DriveConfig config_;
   BusArbiter* bus_;
   mutable std::mutex mutex_;
   std::vector<std::string> log_;
   std::FILE* logFile_ = nullptr;
-  std::string logError_;
+  std::string setupError_;
   std::vector<std::uint8_t> memory_;
   std::vector<std::uint8_t> flash_;
   std::vector<std::uint8_t> eeprom_;

@@ -211,6 +211,12 @@ constexpr SimKey kSimKeys[] = {
        d.LogPath = v;
        return !v.empty();
      }},
+    {"StateFile", "a file path",
+     "the drive's flash kept across processes: read when the drive starts, replaced after each commit",
+     [](const std::string& v, DriveConfig& d) {
+       d.StatePath = v;
+       return !v.empty();
+     }},
     {"FailCommand", "OP:N:KK AA QQ[, ...] (OP hex or *)",
      "opcode (or *) : Nth such command : the sense bytes it fails with",
      [](const std::string& v, DriveConfig& d) { return ParseFaults<FaultKind::Sense>(v, d); }},

@@ -61,6 +61,7 @@ struct DriveConfig {
   bool Medium = false;
   char Letter = ' ';
   std::string LogPath;
+  std::string StatePath; // where the drive keeps its flash between processes; empty: nowhere
   std::vector<CommandFault> Faults;
   std::optional<CommandHold> Hold;
   std::optional<std::uint32_t> CorruptReadAt;

@@ -21,9 +21,10 @@ void CheckValues(const sim::DriveConfig& config) {
 }
 
 void CheckDrive(sim::DriveConfig config) {
-  // No log file, no modelled time and no held command: the fuzzer must neither write files,
-  // sleep nor wait.
+  // No log or state file, no modelled time and no held command: the fuzzer must neither touch
+  // files, sleep nor wait.
   config.LogPath.clear();
+  config.StatePath.clear();
   config.Hold.reset();
   config.LatencyMicroseconds = 0;
   config.BusBytesPerSecond = 0;

@@ -132,6 +132,39 @@ TEST(EmulatedDrive, CommitTakesTheImageAndInquiryReportsItsRevision) {
   EXPECT_EQ(drive.Log().back(), "3B 05 01 00 00 00 00 00 00 80 00 00 in 16");
 }
 
+// A drive with a state file keeps its flash across processes: the next drive made from the same
+// configuration starts from what the last one committed, as a real drive after a restart does,
+// and a file it did not write stops it from starting at all.
+TEST(EmulatedDrive, StateFileCarriesACommitToTheNextInstance) {
+  const std::string path = std::string(ODFLASH_BINARY_DIR) + "/tests/sim/drive-state-test.state";
+  std::remove(path.c_str());
+  const sim::DriveConfig config = Config("[Drive0]\nRevision=1.00\nStateFile=" + path + "\n");
+  std::vector<std::uint8_t> image(0x4000, 0x5A);
+  std::copy_n("2.05", 4, image.begin() + sim::kImageRevisionOffset);
+  {
+    EmulatedDrive first(config);
+    EXPECT_EQ(first.Revision(), "1.00");
+    const Cdb write = {0x3B, 0x05, 0x01, 0, 0, 0, 0, 0x40, 0x00};
+    ASSERT_EQ(SenseOf(first.Execute(write, false, image.data(), 0x4000)), sim::Sense{});
+    EmulatedDrive uncommitted(config);
+    EXPECT_EQ(uncommitted.Revision(), "1.00");
+    const Cdb commit = {0x3B, 0x05, 0x01, 0, 0, 0, 0, 0, 0, 0x80};
+    ASSERT_EQ(SenseOf(first.Execute(commit, true, nullptr, 0)), sim::Sense{});
+  }
+  EmulatedDrive next(config);
+  EXPECT_EQ(next.SetupError(), "");
+  EXPECT_EQ(next.Revision(), "2.05");
+  EXPECT_EQ(next.Flash(), image);
+
+  std::FILE* foreign = std::fopen(path.c_str(), "wb");
+  ASSERT_NE(foreign, nullptr);
+  std::fputs("[Drive0]\n", foreign);
+  std::fclose(foreign);
+  EXPECT_EQ(EmulatedDrive(config).SetupError(),
+            "emulated drive state file " + path + " is not one this drive wrote");
+  std::remove(path.c_str());
+}
+
 TEST(EmulatedDrive, InjectedFaults) {
   const Cdb write = {0x3B, 0x05, 0x01, 0, 0, 0, 0, 0, 0x10};
   const Cdb read = {0x3C, 0x01, 0x01, 0, 0, 0, 0, 0, 0x10};
@@ -170,7 +203,7 @@ TEST(SimConfig, BadFilesAreClearErrors) {
       {"[Drive0]\nBecomingReadyPolls=-3\n",
        "line 2: bad value for BecomingReadyPolls: \"-3\", expected a number of polls"},
       {"[Drive0]\nSpeed=4\n", "line 2: unknown key Speed; the keys are Vendor, Product, Revision, FlashId, "
-                              "BecomingReadyPolls, NeverReady, Medium, Letter, Adapter, Target, Log, FailCommand, "
+                              "BecomingReadyPolls, NeverReady, Medium, Letter, Adapter, Target, Log, StateFile, FailCommand, "
                               "DropCommand, StatusCommand, TimeoutCommand, ShortCommand, HoldCommand, SenseFormat, "
                               "DeviceType, InquiryLength, "
                               "CorruptReadAt, FailCommit, CommitMilliseconds, LatencyMicroseconds, BusBytesPerSecond"},
