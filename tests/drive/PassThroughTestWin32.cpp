@@ -321,7 +321,7 @@ TEST_F(PassThroughTest, FailedCommandsAndTheirOutcome) {
     machine_.Ascq = c.Ascq;
     machine_.ScsiStatus = c.ScsiStatus;
     EXPECT_EQ(drive.Execute({0x00}, 1, 0), c.Result);
-    EXPECT_EQ(drive.SenseText(), c.SenseText);
+    EXPECT_EQ(drive.LastOutcome().SenseText(), c.SenseText);
   }
   EXPECT_TRUE(messages_.Shown.empty());
 }

@@ -203,7 +203,8 @@ TEST_F(SgTransportTest, TheUpdateDetachesTheBlockDriverAndPutsItBack) {
     auto lock = transport.LockForUpdate(address, refusal);
     ASSERT_NE(lock, nullptr) << refusal;
     EXPECT_EQ(read(poll), c.Detached ? "0" : "2000");
-    auto channel = transport.Open(address);
+    drive::CommandOutcome failure;
+    auto channel = transport.Open(address, failure);
     ASSERT_NE(channel, nullptr);
     drive::CommandBlock writeBuffer;
     writeBuffer.Cdb[0] = 0x3B;
