@@ -9,6 +9,7 @@
 #include "drive/Platform.h"
 #include "drive/Win32Calls.h"
 #include "drive/Win32Transport.h"
+#include "sys/SystemErrorWin32.h"
 
 namespace drive {
 namespace {
@@ -458,11 +459,7 @@ std::optional<std::string> Win32Transport::SystemErrorText(std::uint32_t code) {
 std::unique_ptr<Transport> MakePlatformTransport() { return std::make_unique<Win32Transport>(); }
 
 std::optional<std::string> PlatformErrorText(std::uint32_t code) {
-  char text[kErrorTextBufferSize];
-  const DWORD length = Win32().FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM, nullptr, code, 0, text,
-                                              sizeof text, nullptr);
-  if (length == 0) return std::nullopt;
-  return std::string(text, length);
+  return sys::SystemErrorText(code, kErrorTextBufferSize, Win32().FormatMessageA);
 }
 
 std::uint32_t PlatformIoErrorCode() { return ERROR_IO_DEVICE; }

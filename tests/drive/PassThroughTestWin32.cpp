@@ -140,7 +140,7 @@ DWORD WINAPI FakeGetLastError() { return fake->LastError; }
 
 DWORD WINAPI FakeFormatMessageA(DWORD flags, LPCVOID source, DWORD, DWORD language, LPSTR buffer,
                                 DWORD size, va_list* arguments) {
-  EXPECT_EQ(flags, static_cast<DWORD>(FORMAT_MESSAGE_FROM_SYSTEM));
+  EXPECT_EQ(flags, static_cast<DWORD>(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS));
   EXPECT_EQ(source, nullptr);
   EXPECT_EQ(language, 0u);
   EXPECT_EQ(size, 80u);
