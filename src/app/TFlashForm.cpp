@@ -421,7 +421,7 @@ bool TFlashForm::CheckDisc() {
   if (!selectedDrive_ || !driveList_ || !driveList_->Current()) return false;
   // PLAY AUDIO(10) from block 75 for 0x6000 blocks.
   selectedDrive_->Execute(0x45, 0x00, 0x00, 0x00, 0x00, 0x4B, 0x00, 0x60, 0x00, 0x00, 0x00, 0x00, 1, 8);
-  return !driveList_->Current()->SenseMatches(0, 0, 0);
+  return !driveList_->Current()->LastOutcome().SenseMatches(0, 0, 0);
 }
 
 bool TFlashForm::FormCloseQuery() {

@@ -124,8 +124,10 @@ std::unique_ptr<UpdateLock> CDDrive::LockForUpdate(std::string& refusal) const {
 }
 
 bool CDDrive::Open() {
-  channel_ = CurrentTransport().Open(address_);
+  CommandOutcome failure;
+  channel_ = CurrentTransport().Open(address_, failure);
   if (!channel_) {
+    lastOutcome_ = failure;
     // The transport has shown "Error opening: ..."; from now on failures are reported.
     State().ReportErrors = true;
     ReportSense();
@@ -186,11 +188,6 @@ int CDDrive::Send(const std::array<std::uint8_t, kCdbLength>& cdb, std::uint8_t 
                   command.Data[needed - 1] == fill[needed - 1]);
   }
   lastOutcome_ = outcome;
-  SenseKey = outcome.Sense.KeyByte;
-  Asc = outcome.Sense.Asc;
-  Ascq = outcome.Sense.Ascq;
-  Status = outcome.ShownStatus;
-  OsError = 0;
   if (observer != nullptr) {
     observer->CommandCompleted({cdb, command.DataIn, length, address_.DevicePath,
                                 std::chrono::steady_clock::now() - started, lastOutcome_});
@@ -200,31 +197,19 @@ int CDDrive::Send(const std::array<std::uint8_t, kCdbLength>& cdb, std::uint8_t 
   return 0;
 }
 
-void CDDrive::ReportSense() {
-  OsError = CurrentTransport().LastSystemError();
+void CDDrive::ReportSense() const {
   if (!State().ReportErrors) return;
   char text[256];
-  const std::optional<std::string> systemText = CurrentTransport().SystemErrorText(OsError);
+  const std::optional<std::string> systemText = CurrentTransport().SystemErrorText(OsError());
   if (systemText) {
-    std::snprintf(text, sizeof text, "SenseCode: %02X %02X %02X, %02X, Error: %d, %s", SenseKey, Asc,
-                  Ascq, Status, static_cast<int>(OsError), systemText->c_str());
+    std::snprintf(text, sizeof text, "SenseCode: %02X %02X %02X, %02X, Error: %d, %s", SenseKey(), Asc(),
+                  Ascq(), Status(), static_cast<int>(OsError()), systemText->c_str());
   } else {
     std::snprintf(text, sizeof text,
-                  "SenseCode: %02X %02X %02X, %02X, Error: %d, Format message failed.", SenseKey,
-                  Asc, Ascq, Status, static_cast<int>(OsError));
+                  "SenseCode: %02X %02X %02X, %02X, Error: %d, Format message failed.", SenseKey(),
+                  Asc(), Ascq(), Status(), static_cast<int>(OsError()));
   }
   sys::ShowMessage(text, sys::MessageKind::Plain);
-}
-
-bool CDDrive::SenseMatches(std::uint8_t key, std::uint8_t asc, std::uint8_t ascq) const {
-  return SenseKey == key && Asc == asc && Ascq == ascq;
-}
-
-std::string CDDrive::SenseText() const {
-  char text[40];
-  std::snprintf(text, sizeof text, "%02X %02X %02X. %02X, %04X", SenseKey, Asc, Ascq, Status,
-                static_cast<unsigned>(OsError));
-  return text;
 }
 
 bool CDDrive::Identify() {

@@ -1,5 +1,6 @@
 #pragma once
-// CDDrive: one optical drive, its command transport, its last sense outcome and its identity.
+// CDDrive: one optical drive, its command transport, the outcome of its last command and its
+// identity.
 // The transport state (buffer, time-out, error switch, open count) is process-wide and shared by
 // every drive; the operations that change it are static but may be called on any drive.
 
@@ -27,7 +28,8 @@ public:
 
   // Sends one command: 12 CDB bytes, direction (1 = data in, anything else = data out) and the
   // transfer length; data goes through the process-wide buffer (INQUIRY: its own buffer).
-  // Fills the sense outcome; returns nonzero on success, 0 on failure (after ReportSense).
+  // Keeps the command's outcome; returns nonzero on success, 0 on failure (after the sense
+  // message, once error reporting is on).
   int Execute(std::uint8_t cdb0, std::uint8_t cdb1, std::uint8_t cdb2, std::uint8_t cdb3,
               std::uint8_t cdb4, std::uint8_t cdb5, std::uint8_t cdb6, std::uint8_t cdb7,
               std::uint8_t cdb8, std::uint8_t cdb9, std::uint8_t cdb10, std::uint8_t cdb11,
@@ -40,15 +42,16 @@ public:
   // else when the last of them no longer holds its fill.
   int ExecuteDataIn(const std::array<std::uint8_t, kCdbLength>& cdb, std::uint32_t length,
                     std::span<const std::uint8_t> fill);
-  // Records the system's error code in OsError and, once error reporting is on, shows the sense
-  // message box.
-  void ReportSense();
-  // What became of the last command; success is LastOutcome().Succeeded().
+  // What became of the last command (or of the failed open); success is
+  // LastOutcome().Succeeded().
   const CommandOutcome& LastOutcome() const { return lastOutcome_; }
-  // True when the last command left exactly this sense key byte, ASC and ASCQ.
-  bool SenseMatches(std::uint8_t key, std::uint8_t asc, std::uint8_t ascq) const;
-  // "%02X %02X %02X. %02X, %04X" of SenseKey, Asc, Ascq, Status, OsError.
-  std::string SenseText() const;
+  // The last outcome under the names the sense message gives it: the sense key byte (flags
+  // included), ASC, ASCQ, the shown status and the system's error code.
+  std::uint8_t SenseKey() const { return lastOutcome_.Sense.KeyByte; }
+  std::uint8_t Asc() const { return lastOutcome_.Sense.Asc; }
+  std::uint8_t Ascq() const { return lastOutcome_.Sense.Ascq; }
+  std::uint8_t Status() const { return lastOutcome_.ShownStatus; }
+  std::uint32_t OsError() const { return lastOutcome_.OsError; }
 
   // Sends INQUIRY again; returns IdentityText, or "0" when the drive did not answer.
   std::string GetIdentity();
@@ -86,12 +89,6 @@ public:
   std::uint8_t Adapter = 0;
   std::uint8_t Target = 0;
   std::uint8_t Lun = 0;
-  // Sense outcome of the last command.
-  std::uint8_t SenseKey = 0;
-  std::uint8_t Asc = 0;
-  std::uint8_t Ascq = 0;
-  std::uint8_t Status = 0;
-  std::uint32_t OsError = 0;
   // "%d-%d-%d %C: %28.28s"; empty until the first INQUIRY, "0" after a failed one.
   std::string IdentityText;
 
@@ -100,6 +97,8 @@ private:
   int Send(const std::array<std::uint8_t, kCdbLength>& cdb, std::uint8_t direction,
            std::uint32_t length, std::span<const std::uint8_t> fill);
   bool Open();
+  // Once error reporting is on, shows the sense message of the last outcome.
+  void ReportSense() const;
 
   DriveAddress address_;
   std::unique_ptr<DeviceChannel> channel_;

@@ -73,6 +73,13 @@ void JudgeDataIn(CommandOutcome& outcome, std::uint32_t length, std::uint32_t ne
   if (outcome.DataShort) outcome.Result = 0;
 }
 
+std::string CommandOutcome::SenseText() const {
+  char text[40];
+  std::snprintf(text, sizeof text, "%02X %02X %02X. %02X, %04X", Sense.KeyByte, Sense.Asc, Sense.Ascq, ShownStatus,
+                static_cast<unsigned>(OsError));
+  return text;
+}
+
 std::string DescribeOutcome(const CommandOutcome& outcome) {
   char text[96];
   if (!outcome.Reached) {

@@ -50,7 +50,9 @@ SenseData ParseSense(const std::uint8_t* sense, std::size_t length);
 
 struct CommandOutcome {
   bool Reached = false;         // the system call worked and the request went to the device
-  std::uint32_t OsError = 0;    // the system's code when it did not (or when the host failed)
+  // The system's code (errno, GetLastError) for a command that failed: why it did not reach
+  // the device, the platform's I/O error for a host failure; 0 when the system gave none.
+  std::uint32_t OsError = 0;
   HostOutcome Host = HostOutcome::Ok;
   std::uint16_t HostCode = 0;   // the raw host/adapter code (SG_IO host_status, ASPI SRB_HaStat)
   std::uint16_t DriverCode = 0; // the raw driver code (SG_IO driver_status)
@@ -63,14 +65,20 @@ struct CommandOutcome {
   // Data in: the needed bytes did not all arrive, by the residual or, where the transport
   // reports none, by the fill the buffer held before the command.
   bool DataShort = false;
-  // The status as the drive object's Status field and sense texts show it: ASPI's SRB_Status
-  // on the ASPI path, the SCSI status elsewhere.
+  // The status as CDDrive::Status and the sense texts show it: ASPI's SRB_Status on the ASPI
+  // path, the SCSI status elsewhere.
   std::uint8_t ShownStatus = 0;
   int Result = 0;               // what Execute returns on success (ASPI: the transfer length)
 
   bool Succeeded() const {
     return Reached && Host == HostOutcome::Ok && ScsiStatus == kStatusGood && !DataShort;
   }
+  // True when the command left exactly this sense key byte (flags included), ASC and ASCQ.
+  bool SenseMatches(std::uint8_t keyByte, std::uint8_t asc, std::uint8_t ascq) const {
+    return Sense.KeyByte == keyByte && Sense.Asc == asc && Sense.Ascq == ascq;
+  }
+  // "%02X %02X %02X. %02X, %04X" of the sense key byte, ASC, ASCQ, shown status and OsError.
+  std::string SenseText() const;
 };
 
 // Decides whether the needed bytes of a data-in command arrived and records it in the outcome.

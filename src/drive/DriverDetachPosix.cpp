@@ -110,7 +110,7 @@ DriverDetach::DriverDetach(std::string sysfsRoot, std::string stateDir, DetachRe
 }
 
 DriverDetach::~DriverDetach() {
-  if (exclusiveFd_ >= 0) ::close(exclusiveFd_);
+  exclusive_.Reset();
   if (!begun_) return;
   if (unbound_) {
     RestoreDetached(sysfsRoot_, record_, sys::SystemSleeper());
@@ -134,7 +134,7 @@ bool DriverDetach::WriteRecord() const {
   return !error;
 }
 
-bool DriverDetach::Begin(int exclusiveFd, std::string& error) {
+bool DriverDetach::Begin(UniqueFd& exclusive, std::string& error) {
   record_.Poll = ReadAttribute(PollFile(sysfsRoot_, record_.Block));
   std::error_code made;
   fs::create_directories(stateDir_, made);
@@ -145,7 +145,7 @@ bool DriverDetach::Begin(int exclusiveFd, std::string& error) {
     return false;
   }
   begun_ = true;
-  exclusiveFd_ = exclusiveFd;
+  exclusive_ = std::move(exclusive);
   WriteAttribute(PollFile(sysfsRoot_, record_.Block), "0");
   return true;
 }
@@ -155,8 +155,7 @@ void DriverDetach::BeforeMemoryWrite() {
   if (!unbindTried_) {
     unbindTried_ = true;
     // The exclusive hold is an open of /dev/srN, which the unbind would wait for.
-    if (exclusiveFd_ >= 0) ::close(exclusiveFd_);
-    exclusiveFd_ = -1;
+    exclusive_.Reset();
     unbound_ = WriteAttribute(DriverFile(sysfsRoot_, "unbind"), record_.Address);
   }
   WriteRecord();

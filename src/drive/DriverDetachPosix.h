@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "drive/PosixCalls.h"
 #include "sys/Sleeper.h"
 
 namespace drive {
@@ -50,9 +51,10 @@ public:
   DriverDetach(const DriverDetach&) = delete;
   DriverDetach& operator=(const DriverDetach&) = delete;
 
-  // Writes the state file, pauses polling and takes over the exclusive hold (-1: none); false
-  // (nothing changed, the hold not taken) when the state file cannot be written, with why.
-  bool Begin(int exclusiveFd, std::string& error);
+  // Writes the state file, pauses polling and takes over the exclusive hold (which may hold
+  // nothing); false (nothing changed, the hold left with the caller) when the state file cannot
+  // be written, with why.
+  bool Begin(UniqueFd& exclusive, std::string& error);
   // Before each WRITE BUFFER: the first releases the exclusive hold and unbinds the sr driver;
   // each one records the time in the state file.
   void BeforeMemoryWrite();
@@ -63,7 +65,7 @@ private:
   std::string sysfsRoot_;
   std::string stateDir_;
   DetachRecord record_;
-  int exclusiveFd_ = -1;
+  UniqueFd exclusive_;
   bool begun_ = false;
   bool unbindTried_ = false;
   bool unbound_ = false;

@@ -48,12 +48,9 @@ private:
   std::unique_ptr<sys::FileSlotLock> lock_;
 };
 
-} // namespace
-
 class EmulatedChannel : public DeviceChannel {
 public:
-  EmulatedChannel(EmulatedTransport& transport, sim::EmulatedDrive* drive)
-      : transport_(transport), drive_(drive) {}
+  explicit EmulatedChannel(sim::EmulatedDrive* drive) : drive_(drive) {}
 
   CommandOutcome Send(const CommandBlock& command) override {
     CommandOutcome outcome;
@@ -62,11 +59,10 @@ public:
     for (std::size_t i = 0; i < kCdbLength; ++i) cdb[i] = command.Cdb[i];
     const sim::CommandResult result = drive_->Execute(cdb, command.DataIn, command.Data, command.Length);
     if (!result.Delivered) return NotReached(outcome);
-    transport_.lastError_ = 0;
     outcome.Reached = true;
     if (result.TimedOut) {
       outcome.Host = HostOutcome::TimedOut;
-      outcome.OsError = transport_.lastError_ = PlatformIoErrorCode();
+      outcome.OsError = PlatformIoErrorCode();
       return outcome;
     }
     outcome.ScsiStatus = outcome.ShownStatus = result.Status;
@@ -79,14 +75,15 @@ public:
 
 private:
   // The transport failed the way the platform's device I/O fails.
-  CommandOutcome& NotReached(CommandOutcome& outcome) {
-    outcome.OsError = transport_.lastError_ = PlatformIoErrorCode();
+  static CommandOutcome& NotReached(CommandOutcome& outcome) {
+    outcome.OsError = PlatformIoErrorCode();
     return outcome;
   }
 
-  EmulatedTransport& transport_;
   sim::EmulatedDrive* drive_;
 };
+
+} // namespace
 
 EmulatedTransport::EmulatedTransport(std::shared_ptr<sim::SimMachine> machine, std::string driveFile)
     : machine_(std::move(machine)), driveFile_(std::move(driveFile)) {
@@ -103,11 +100,11 @@ DriveAddress EmulatedTransport::LockAddress(const DriveAddress& address) const {
   return named;
 }
 
-std::unique_ptr<DeviceChannel> EmulatedTransport::Open(const DriveAddress& address) {
+std::unique_ptr<DeviceChannel> EmulatedTransport::Open(const DriveAddress& address, CommandOutcome&) {
   // No drive at the address: the channel fails every command, as an empty ASPI position does.
   const std::size_t index = DriveIndex(address);
   sim::EmulatedDrive* drive = index < machine_->Count() ? &machine_->Drive(index) : nullptr;
-  return std::make_unique<EmulatedChannel>(*this, drive);
+  return std::make_unique<EmulatedChannel>(drive);
 }
 
 std::vector<DriveAddress> EmulatedTransport::Candidates() {

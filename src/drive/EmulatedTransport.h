@@ -27,9 +27,8 @@ public:
   explicit EmulatedTransport(std::shared_ptr<sim::SimMachine> machine, std::string driveFile = {});
   TransportKind Kind() const override { return TransportKind::Emulated; }
   std::uint8_t SetUp() override { return kResultOpened; }
-  std::unique_ptr<DeviceChannel> Open(const DriveAddress& address) override;
+  std::unique_ptr<DeviceChannel> Open(const DriveAddress& address, CommandOutcome& failure) override;
   std::vector<DriveAddress> Candidates() override;
-  std::uint32_t LastSystemError() override { return lastError_; }
   std::optional<std::string> SystemErrorText(std::uint32_t code) override;
   std::unique_ptr<UpdateLock> LockForUpdate(const DriveAddress& address, std::string& refusal) override;
   bool IsLockedForUpdate(const DriveAddress& address) override;
@@ -37,14 +36,12 @@ public:
   const std::shared_ptr<sim::SimMachine>& Machine() const { return machine_; }
 
 private:
-  friend class EmulatedChannel;
   // The machine's index of the drive at the address; Count() when none is there.
   std::size_t DriveIndex(const DriveAddress& address) const;
   // The address as the in-process lock knows it, however the caller spelled it.
   DriveAddress LockAddress(const DriveAddress& address) const;
   std::shared_ptr<sim::SimMachine> machine_;
   std::string driveFile_;
-  std::uint32_t lastError_ = 0;
 };
 
 } // namespace drive

@@ -4,7 +4,6 @@
 #include <fcntl.h>
 #include <scsi/sg.h>
 #include <sys/file.h>
-#include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -19,6 +18,7 @@
 
 #include "drive/DriveMessages.h"
 #include "drive/Platform.h"
+#include "drive/PosixCalls.h"
 #include "drive/SgOutcome.h"
 #include "drive/SgTransportPosix.h"
 #include "drive/SysfsDrivesPosix.h"
@@ -32,9 +32,8 @@ constexpr std::uint8_t kWriteBuffer = 0x3B;
 
 class SgChannel : public DeviceChannel {
 public:
-  SgChannel(SgTransport& transport, int fd, std::string path)
-      : transport_(transport), fd_(fd), path_(std::move(path)) {}
-  ~SgChannel() override { ::close(fd_); }
+  SgChannel(SgTransport& transport, UniqueFd fd, std::string path)
+      : transport_(transport), fd_(std::move(fd)), path_(std::move(path)) {}
 
   CommandOutcome Send(const CommandBlock& command) override {
     if (command.Cdb[0] == kWriteBuffer) transport_.BeforeMemoryWrite(path_);
@@ -54,7 +53,7 @@ public:
     header.timeout = static_cast<unsigned>(command.TimeoutSeconds) * 1000u;
 
     SgResult result;
-    if (::ioctl(fd_, SG_IO, &header) < 0) result.IoctlError = errno != 0 ? errno : EIO;
+    if (Posix().Ioctl(fd_.Get(), SG_IO, &header) < 0) result.IoctlError = errno != 0 ? errno : EIO;
     result.Status = header.status;
     result.HostStatus = header.host_status;
     result.DriverStatus = header.driver_status;
@@ -64,13 +63,12 @@ public:
     CommandOutcome outcome = OutcomeFromSg(result);
     // A host or driver failure has no errno of its own: report it as a failed device I/O.
     if (outcome.Reached && outcome.Host != HostOutcome::Ok) outcome.OsError = PlatformIoErrorCode();
-    transport_.SetLastError(outcome.OsError);
     return outcome;
   }
 
 private:
   SgTransport& transport_;
-  int fd_;
+  UniqueFd fd_;
   std::string path_;
 };
 
@@ -88,25 +86,17 @@ DriveAddress ToAddress(const SysfsDrive& drive) {
 }
 
 // The lock's descriptors: the flock()ed command node, and the exclusive open of /dev/srN that
-// keeps the disc from being mounted or burnt meanwhile (-1 when not taken), or the detach that
-// took that open over. The detach is put back while the flock still keeps other odflash
-// processes from probing the drive.
+// keeps the disc from being mounted or burnt meanwhile (when taken), or the detach that took
+// that open over. Members go in reverse order: the detach is put back, and the exclusive open
+// given up, while the flock still keeps other odflash processes from probing the drive.
 class SgUpdateLock final : public UpdateLock {
 public:
-  SgUpdateLock(int flockFd, int exclusiveFd) : flockFd_(flockFd), exclusiveFd_(exclusiveFd) {}
-  ~SgUpdateLock() override {
-    detach_.reset();
-    if (exclusiveFd_ >= 0) ::close(exclusiveFd_);
-    ::close(flockFd_);
-  }
-  void HandOver(std::shared_ptr<DriverDetach> detach) {
-    detach_ = std::move(detach);
-    exclusiveFd_ = -1;
-  }
+  SgUpdateLock(UniqueFd flockNode, UniqueFd exclusive, std::shared_ptr<DriverDetach> detach)
+      : flockNode_(std::move(flockNode)), exclusive_(std::move(exclusive)), detach_(std::move(detach)) {}
 
 private:
-  int flockFd_;
-  int exclusiveFd_;
+  UniqueFd flockNode_;
+  UniqueFd exclusive_;
   std::shared_ptr<DriverDetach> detach_;
 };
 
@@ -114,16 +104,13 @@ constexpr int kCapSysAdmin = 21;
 
 // True when another process holds the update flock on the node (its update still runs).
 bool IsFlocked(const std::string& node) {
-  const int fd = ::open(node.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-  if (fd < 0) return false;
-  const bool locked = ::flock(fd, LOCK_SH | LOCK_NB) != 0 && errno == EWOULDBLOCK;
-  ::close(fd);
-  return locked;
+  const UniqueFd fd(Posix().Open(node.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
+  return fd.Valid() && Posix().Flock(fd.Get(), LOCK_SH | LOCK_NB) != 0 && errno == EWOULDBLOCK;
 }
 
 // O_NONBLOCK: a tray without a disc must not fail the open.
-int OpenNode(const std::string& path, int flags) {
-  return ::open(path.c_str(), flags | O_NONBLOCK | O_CLOEXEC);
+UniqueFd OpenNode(const std::string& path, int flags) {
+  return UniqueFd(Posix().Open(path.c_str(), flags | O_NONBLOCK | O_CLOEXEC));
 }
 
 bool IsAccessError(int code) { return code == EACCES || code == EPERM; }
@@ -280,20 +267,19 @@ void SgTransport::BeforeMemoryWrite(const std::string& commandPath) {
   if (const std::shared_ptr<DriverDetach> detach = found->second.lock()) detach->BeforeMemoryWrite();
 }
 
-std::unique_ptr<DeviceChannel> SgTransport::Open(const DriveAddress& address) {
+std::unique_ptr<DeviceChannel> SgTransport::Open(const DriveAddress& address, CommandOutcome& failure) {
   const Nodes nodes = NodesOf(address);
-  int fd = nodes.Command.empty() ? -1 : OpenNode(nodes.Command, O_RDWR);
+  UniqueFd fd = nodes.Command.empty() ? UniqueFd() : OpenNode(nodes.Command, O_RDWR);
   const int code = nodes.Command.empty() ? ENODEV : errno;
   // Without access to the sg node the drive can still be listed: the kernel lets INQUIRY through
   // /dev/srN. Its update lock then refuses with the access an update needs.
-  if (fd < 0 && IsAccessError(code) && nodes.Command != nodes.Shown) fd = OpenNode(nodes.Shown, O_RDWR);
-  if (fd < 0) {
-    lastError_ = static_cast<std::uint32_t>(code);
+  if (!fd.Valid() && IsAccessError(code) && nodes.Command != nodes.Shown) fd = OpenNode(nodes.Shown, O_RDWR);
+  if (!fd.Valid()) {
+    failure.OsError = static_cast<std::uint32_t>(code);
     ShowOpenFailure(code, nodes.Command.empty() ? "(no device at this address)" : nodes.Command);
     return nullptr;
   }
-  lastError_ = 0;
-  return std::make_unique<SgChannel>(*this, fd, fd == -1 ? std::string() : nodes.Command);
+  return std::make_unique<SgChannel>(*this, std::move(fd), nodes.Command);
 }
 
 std::unique_ptr<UpdateLock> SgTransport::LockForUpdate(const DriveAddress& address, std::string& refusal) {
@@ -308,34 +294,31 @@ std::unique_ptr<UpdateLock> SgTransport::LockForUpdate(const DriveAddress& addre
   }
   // Read-write, as the commands need it: a user without that access is refused here, before the
   // first command of the update.
-  const int flockFd = OpenNode(nodes.Command, O_RDWR);
-  if (flockFd < 0) {
+  UniqueFd flockNode = OpenNode(nodes.Command, O_RDWR);
+  if (!flockNode.Valid()) {
     refusal = IsAccessError(errno) ? SgAccessRefusal(nodes.Command, errno) : SystemRefusal("opened", errno);
     return nullptr;
   }
   // The flock first: a second odflash then learns that the drive is being updated, not merely
   // that someone holds it.
-  if (::flock(flockFd, LOCK_EX | LOCK_NB) != 0) {
+  if (Posix().Flock(flockNode.Get(), LOCK_EX | LOCK_NB) != 0) {
     refusal = errno == EWOULDBLOCK ? kRefusedBeingUpdated : SystemRefusal("locked", errno);
-    ::close(flockFd);
     return nullptr;
   }
   // A mounted disc is refused before the exclusive open would send the drive anything.
   if (IsMounted(nodes.DevNumber)) {
     refusal = kRefusedHeldByProgram;
-    ::close(flockFd);
     return nullptr;
   }
   // The exclusive open of /dev/srN keeps mounts, burners and other exclusive openers away for
   // the whole update; it sends the drive commands of its own, so it comes before the update's
   // first. Another exclusive holder refuses it.
-  const int exclusiveFd = OpenNode(nodes.Shown, O_RDONLY | O_EXCL);
+  UniqueFd exclusive = OpenNode(nodes.Shown, O_RDONLY | O_EXCL);
   const int exclusiveError = errno;
-  std::vector<std::string> warnings;
-  if (exclusiveFd < 0) {
+  std::vector<std::string> warnings, notes;
+  if (!exclusive.Valid()) {
     if (exclusiveError == EBUSY || nodes.BlockOnly) {
       refusal = exclusiveError == EBUSY ? kRefusedHeldByProgram : SystemRefusal("opened exclusively", exclusiveError);
-      ::close(flockFd);
       return nullptr;
     }
     // The commands go through the sg node: without access to /dev/srN the update can still run,
@@ -343,25 +326,27 @@ std::unique_ptr<UpdateLock> SgTransport::LockForUpdate(const DriveAddress& addre
     warnings.push_back(nodes.Shown + " could not be held exclusively (" + std::strerror(exclusiveError) +
                        "): a disc may be mounted or burnt during the update");
   }
-  auto lock = std::make_unique<SgUpdateLock>(flockFd, exclusiveFd);
-  lock->Warnings = std::move(warnings);
+  std::shared_ptr<DriverDetach> detach;
   // Never when the update's own commands go through /dev/srN.
   if (!nodes.BlockOnly && !nodes.Address.empty() && State().DetachDriver && HasCapability(kCapSysAdmin)) {
     DetachRecord record;
     record.Address = nodes.Address;
     record.Sg = nodes.Command;
     record.Block = nodes.Name;
-    auto detach = std::make_shared<DriverDetach>(sysfsRoot_, stateDir_, record);
+    auto begun = std::make_shared<DriverDetach>(sysfsRoot_, stateDir_, record);
     std::string error;
-    if (detach->Begin(exclusiveFd, error)) {
-      lock->HandOver(detach);
+    if (begun->Begin(exclusive, error)) {
+      detach = begun;
       detaches_[nodes.Command] = detach;
-      lock->Notes.push_back("media polling paused; the sr driver is detached from " + nodes.Address +
-                            " for the writes and bound again afterwards");
+      notes.push_back("media polling paused; the sr driver is detached from " + nodes.Address +
+                      " for the writes and bound again afterwards");
     } else {
-      lock->Notes.push_back("the block driver stays attached: " + error);
+      notes.push_back("the block driver stays attached: " + error);
     }
   }
+  auto lock = std::make_unique<SgUpdateLock>(std::move(flockNode), std::move(exclusive), std::move(detach));
+  lock->Warnings = std::move(warnings);
+  lock->Notes = std::move(notes);
   std::vector<std::string> nodesOfDrive{nodes.Shown};
   if (nodes.Command != nodes.Shown) nodesOfDrive.push_back(nodes.Command);
   const std::vector<std::string> holders = ProcessesHolding(procRoot_, nodesOfDrive);
@@ -376,11 +361,10 @@ std::unique_ptr<UpdateLock> SgTransport::LockForUpdate(const DriveAddress& addre
 
 bool SgTransport::IsLockedForUpdate(const DriveAddress& address) {
   const Nodes nodes = NodesOf(address);
-  const int fd = nodes.Command.empty() ? -1 : OpenNode(nodes.Command, O_RDONLY);
-  if (fd < 0) return false; // the open that follows reports it
-  const bool locked = ::flock(fd, LOCK_SH | LOCK_NB) != 0 && errno == EWOULDBLOCK;
-  if (!locked) ::flock(fd, LOCK_UN);
-  ::close(fd);
+  const UniqueFd fd = nodes.Command.empty() ? UniqueFd() : OpenNode(nodes.Command, O_RDONLY);
+  if (!fd.Valid()) return false; // the open that follows reports it
+  const bool locked = Posix().Flock(fd.Get(), LOCK_SH | LOCK_NB) != 0 && errno == EWOULDBLOCK;
+  if (!locked) Posix().Flock(fd.Get(), LOCK_UN);
   return locked;
 }
 

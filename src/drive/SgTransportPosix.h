@@ -32,18 +32,16 @@ public:
   std::uint8_t SetUp() override { return kResultOpened; }
   // Opens the command node read-write, non-blocking, falling back to /dev/srN where the sg node
   // is refused (INQUIRY still passes there); shows "Error opening: ..." on failure.
-  std::unique_ptr<DeviceChannel> Open(const DriveAddress& address) override;
+  std::unique_ptr<DeviceChannel> Open(const DriveAddress& address, CommandOutcome& failure) override;
   // The drives in sysfs, and those another update has detached from their block node, by the
   // name they had. As root it first restores the drives killed runs left detached.
   std::vector<DriveAddress> Candidates() override;
   std::vector<std::string> LeftToRestore() override;
-  std::uint32_t LastSystemError() override { return lastError_; }
   std::optional<std::string> SystemErrorText(std::uint32_t code) override;
   std::unique_ptr<UpdateLock> LockForUpdate(const DriveAddress& address, std::string& refusal) override;
   // Opens only the command node (an sg open sends the drive nothing; a /dev/srN open would).
   bool IsLockedForUpdate(const DriveAddress& address) override;
 
-  void SetLastError(std::uint32_t code) { lastError_ = code; }
   // Called by the channel on the node before each WRITE BUFFER it sends.
   void BeforeMemoryWrite(const std::string& commandPath);
 
@@ -71,7 +69,6 @@ private:
   std::string devRoot_;
   std::string procRoot_;
   std::string stateDir_;
-  std::uint32_t lastError_ = 0;
   // The detaches of this process's updates, by command node.
   std::map<std::string, std::weak_ptr<DriverDetach>> detaches_;
 };

@@ -37,13 +37,16 @@ inline constexpr std::uint16_t kDefaultTimeoutSeconds = 60;
 
 enum class TransportKind { PassThrough, Aspi, SgIo, Emulated };
 
-// One command as a transport receives it.
+// One command: its CDB, direction and transfer length, as the layers above build it; CDDrive
+// adds the data buffer and the time-out before a transport receives it.
 struct CommandBlock {
   std::array<std::uint8_t, kCdbLength> Cdb{};
   bool DataIn = false;
   std::uint32_t Length = 0;
   std::uint8_t* Data = nullptr;
   std::uint16_t TimeoutSeconds = kDefaultTimeoutSeconds;
+
+  friend constexpr bool operator==(const CommandBlock&, const CommandBlock&) = default;
 };
 
 // Where a drive is. DevicePath is filled by enumeration ("\\.\E:", "/dev/sr0", ...).
@@ -95,13 +98,11 @@ public:
   // The set-up run while no drive is open; returns kResultOpened or a LastResult failure code
   // (having shown its own message where there is one).
   virtual std::uint8_t SetUp() = 0;
-  // Opens the drive at the address; null on failure, after showing the open-failure message
-  // (the caller then reports the sense outcome).
-  virtual std::unique_ptr<DeviceChannel> Open(const DriveAddress& address) = 0;
+  // Opens the drive at the address; null on failure, after showing the open-failure message,
+  // with the system's code in failure.OsError (the caller then reports that outcome).
+  virtual std::unique_ptr<DeviceChannel> Open(const DriveAddress& address, CommandOutcome& failure) = 0;
   // The candidates that enumeration probes, in probe order.
   virtual std::vector<DriveAddress> Candidates() = 0;
-  // The system's code for the last failure (GetLastError, errno), 0 when none.
-  virtual std::uint32_t LastSystemError() = 0;
   // The system's text for a code, with its line break; empty when it does not fit the
   // 80-byte message buffer or is unknown.
   virtual std::optional<std::string> SystemErrorText(std::uint32_t code) = 0;

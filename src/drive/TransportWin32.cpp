@@ -9,6 +9,7 @@
 #include "drive/Platform.h"
 #include "drive/Win32Calls.h"
 #include "drive/Win32Transport.h"
+#include "sys/SystemErrorWin32.h"
 
 namespace drive {
 namespace {
@@ -63,8 +64,8 @@ private:
 // One drive opened by letter; each command is one synchronous DeviceIoControl.
 class PassThroughChannel : public DeviceChannel {
 public:
-  PassThroughChannel(Win32Transport& transport, HANDLE handle, const DriveAddress& address)
-      : transport_(transport), Handle(handle), address_(address), handleOwner_(std::make_shared<const HANDLE>(handle)) {}
+  PassThroughChannel(HANDLE handle, const DriveAddress& address)
+      : Handle(handle), address_(address), handleOwner_(std::make_shared<const HANDLE>(handle)) {}
   ~PassThroughChannel() override {
     handleOwner_.reset();
     Win32().CloseHandle(Handle);
@@ -84,9 +85,8 @@ public:
     DWORD returned = 0;
     const bool locked = Win32().DeviceIoControl(Handle, kIoctlCdromExclusiveAccess, &request, sizeof request,
                                                 nullptr, 0, &returned, nullptr) != FALSE;
-    transport_.CaptureLastError();
+    const DWORD error = Win32().GetLastError();
     if (locked) return std::make_unique<ExclusiveAccessHold>(handleOwner_);
-    const DWORD error = transport_.LastSystemError();
     switch (error) {
     case ERROR_ACCESS_DENIED: {
       // Another handle has the lock: a burner, a player, another firmware tool.
@@ -125,11 +125,10 @@ public:
     IoctlBufferSize = sizeof(PassThroughBlock);
     IoctlOk = Win32().DeviceIoControl(Handle, IOCTL_SCSI_PASS_THROUGH_DIRECT, &Block, IoctlBufferSize,
                                       &Block, IoctlBufferSize, &BytesReturned, nullptr) != FALSE;
-    transport_.CaptureLastError();
+    const DWORD error = Win32().GetLastError();
 
     CommandOutcome outcome;
     outcome.Reached = IoctlOk;
-    if (!IoctlOk) outcome.OsError = transport_.LastSystemError();
     // A failed call leaves the zeroed block: status and sense read 0.
     outcome.ScsiStatus = outcome.ShownStatus = request.ScsiStatus;
     outcome.Sense = ParseSense(Block.SenseBuffer, kPassThroughSenseLength);
@@ -138,10 +137,11 @@ public:
       outcome.Residual = command.Length - request.DataTransferLength;
     outcome.ResidualKnown = IoctlOk;
     outcome.Result = outcome.Succeeded() ? 1 : 0;
+    // What the system said after the call goes with every failure, the call's own or the drive's.
+    if (!outcome.Succeeded()) outcome.OsError = error;
     return outcome;
   }
 
-  Win32Transport& transport_;
   HANDLE Handle;
   PassThroughBlock Block{};
   DWORD BytesReturned = 0;
@@ -207,7 +207,6 @@ public:
       // The drive still owes the answer to a request that timed out: send nothing new until
       // that request is finished, so two requests never share the drive.
       if (stalled_->Srb.SRB_Status == aspi::kSsPending) {
-        transport_.SetLastError(ERROR_BUSY);
         outcome.OsError = ERROR_BUSY;
         return outcome;
       }
@@ -242,7 +241,7 @@ public:
           WAIT_OBJECT_0)
         Win32().ResetEvent(request.Event);
     }
-    transport_.CaptureLastError();
+    const DWORD error = Win32().GetLastError();
 
     if (srb.SRB_Status == aspi::kSsPending) {
       // Timed out: the layer may still complete it. Park the request with its event and buffer.
@@ -251,6 +250,7 @@ public:
       request_ = new AspiRequest;
       outcome.Reached = true;
       outcome.Host = HostOutcome::TimedOut;
+      outcome.OsError = error;
       return outcome; // shown status 0 (SS_PENDING), no sense
     }
     Win32().CloseHandle(request.Event);
@@ -265,8 +265,9 @@ public:
       outcome.ResidualKnown = true;
       outcome.Residual = std::min(srb.SRB_BufLen, command.Length);
     }
-    if (!outcome.Reached) outcome.OsError = transport_.LastSystemError();
     outcome.Result = outcome.Succeeded() ? static_cast<int>(command.Length) : 0;
+    // What the system said after the request goes with every failure, the layer's or the drive's.
+    if (!outcome.Succeeded()) outcome.OsError = error;
     return outcome;
   }
 
@@ -378,17 +379,17 @@ std::uint8_t Win32Transport::SetUp() {
   return kResultOpened;
 }
 
-std::unique_ptr<DeviceChannel> Win32Transport::Open(const DriveAddress& address) {
+std::unique_ptr<DeviceChannel> Win32Transport::Open(const DriveAddress& address, CommandOutcome& failure) {
   if (!usePassThrough_) return std::make_unique<AspiChannel>(*this, address);
   const std::string path = DevicePathOf(address.Letter);
   HANDLE handle = Win32().CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ,
                                       nullptr, OPEN_EXISTING, 0, nullptr);
-  CaptureLastError();
   if (handle == INVALID_HANDLE_VALUE) {
-    ShowOpenFailure(static_cast<std::int32_t>(lastError_), path);
+    failure.OsError = Win32().GetLastError();
+    ShowOpenFailure(static_cast<std::int32_t>(failure.OsError), path);
     return nullptr;
   }
-  return std::make_unique<PassThroughChannel>(*this, handle, address);
+  return std::make_unique<PassThroughChannel>(handle, address);
 }
 
 std::vector<DriveAddress> Win32Transport::Candidates() {
@@ -451,8 +452,6 @@ bool Win32Transport::IsLockedForUpdate(const DriveAddress& address) {
   return true;
 }
 
-void Win32Transport::CaptureLastError() { lastError_ = Win32().GetLastError(); }
-
 std::optional<std::string> Win32Transport::SystemErrorText(std::uint32_t code) {
   return PlatformErrorText(code);
 }
@@ -460,11 +459,7 @@ std::optional<std::string> Win32Transport::SystemErrorText(std::uint32_t code) {
 std::unique_ptr<Transport> MakePlatformTransport() { return std::make_unique<Win32Transport>(); }
 
 std::optional<std::string> PlatformErrorText(std::uint32_t code) {
-  char text[kErrorTextBufferSize];
-  const DWORD length = Win32().FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM, nullptr, code, 0, text,
-                                              sizeof text, nullptr);
-  if (length == 0) return std::nullopt;
-  return std::string(text, length);
+  return sys::SystemErrorText(code, kErrorTextBufferSize, Win32().FormatMessageA);
 }
 
 std::uint32_t PlatformIoErrorCode() { return ERROR_IO_DEVICE; }

@@ -72,9 +72,8 @@ public:
   Win32Transport();
   TransportKind Kind() const override;
   std::uint8_t SetUp() override;
-  std::unique_ptr<DeviceChannel> Open(const DriveAddress& address) override;
+  std::unique_ptr<DeviceChannel> Open(const DriveAddress& address, CommandOutcome& failure) override;
   std::vector<DriveAddress> Candidates() override;
-  std::uint32_t LastSystemError() override { return lastError_; }
   std::optional<std::string> SystemErrorText(std::uint32_t code) override;
   bool ServesEmulatedDrives() const override { return !usePassThrough_ && standIn_; }
   std::unique_ptr<UpdateLock> LockForUpdate(const DriveAddress& address, std::string& refusal) override;
@@ -82,9 +81,6 @@ public:
   // The name of the drive's update mutex.
   std::string UpdateMutexName(const DriveAddress& address) const;
 
-  // Called by the channels right after each system call: the one place GetLastError is read.
-  void CaptureLastError();
-  void SetLastError(std::uint32_t code) { lastError_ = code; }
   HMODULE AspiLibrary() const { return aspiLibrary_; }
   aspi::SendCommandFunction SendCommand() const { return sendCommand_; }
 
@@ -95,7 +91,6 @@ private:
   HMODULE aspiLibrary_ = nullptr;
   aspi::SendCommandFunction sendCommand_ = nullptr;
   bool standIn_ = false; // the loaded library is the stand-in serving emulated drives
-  std::uint32_t lastError_ = 0;
 };
 
 } // namespace drive

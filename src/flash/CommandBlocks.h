@@ -3,21 +3,17 @@
 // and nowhere else, so the tests can compare a drive's command log against these builders.
 // Offsets and lengths inside a block are big-endian; only their low 24 bits are sent.
 
-#include <array>
 #include <cstdint>
+
+#include "drive/Transport.h"
 
 namespace flash {
 
-inline constexpr std::uint8_t kDataIn = 1;  // direction flag of the drive layer: 1 = data in
-inline constexpr std::uint8_t kDataOut = 0; // any other value is data out
+using drive::CommandBlock;
 
-struct CommandBlock {
-  std::array<std::uint8_t, 12> cdb{};
-  std::uint8_t direction = kDataIn;
-  std::uint32_t transferLength = 0;
-
-  friend constexpr bool operator==(const CommandBlock&, const CommandBlock&) = default;
-};
+// The direction argument of CDDrive::Execute: 1 = data in, any other value data out.
+inline constexpr std::uint8_t kDataIn = 1;
+inline constexpr std::uint8_t kDataOut = 0;
 
 // Byte 9 of the buffer commands: what the drive is to do with the transfer.
 enum class BufferControl : std::uint8_t {
@@ -40,42 +36,47 @@ inline constexpr std::uint32_t kFlashDataLength = 16;
 inline constexpr std::uint32_t kFlashIdLength = 128;
 
 namespace detail {
+// A block of the opcode, data in: the direction every command sends that moves no data out.
+constexpr CommandBlock DataInBlock(std::uint8_t opcode) {
+  CommandBlock block;
+  block.Cdb[0] = opcode;
+  block.DataIn = true;
+  return block;
+}
 constexpr void Put24(CommandBlock& block, int at, std::uint32_t value) {
-  block.cdb[at] = static_cast<std::uint8_t>(value >> 16);
-  block.cdb[at + 1] = static_cast<std::uint8_t>(value >> 8);
-  block.cdb[at + 2] = static_cast<std::uint8_t>(value);
+  block.Cdb[at] = static_cast<std::uint8_t>(value >> 16);
+  block.Cdb[at + 1] = static_cast<std::uint8_t>(value >> 8);
+  block.Cdb[at + 2] = static_cast<std::uint8_t>(value);
 }
 constexpr CommandBlock Buffer(std::uint8_t opcode, std::uint8_t mode, std::uint32_t offset,
-                              std::uint32_t length, std::uint8_t control, std::uint8_t direction,
+                              std::uint32_t length, std::uint8_t control, bool dataIn,
                               std::uint32_t transferLength) {
   CommandBlock block;
-  block.cdb[0] = opcode;
-  block.cdb[1] = mode;
-  block.cdb[2] = 0x01; // buffer id
+  block.Cdb[0] = opcode;
+  block.Cdb[1] = mode;
+  block.Cdb[2] = 0x01; // buffer id
   Put24(block, 3, offset);
   Put24(block, 6, length);
-  block.cdb[9] = control;
-  block.direction = direction;
-  block.transferLength = transferLength;
+  block.Cdb[9] = control;
+  block.DataIn = dataIn;
+  block.Length = transferLength;
   return block;
 }
 } // namespace detail
 
 constexpr CommandBlock WriteE2Block(std::uint16_t address, std::uint8_t data) {
-  CommandBlock block;
-  block.cdb[0] = kVendorOpcode;
-  block.cdb[1] = kVendorWriteE2;
-  block.cdb[7] = static_cast<std::uint8_t>(address >> 8);
-  block.cdb[8] = static_cast<std::uint8_t>(address);
-  block.cdb[9] = data;
+  CommandBlock block = detail::DataInBlock(kVendorOpcode);
+  block.Cdb[1] = kVendorWriteE2;
+  block.Cdb[7] = static_cast<std::uint8_t>(address >> 8);
+  block.Cdb[8] = static_cast<std::uint8_t>(address);
+  block.Cdb[9] = data;
   return block;
 }
 
 constexpr CommandBlock ReadFlashIdBlock() {
-  CommandBlock block;
-  block.cdb[0] = kVendorOpcode;
-  block.cdb[1] = kVendorReadFlashId;
-  block.transferLength = kFlashIdLength;
+  CommandBlock block = detail::DataInBlock(kVendorOpcode);
+  block.Cdb[1] = kVendorReadFlashId;
+  block.Length = kFlashIdLength;
   return block;
 }
 
@@ -83,18 +84,18 @@ constexpr CommandBlock ReadFlashIdBlock() {
 constexpr CommandBlock WriteBufferBlock(std::uint32_t offset, std::uint32_t length,
                                         BufferControl control = BufferControl::Data) {
   return detail::Buffer(kWriteBufferOpcode, 0x05, offset, length,
-                        static_cast<std::uint8_t>(control), kDataOut, length);
+                        static_cast<std::uint8_t>(control), false, length);
 }
 
 constexpr CommandBlock WriteProfileBlock(std::uint16_t profileLength, bool dvdRom) {
   return detail::Buffer(kWriteBufferOpcode, 0x05, dvdRom ? 0 : kProfileDriveOffset, profileLength,
-                        static_cast<std::uint8_t>(BufferControl::Profile), kDataOut,
+                        static_cast<std::uint8_t>(BufferControl::Profile), false,
                         profileLength);
 }
 
 constexpr CommandBlock EntryCriticalBlock() {
   return detail::Buffer(kWriteBufferOpcode, 0x05, 0, 0,
-                        static_cast<std::uint8_t>(BufferControl::Profile), kDataIn, 0);
+                        static_cast<std::uint8_t>(BufferControl::Profile), true, 0);
 }
 
 // The commit command: offset and length as given (the procedure passes 0), data in 16 bytes.
@@ -102,30 +103,25 @@ constexpr CommandBlock FlashBlock(bool flashAll, std::uint32_t offset = 0, std::
   return detail::Buffer(kWriteBufferOpcode, 0x05, offset, length,
                         static_cast<std::uint8_t>(flashAll ? BufferControl::FlashAll
                                                            : BufferControl::Flash),
-                        kDataIn, kFlashDataLength);
+                        true, kFlashDataLength);
 }
 
 constexpr CommandBlock ReadBufferBlock(std::uint32_t offset, std::uint32_t length) {
-  return detail::Buffer(kReadBufferOpcode, 0x01, offset, length, 0, kDataIn, length);
+  return detail::Buffer(kReadBufferOpcode, 0x01, offset, length, 0, true, length);
 }
 
 constexpr CommandBlock ReadProfileBlock(std::uint16_t profileLength) {
-  return detail::Buffer(kReadBufferOpcode, 0x01, kProfileDriveOffset, profileLength, 0, kDataIn,
+  return detail::Buffer(kReadBufferOpcode, 0x01, kProfileDriveOffset, profileLength, 0, true,
                         profileLength);
 }
 
 // The standard commands of the drive-ready wait; all without data.
 constexpr CommandBlock StartStopUnitBlock(bool load) {
-  CommandBlock block;
-  block.cdb[0] = 0x1B;
-  block.cdb[4] = load ? 0x03 : 0x00;
+  CommandBlock block = detail::DataInBlock(0x1B);
+  block.Cdb[4] = load ? 0x03 : 0x00;
   return block;
 }
-constexpr CommandBlock TestUnitReadyBlock() { return CommandBlock{}; }
-constexpr CommandBlock StopPlayScanBlock() {
-  CommandBlock block;
-  block.cdb[0] = 0x4E;
-  return block;
-}
+constexpr CommandBlock TestUnitReadyBlock() { return detail::DataInBlock(0x00); }
+constexpr CommandBlock StopPlayScanBlock() { return detail::DataInBlock(0x4E); }
 
 } // namespace flash

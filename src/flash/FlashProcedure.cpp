@@ -17,7 +17,7 @@ namespace {
 std::string Text(std::string_view view) { return std::string(view); }
 
 void Send(drive::CDDrive& drive, const CommandBlock& block) {
-  drive.Execute(block.cdb, block.direction, block.transferLength);
+  drive.Execute(block.Cdb, block.DataIn ? kDataIn : kDataOut, block.Length);
 }
 
 } // namespace
@@ -87,7 +87,7 @@ bool FlashProcedure::WaitUntilReady(drive::CDDrive& drive) {
   for (unsigned poll = 0; poll < kReadyPolls && becomingReady; ++poll) {
     sleeper_.SleepMilliseconds(kReadyPollMilliseconds);
     if (!sendUnlessStopped(TestUnitReadyBlock()) || !sendUnlessStopped(StopPlayScanBlock())) return false;
-    becomingReady = drive.SenseMatches(0x02, 0x04, 0x01);
+    becomingReady = drive.LastOutcome().SenseMatches(0x02, 0x04, 0x01);
   }
   if (becomingReady) return false;
   return sendUnlessStopped(StopPlayScanBlock()) && sendUnlessStopped(StartStopUnitBlock(false));

@@ -9,7 +9,7 @@
 namespace flash {
 
 bool VendorCommands::Issue(const CommandBlock& block, std::string_view label) {
-  drive_.Execute(block.cdb, block.direction, block.transferLength);
+  drive_.Execute(block.Cdb, block.DataIn ? kDataIn : kDataOut, block.Length);
   if (drive_.LastOutcome().Succeeded()) return true;
   ShowFailure(label);
   return false;
@@ -20,14 +20,14 @@ bool VendorCommands::IssueDataIn(const CommandBlock& block, std::string_view lab
   fill_.resize(expected.size());
   std::transform(expected.begin(), expected.end(), fill_.begin(),
                  [](std::uint8_t byte) { return static_cast<std::uint8_t>(~byte); });
-  drive_.ExecuteDataIn(block.cdb, block.transferLength, fill_);
+  drive_.ExecuteDataIn(block.Cdb, block.Length, fill_);
   if (drive_.LastOutcome().Succeeded()) return true;
   ShowFailure(label);
   return false;
 }
 
 void VendorCommands::ShowFailure(std::string_view label) {
-  sink_.ShowMessage(std::string(label) + drive_.SenseText(), sys::MessageKind::Plain);
+  sink_.ShowMessage(std::string(label) + drive_.LastOutcome().SenseText(), sys::MessageKind::Plain);
 }
 
 bool VendorCommands::FitsBuffer(std::uint32_t length, std::string_view label) {

@@ -8,6 +8,7 @@
 
 #include "sys/Files.h"
 #include "sys/FilesInternal.h"
+#include "sys/SystemErrorWin32.h"
 
 namespace sys {
 
@@ -53,13 +54,12 @@ bool FileIdentity(const std::string& path, BY_HANDLE_FILE_INFORMATION& info) {
   return ok;
 }
 
+// The system's text as a phrase: without its line break and full stop.
 std::string SystemText(DWORD code) {
-  char text[256];
-  DWORD length = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, code, 0,
-                                text, sizeof text, nullptr);
-  while (length > 0 && (text[length - 1] == '\n' || text[length - 1] == '\r' || text[length - 1] == ' ')) --length;
-  if (length > 0 && text[length - 1] == '.') --length;
-  return length > 0 ? std::string(text, length) : "system error " + std::to_string(code);
+  std::string text = SystemErrorText(code).value_or("");
+  while (!text.empty() && (text.back() == '\n' || text.back() == '\r' || text.back() == ' ')) text.pop_back();
+  if (!text.empty() && text.back() == '.') text.pop_back();
+  return !text.empty() ? text : "system error " + std::to_string(code);
 }
 } // namespace
 

@@ -4,16 +4,16 @@
 
 #include <cstdio>
 
+#include "sys/SystemErrorWin32.h"
+
 namespace sys {
 namespace {
 
-std::string SystemErrorText(const char* what, DWORD error) {
-  char text[256] = {};
-  const DWORD length = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
-                                      nullptr, error, 0, text, sizeof text, nullptr);
+std::string FailureText(const char* what, DWORD error) {
+  const std::optional<std::string> text = SystemErrorText(error);
   char message[400];
   std::snprintf(message, sizeof message, "%s failed (error %lu)%s%s", what,
-                static_cast<unsigned long>(error), length ? ": " : ".", length ? text : "");
+                static_cast<unsigned long>(error), text ? ": " : ".", text ? text->c_str() : "");
   return message;
 }
 
@@ -21,7 +21,7 @@ std::string SystemErrorText(const char* what, DWORD error) {
 bool EnableShutdownPrivilege(std::string& refusal) {
   HANDLE token = nullptr;
   if (!OpenProcessToken(GetCurrentProcess(), TOKEN_ADJUST_PRIVILEGES | TOKEN_QUERY, &token)) {
-    refusal = SystemErrorText("OpenProcessToken", GetLastError());
+    refusal = FailureText("OpenProcessToken", GetLastError());
     return false;
   }
   TOKEN_PRIVILEGES privileges = {};
@@ -33,9 +33,9 @@ bool EnableShutdownPrivilege(std::string& refusal) {
     // AdjustTokenPrivileges succeeds even when the privilege was not granted.
     const DWORD error = GetLastError();
     ok = error == ERROR_SUCCESS;
-    if (!ok) refusal = SystemErrorText("AdjustTokenPrivileges", error);
+    if (!ok) refusal = FailureText("AdjustTokenPrivileges", error);
   } else {
-    refusal = SystemErrorText("LookupPrivilegeValue", GetLastError());
+    refusal = FailureText("LookupPrivilegeValue", GetLastError());
   }
   CloseHandle(token);
   return ok;
@@ -50,7 +50,7 @@ public:
     std::string privilegeRefusal;
     EnableShutdownPrivilege(privilegeRefusal);
     if (!ExitWindowsEx(EWX_REBOOT | EWX_FORCE, 0)) {
-      result.refusal = SystemErrorText("ExitWindowsEx", GetLastError());
+      result.refusal = FailureText("ExitWindowsEx", GetLastError());
       if (!privilegeRefusal.empty()) result.refusal = privilegeRefusal + "; " + result.refusal;
       return result;
     }

@@ -165,7 +165,7 @@ TEST_F(AspiFakeTest, TheRequestBlockCarriesTheCommandAndTheWaitTheTimeOut) {
   CDDrive::SetTimeout(180);
   EXPECT_EQ(drive.Execute({0x00}, 1, 0), 0);
   EXPECT_EQ(aspi_.WaitMilliseconds, 180000u);
-  EXPECT_EQ(drive.Status, aspi::kSsPending);
+  EXPECT_EQ(drive.Status(), aspi::kSsPending);
 }
 
 // SRB_Status, SRB_HaStat and SRB_TargStat as real layers report them. A data underrun with GOOD

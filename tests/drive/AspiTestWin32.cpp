@@ -102,9 +102,9 @@ TEST_F(AspiTest, MissingLibraryThenEmulatedDrivesThroughTheStandIn) {
   CDDrive::SetBuffer(buffer, sizeof buffer);
   EXPECT_EQ(first.Execute({0x3C, 0x01, 0x01, 0, 0, 0, 0, 0x40, 0x00}, 1, 16384), 16384);
   EXPECT_EQ(first.Execute({0x1B, 0, 0, 0, 0x03}, 1, 0), 0);
-  EXPECT_TRUE(first.SenseMatches(0, 0, 0));
+  EXPECT_TRUE(first.LastOutcome().SenseMatches(0, 0, 0));
   EXPECT_EQ(first.Execute({0x28}, 1, 0), 0);
-  EXPECT_EQ(first.SenseText(), "05 20 00. 04, 0000");
+  EXPECT_EQ(first.LastOutcome().SenseText(), "05 20 00. 04, 0000");
 
   // A READ BUFFER answered GOOD without its data: the layer says underrun and no length, so
   // the fill left in the buffer shows that nothing arrived.
@@ -118,9 +118,9 @@ TEST_F(AspiTest, MissingLibraryThenEmulatedDrivesThroughTheStandIn) {
   CDDrive& slow = *drives.Drive(2);
   CDDrive::SetTimeout(1);
   EXPECT_EQ(slow.Execute({0x3C, 0x01, 0x01, 0, 0, 0, 0, 0x40, 0x00}, 1, 16384), 0);
-  EXPECT_EQ(slow.Status, 0);
+  EXPECT_EQ(slow.Status(), 0);
   EXPECT_EQ(slow.Execute({0x00}, 1, 0), 0);
-  EXPECT_EQ(slow.OsError, static_cast<std::uint32_t>(ERROR_BUSY));
+  EXPECT_EQ(slow.OsError(), static_cast<std::uint32_t>(ERROR_BUSY));
   std::this_thread::sleep_for(std::chrono::milliseconds(1500));
   CDDrive::SetTimeout(10);
   EXPECT_EQ(slow.Execute({0x12, 0, 0, 0, 36}, 1, 36), 36);

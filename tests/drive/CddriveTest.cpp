@@ -109,8 +109,8 @@ TEST_F(CddriveTest, ExecuteOutcomesAndSenseTexts) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.Name);
     EXPECT_EQ(drive.Execute(c.Cdb, c.Direction, c.Length), c.Result);
-    EXPECT_TRUE(drive.SenseMatches(c.Key, c.Asc, c.Ascq));
-    EXPECT_EQ(drive.SenseText(), c.SenseText);
+    EXPECT_TRUE(drive.LastOutcome().SenseMatches(c.Key, c.Asc, c.Ascq));
+    EXPECT_EQ(drive.LastOutcome().SenseText(), c.SenseText);
   }
   EXPECT_EQ(machine->Drive(0).Log().back(), "3C 01 01 00 00 00 00 00 10 00 00 00 out 16");
   // Error reporting is off until a device open fails: nothing was shown.
@@ -124,13 +124,13 @@ TEST_F(CddriveTest, SenseMessageOnceReportingIsOn) {
   EXPECT_EQ(drive.Execute(0xEE, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 1, 0), 0);
   // A transport failure: no sense at all, the system's I/O error code.
   EXPECT_EQ(drive.Execute(0x3B, 0x05, 0x01, 0, 0, 0, 0, 0, 0, 0x7F, 0, 0, 1, 0), 0);
-  EXPECT_TRUE(drive.SenseMatches(0, 0, 0));
+  EXPECT_TRUE(drive.LastOutcome().SenseMatches(0, 0, 0));
   // The emulated transport fails the way the platform's device I/O fails.
   const std::uint32_t ioError = drive::PlatformIoErrorCode();
-  EXPECT_EQ(drive.OsError, ioError);
+  EXPECT_EQ(drive.OsError(), ioError);
   char senseText[32];
   std::snprintf(senseText, sizeof senseText, "00 00 00. 00, %04X", static_cast<unsigned>(ioError));
-  EXPECT_EQ(drive.SenseText(), senseText);
+  EXPECT_EQ(drive.LastOutcome().SenseText(), senseText);
   const std::string ok = drive::PlatformErrorText(0).value_or("");
   const std::string io = drive::PlatformErrorText(ioError).value_or("");
   EXPECT_EQ(messages_.Shown,
@@ -171,7 +171,7 @@ TEST_F(CddriveTest, OnlyGoodStatusSucceeds) {
     CDDrive drive(' ', 0, 0, 0);
     EXPECT_EQ(drive.Execute({0x00}, 1, 0), c.Result);
     EXPECT_EQ(drive.LastOutcome().Succeeded(), c.Result != 0);
-    EXPECT_EQ(drive.SenseText(), c.SenseText);
+    EXPECT_EQ(drive.LastOutcome().SenseText(), c.SenseText);
     EXPECT_EQ(drive::DescribeOutcome(drive.LastOutcome()), c.Described);
   }
 }
@@ -188,7 +188,7 @@ TEST_F(CddriveTest, BufferSelectionAndTimeout) {
   EXPECT_EQ(CDDrive::IoBufferLength(), 2352u);
   // More than the buffer holds is refused before it reaches the drive.
   EXPECT_EQ(drive.Execute({0x3C, 0x01, 0x01, 0, 0, 0, 0, 0x40, 0x00}, 1, 16384), 0);
-  EXPECT_TRUE(drive.SenseMatches(0x05, 0x24, 0x00));
+  EXPECT_TRUE(drive.LastOutcome().SenseMatches(0x05, 0x24, 0x00));
   CDDrive::SetTimeout(180);
   EXPECT_EQ(drive::State().TimeoutSeconds, 180);
 }

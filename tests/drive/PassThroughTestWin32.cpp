@@ -140,7 +140,7 @@ DWORD WINAPI FakeGetLastError() { return fake->LastError; }
 
 DWORD WINAPI FakeFormatMessageA(DWORD flags, LPCVOID source, DWORD, DWORD language, LPSTR buffer,
                                 DWORD size, va_list* arguments) {
-  EXPECT_EQ(flags, static_cast<DWORD>(FORMAT_MESSAGE_FROM_SYSTEM));
+  EXPECT_EQ(flags, static_cast<DWORD>(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS));
   EXPECT_EQ(source, nullptr);
   EXPECT_EQ(language, 0u);
   EXPECT_EQ(size, 80u);
@@ -321,7 +321,7 @@ TEST_F(PassThroughTest, FailedCommandsAndTheirOutcome) {
     machine_.Ascq = c.Ascq;
     machine_.ScsiStatus = c.ScsiStatus;
     EXPECT_EQ(drive.Execute({0x00}, 1, 0), c.Result);
-    EXPECT_EQ(drive.SenseText(), c.SenseText);
+    EXPECT_EQ(drive.LastOutcome().SenseText(), c.SenseText);
   }
   EXPECT_TRUE(messages_.Shown.empty());
 }

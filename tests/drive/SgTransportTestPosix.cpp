@@ -1,5 +1,5 @@
-// The Linux enumeration on a fake sysfs tree, the SG_IO transport's open failure, and what its
-// update lock refuses.
+// The Linux enumeration on a fake sysfs tree, the SG_IO transport's open failure, what its
+// update lock refuses, and the sg node's system calls faked.
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
@@ -9,11 +9,18 @@
 #include <functional>
 
 #include <fcntl.h>
+#include <scsi/sg.h>
 #include <sys/file.h>
 #include <unistd.h>
 
+#include <cerrno>
+#include <cstring>
+#include <map>
+#include <set>
+
 #include "DriveTestSupport.h"
 #include "drive/Cddrives.h"
+#include "drive/PosixCalls.h"
 #include "drive/SgTransportPosix.h"
 #include "drive/SysfsDrivesPosix.h"
 
@@ -159,6 +166,135 @@ TEST_F(SgTransportTest, TheUpdateLockHoldsTheSgNodeAndRefusesWhatWouldFailLater)
   }
 }
 
+// What the faked node calls answer, and the descriptors they have handed out and not yet had back.
+struct FakeNodes {
+  std::map<std::string, int> OpenErrors; // by node name ("sg1", "sr0"); absent: it opens
+  int FlockError = 0;                    // errno of the update's exclusive flock; 0: taken
+  int IoctlError = 0;                    // errno of SG_IO; 0: the command ends GOOD
+  std::set<int> Open;
+  int Next = 100;
+};
+FakeNodes* fakeNodes = nullptr;
+
+int Fail(int code) {
+  errno = code;
+  return -1;
+}
+
+drive::PosixCalls FakePosixCalls() {
+  drive::PosixCalls calls;
+  calls.Open = [](const char* path, int) {
+    const auto error = fakeNodes->OpenErrors.find(fs::path(path).filename().string());
+    if (error != fakeNodes->OpenErrors.end()) return Fail(error->second);
+    fakeNodes->Open.insert(fakeNodes->Next);
+    return fakeNodes->Next++;
+  };
+  calls.Close = [](int fd) {
+    EXPECT_EQ(fakeNodes->Open.erase(fd), 1u) << "closed twice or never opened: " << fd;
+    return 0;
+  };
+  calls.Flock = [](int, int operation) {
+    return (operation & LOCK_EX) != 0 && fakeNodes->FlockError != 0 ? Fail(fakeNodes->FlockError) : 0;
+  };
+  calls.Ioctl = [](int, unsigned long request, void* argument) {
+    EXPECT_EQ(request, static_cast<unsigned long>(SG_IO));
+    if (fakeNodes->IoctlError != 0) return Fail(fakeNodes->IoctlError);
+    auto* header = static_cast<sg_io_hdr_t*>(argument);
+    header->status = header->host_status = header->driver_status = 0;
+    header->sb_len_wr = 0;
+    header->resid = 0;
+    return 0;
+  };
+  return calls;
+}
+
+class SgNodeCallsTest : public drive_test::DriveTest {
+protected:
+  void SetUp() override {
+    DriveTest::SetUp();
+    fakeNodes = &fake_;
+    drive::Posix() = FakePosixCalls();
+  }
+  void TearDown() override {
+    drive::Posix() = drive::RealPosixCalls();
+    fakeNodes = nullptr;
+    DriveTest::TearDown();
+  }
+  FakeNodes fake_;
+};
+
+// The sg node's refusals, a failing SG_IO and the update's flock, as the open, a command and the
+// update lock report them; every descriptor handed out is given back, whatever the exit.
+TEST_F(SgNodeCallsTest, RefusalsFailuresAndTheLockAsTheTransportReportsThem) {
+  struct Case {
+    const char* Name;
+    int SgError, SrError; // errno of every open of /dev/sg1 and /dev/sr0; 0: they open
+    int FlockError, IoctlError;
+    std::string Opened;   // the open-failure message; empty: a channel opened
+    std::string Sent;     // what became of a TEST UNIT READY on the channel
+    std::string Lock;     // the lock's refusal, or "taken" and its warnings ("DEV" is the /dev folder)
+  };
+  const std::string busy = std::strerror(EBUSY), noLocks = std::strerror(ENOLCK);
+  const std::vector<Case> cases = {
+      {"every call granted", 0, 0, 0, 0, "", "GOOD", "taken"},
+      {"sg node EACCES: listed through sr0, not updated", EACCES, 0, 0, 0, "", "GOOD",
+       drive::SgAccessRefusal("DEV/sg1", EACCES)},
+      {"sg and sr nodes EPERM", EPERM, EPERM, 0, 0, "Error opening: 1, Drive: DEV/sg1", "",
+       drive::SgAccessRefusal("DEV/sg1", EPERM)},
+      {"sg node EBUSY", EBUSY, 0, 0, 0, "Error opening: 16, Drive: DEV/sg1", "", "it cannot be opened: " + busy},
+      {"sr0 held exclusively elsewhere", 0, EBUSY, 0, 0, "", "GOOD", drive::kRefusedHeldByProgram},
+      {"sr0 not readable", 0, EACCES, 0, 0, "", "GOOD",
+       "taken; DEV/sr0 could not be held exclusively (Permission denied): a disc may be mounted or burnt during "
+       "the update"},
+      {"flock held by another odflash", 0, 0, EWOULDBLOCK, 0, "", "GOOD", drive::kRefusedBeingUpdated},
+      {"flock failing", 0, 0, ENOLCK, 0, "", "GOOD", "it cannot be locked: " + noLocks},
+      {"SG_IO failing", 0, 0, 0, ENOMEM, "", "not sent: system error 12", "taken"},
+  };
+  FakeSysfs tree;
+  tree.Add("sr0", "0:0:1:0", "5", "sg1");
+  const std::string dev = tree.Root() + "/dev";
+  const auto expand = [&dev](std::string text) {
+    for (std::size_t at = text.find("DEV"); at != std::string::npos; at = text.find("DEV", at + dev.size()))
+      text.replace(at, 3, dev);
+    return text;
+  };
+  drive::DriveAddress address;
+  address.DevicePath = dev + "/sr0";
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.Name);
+    fake_ = FakeNodes{};
+    if (c.SgError != 0) fake_.OpenErrors["sg1"] = c.SgError;
+    if (c.SrError != 0) fake_.OpenErrors["sr0"] = c.SrError;
+    fake_.FlockError = c.FlockError;
+    fake_.IoctlError = c.IoctlError;
+    messages_.Shown.clear();
+    drive::SgTransport transport(tree.Root(), dev, tree.Root() + "/proc", tree.Root() + "/run");
+    {
+      drive::CommandOutcome failure;
+      auto channel = transport.Open(address, failure);
+      if (c.Opened.empty()) {
+        ASSERT_NE(channel, nullptr);
+        const drive::CommandOutcome sent = channel->Send(drive::CommandBlock{});
+        EXPECT_EQ(drive::DescribeOutcome(sent), c.Sent);
+        EXPECT_EQ(sent.OsError, static_cast<std::uint32_t>(c.IoctlError));
+      } else {
+        EXPECT_EQ(channel, nullptr);
+        EXPECT_EQ(failure.OsError, static_cast<std::uint32_t>(c.SgError));
+        EXPECT_EQ(messages_.Shown, std::vector<RecordedMessage>({{expand(c.Opened), sys::MessageKind::Plain}}));
+      }
+    }
+    {
+      std::string refusal;
+      const auto lock = transport.LockForUpdate(address, refusal);
+      std::string got = lock ? "taken" : refusal;
+      if (lock)
+        for (const std::string& warning : lock->Warnings) got += "; " + warning;
+      EXPECT_EQ(got, expand(c.Lock));
+    }
+    EXPECT_THAT(fake_.Open, ::testing::IsEmpty());
+  }
+}
+
 } // namespace
 
 // As root on the sg path the update pauses the drive's media polling when it takes the lock,
@@ -203,7 +339,8 @@ TEST_F(SgTransportTest, TheUpdateDetachesTheBlockDriverAndPutsItBack) {
     auto lock = transport.LockForUpdate(address, refusal);
     ASSERT_NE(lock, nullptr) << refusal;
     EXPECT_EQ(read(poll), c.Detached ? "0" : "2000");
-    auto channel = transport.Open(address);
+    drive::CommandOutcome failure;
+    auto channel = transport.Open(address, failure);
     ASSERT_NE(channel, nullptr);
     drive::CommandBlock writeBuffer;
     writeBuffer.Cdb[0] = 0x3B;

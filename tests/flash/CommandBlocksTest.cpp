@@ -20,9 +20,9 @@ class CommandBlocks : public testing::TestWithParam<BlockCase> {};
 
 TEST_P(CommandBlocks, AreByteExact) {
   const BlockCase& c = GetParam();
-  EXPECT_EQ(c.block.cdb, c.cdb);
-  EXPECT_EQ(c.block.direction, c.direction);
-  EXPECT_EQ(c.block.transferLength, c.transferLength);
+  EXPECT_EQ(c.block.Cdb, c.cdb);
+  EXPECT_EQ(c.block.DataIn, c.direction == flash::kDataIn);
+  EXPECT_EQ(c.block.Length, c.transferLength);
 }
 
 INSTANTIATE_TEST_SUITE_P(

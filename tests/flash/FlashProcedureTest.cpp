@@ -42,8 +42,8 @@ std::vector<std::uint8_t> MakeImage(ImageKind kind, std::size_t length, const st
 
 std::string Line(const flash::CommandBlock& block) {
   std::uint8_t cdb[12];
-  std::ranges::copy(block.cdb, cdb);
-  return sim::EmulatedDrive::LogLine(cdb, block.direction == flash::kDataIn, block.transferLength);
+  std::ranges::copy(block.Cdb, cdb);
+  return sim::EmulatedDrive::LogLine(cdb, block.DataIn, block.Length);
 }
 
 // START STOP UNIT load, the polls, then STOP PLAY/SCAN and START STOP UNIT stop once ready.
@@ -124,7 +124,7 @@ public:
 class ResidualHidingTransport : public drive::EmulatedTransport {
 public:
   using EmulatedTransport::EmulatedTransport;
-  std::unique_ptr<drive::DeviceChannel> Open(const drive::DriveAddress& address) override {
+  std::unique_ptr<drive::DeviceChannel> Open(const drive::DriveAddress& address, drive::CommandOutcome& failure) override {
     struct Channel : drive::DeviceChannel {
       std::unique_ptr<drive::DeviceChannel> inner;
       drive::CommandOutcome Send(const drive::CommandBlock& command) override {
@@ -135,7 +135,7 @@ public:
       }
     };
     auto channel = std::make_unique<Channel>();
-    channel->inner = EmulatedTransport::Open(address);
+    channel->inner = EmulatedTransport::Open(address, failure);
     if (!channel->inner) return nullptr;
     return channel;
   }

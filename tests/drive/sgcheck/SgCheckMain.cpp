@@ -22,6 +22,6 @@ int main(int argc, char** argv) {
   const int result = drive.Execute(0xDF, 0x11, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 1, 128);
   const drive::CommandOutcome& outcome = drive.LastOutcome();
   std::printf("%s Read Flash ID: result %d, sense %02X %02X %02X, %s\n", drive.DevicePath().c_str(), result,
-              drive.SenseKey, drive.Asc, drive.Ascq, drive::DescribeOutcome(outcome).c_str());
+              drive.SenseKey(), drive.Asc(), drive.Ascq(), drive::DescribeOutcome(outcome).c_str());
   return result != 0 ? 0 : 1;
 }
