@@ -1,19 +1,10 @@
 #pragma once
-// What odflash flash and its --all form share: the options, the JSON event stream, opening the
-// flasher and describing the drives.
+// The options of odflash flash, which its --all form passes on to each drive's worker.
 
 #include <cstdio>
-#include <optional>
 #include <string>
 
-#include "builder/PayloadFile.h"
-#include "payload/PayloadTexts.h"
-#include "cli/FlashEvent.h"
 #include "cli/Trace.h"
-
-namespace drive {
-class CDDrive;
-}
 
 namespace cli {
 
@@ -33,21 +24,8 @@ struct FlashOptions {
   TraceOptions trace;
 };
 
-// The flasher's payload, with the checks every flash makes before it looks at a drive (a
-// builder carries no firmware, a damaged flasher must send none), and the emulated drives of
-// --sim in place. Null, with the failure line in error, when the run cannot go on; damaged is
-// set when the flasher was refused as damaged.
-std::optional<builder::PayloadFile> OpenFlasher(const FlashOptions& options, std::string& error, bool& damaged);
-
-// True when the stream is a terminal.
-bool IsTerminal(std::FILE* stream);
-
-// "  N: identity  (device)", as the listing of a failure shows a drive.
-std::string DriveLine(int index, const drive::CDDrive& drive);
-// What a flasher wants of a drive, in words.
-std::string WantedDrive(const payload::PayloadTexts& texts);
-
-// odflash flash --all.
-int RunFlashAll(const FlashOptions& options);
+// Where a flash prints its text for people: standard error with --json, whose events take
+// standard output; standard output otherwise.
+inline std::FILE* TextStream(const FlashOptions& options) { return options.json ? stderr : stdout; }
 
 } // namespace cli
