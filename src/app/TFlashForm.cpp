@@ -254,15 +254,14 @@ void TFlashForm::StartFlashingRole() {
     return;
   }
   report += "\nDetected drives:\n" + std::string(59, '-') + "\n";
-  for (int i = 0; i < driveList_->Count(); ++i) {
-    driveList_->Select(i);
-    const bool accepted = CheckCondition();
-    const std::string identity = driveList_->Current()->GetIdentity();
-    if (!accepted) {
+  for (const flash::DriveFit& found : flash::MatchDrives(*driveList_, texts_)) {
+    // The list shows each drive as it answers INQUIRY now.
+    const std::string identity = found.drive->GetIdentity();
+    if (!found.fits) {
       report += identity + "\n";
     } else if (driveIndex_.size() < kDriveIndexSize) {
       view_.AddEntry(identity);
-      driveIndex_.push_back(i);
+      driveIndex_.push_back(found.index);
     }
   }
   if (driveIndex_.empty()) {
@@ -283,8 +282,7 @@ void TFlashForm::CheckNewFormatBIN() { flashRequest_ = flash::MakeFlashRequest(p
 
 bool TFlashForm::CheckCondition() {
   if (!driveList_ || !driveList_->Current()) return false;
-  const drive::CDDrive& current = *driveList_->Current();
-  return flash::DriveIsEligible(texts_, current.VendorProductText(), current.RevisionText());
+  return flash::DriveFits(texts_, *driveList_->Current());
 }
 
 void TFlashForm::FormDestroy() {

@@ -3,11 +3,6 @@
 // them in one table, parses and runs the one the user named.
 
 #include <functional>
-#include <optional>
-#include <string>
-
-#include "builder/PayloadFile.h"
-#include "payload/IntegrityRecord.h"
 
 namespace CLI {
 class App;
@@ -37,23 +32,11 @@ std::function<int()> SetUpExtract(CLI::App& command);
 std::function<int()> SetUpBuild(CLI::App& command);
 std::function<int()> SetUpFlash(CLI::App& command);
 
-// The one-line error every command prints on failure: "odflash: <what>" to stderr.
-void PrintError(const std::string& what);
 // Warns of what an update that ended early left changed on the system (a drive left detached
 // from its block driver) and how it is put back; scan and flash print it before enumerating.
 void PrintLeftToRestore();
 
 // Every --json output carries this version of its shape.
 inline constexpr int kJsonSchemaVersion = 1;
-
-// The payload block of a flasher (or builder) file. On failure error is the command's one-line
-// reason; a file without a block is named as no flasher, with how to build one.
-std::optional<builder::PayloadFile> ReadFlasherFile(const std::string& path, std::string& error);
-
-// A flasher's integrity for info and build: its name and what it means.
-std::string IntegrityText(payload::Integrity integrity);
-
-// A message box text as terminal lines: without the line breaks that frame it in a box.
-std::string TerminalText(const std::string& text);
 
 } // namespace cli

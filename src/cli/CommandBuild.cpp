@@ -11,6 +11,8 @@
 #include "builder/FlasherWriter.h"
 #include "builder/ModelTable.h"
 #include "cli/Command.h"
+#include "cli/FlasherFile.h"
+#include "cli/Trace.h"
 #include "sys/Directory.h"
 #include "sys/Files.h"
 #include "sys/Sha256.h"

@@ -12,6 +12,8 @@
 #include "builder/FlasherIntegrity.h"
 #include "builder/PayloadFile.h"
 #include "cli/Command.h"
+#include "cli/FlasherFile.h"
+#include "cli/Trace.h"
 #include "sys/Files.h"
 
 namespace cli {

@@ -9,6 +9,8 @@
 #include "builder/PayloadFile.h"
 #include "builder/RoutineStoreFile.h"
 #include "cli/Command.h"
+#include "cli/FlasherFile.h"
+#include "cli/Trace.h"
 #include "payload/ImageKind.h"
 #include "sys/Sha256.h"
 #include "sys/Text.h"

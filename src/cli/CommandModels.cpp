@@ -8,6 +8,7 @@
 
 #include "builder/ModelTable.h"
 #include "cli/Command.h"
+#include "cli/Trace.h"
 #include "sys/Text.h"
 
 namespace cli {

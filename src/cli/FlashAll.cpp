@@ -17,15 +17,19 @@
 #include <thread>
 #include <vector>
 
-#include "payload/PayloadTexts.h"
+#include "cli/FlashAll.h"
 #include "cli/Command.h"
+#include "cli/DriveChoice.h"
 #include "cli/FlashAllDrive.h"
-#include "cli/FlashCommand.h"
 #include "cli/FlashResults.h"
+#include "cli/FlasherFile.h"
+#include "cli/Trace.h"
 #include "drive/Cddrives.h"
 #include "drive/Transport.h"
 #include "flash/Eligibility.h"
+#include "payload/PayloadTexts.h"
 #include "sys/Directory.h"
+#include "sys/StandardStreams.h"
 #include "sys/UpdateGuard.h"
 #include "sys/WorkerProcess.h"
 
@@ -60,8 +64,8 @@ struct DriveRun : DriveProgress {
 class Board {
 public:
   Board(const FlashOptions& options, std::vector<DriveRun>& runs)
-      : options_(options), runs_(runs), events_(options.json), out_(options.json ? stderr : stdout),
-        live_(kRedrawsInPlace && IsTerminal(out_) && !options.trace.verbose) {}
+      : options_(options), runs_(runs), events_(options.json), textStream_(TextStream(options)),
+        live_(kRedrawsInPlace && sys::IsTerminal(textStream_) && !options.trace.verbose) {}
 
   // One line of a worker's JSON events.
   void TakeEvent(std::size_t index, const std::string& line) {
@@ -72,9 +76,9 @@ public:
     run.Take(*event);
     if (!live_) {
       if (const auto* status = std::get_if<StatusEvent>(&*event))
-        std::fprintf(out_, "%s: %s\n", run.device.c_str(), status->text.c_str());
+        std::fprintf(textStream_, "%s: %s\n", run.device.c_str(), status->text.c_str());
       else if (const auto* message = std::get_if<MessageEvent>(&*event))
-        std::fprintf(out_, "%s: %s\n", run.device.c_str(), message->text.c_str());
+        std::fprintf(textStream_, "%s: %s\n", run.device.c_str(), message->text.c_str());
     }
     // The worker's result is one drive's: the last event of all is the whole run's.
     const std::string name = EventName(*event);
@@ -107,7 +111,7 @@ public:
       Draw();
       if (std::all_of(runs_.begin(), runs_.end(), [](const DriveRun& run) { return run.ended; })) {
         // The table that follows says it all again.
-        if (drawn_) std::fprintf(out_, "\033[%zuA\033[J", runs_.size());
+        if (drawn_) std::fprintf(textStream_, "\033[%zuA\033[J", runs_.size());
         return;
       }
       changed_.wait_for(lock, std::chrono::milliseconds(100));
@@ -125,16 +129,16 @@ private:
   // One line per drive, redrawn in place on a terminal.
   void Draw() {
     if (!live_) return;
-    if (drawn_) std::fprintf(out_, "\033[%zuA", runs_.size());
-    for (const DriveRun& run : runs_) std::fprintf(out_, "\r\033[K%s\n", LiveLine(run).c_str());
-    std::fflush(out_);
+    if (drawn_) std::fprintf(textStream_, "\033[%zuA", runs_.size());
+    for (const DriveRun& run : runs_) std::fprintf(textStream_, "\r\033[K%s\n", LiveLine(run).c_str());
+    std::fflush(textStream_);
     drawn_ = true;
   }
 
   const FlashOptions& options_;
   std::vector<DriveRun>& runs_;
   EventStream events_;
-  std::FILE* out_;
+  std::FILE* const textStream_;
   bool live_;
   bool drawn_ = false;
   bool passedOn_ = false;
@@ -146,16 +150,13 @@ private:
 int FindEligibleDrives(const payload::PayloadBlock& block, std::vector<DriveRun>& runs, std::string& error) {
   const drive::CDDrives drives;
   const payload::PayloadTexts texts = payload::MakePayloadTexts(block);
-  std::string listing;
-  for (int i = 0; i < drives.Count(); ++i) {
-    const drive::CDDrive& candidate = *drives.Drive(i);
-    const bool fits = flash::DriveIsEligible(texts, candidate.VendorProductText(), candidate.RevisionText());
-    listing += DriveLine(i, candidate) + (fits ? "  fits\n" : "  does not fit\n");
-    if (!fits) continue;
+  const std::vector<flash::DriveFit> found = flash::MatchDrives(drives, texts);
+  for (const flash::DriveFit& candidate : found) {
+    if (!candidate.fits) continue;
     DriveRun run;
-    run.device = candidate.DevicePath();
-    run.identity = candidate.IdentityText;
-    run.revisionBefore = run.revisionAfter = candidate.RevisionText();
+    run.device = candidate.drive->DevicePath();
+    run.identity = candidate.drive->IdentityText;
+    run.revisionBefore = run.revisionAfter = candidate.drive->RevisionText();
     runs.push_back(std::move(run));
   }
   for (const std::string& path : drives.BusyDevicePaths())
@@ -167,7 +168,7 @@ int FindEligibleDrives(const payload::PayloadBlock& block, std::vector<DriveRun>
   }
   error = drives.Count() == 0 ? "no optical drive found"
                               : "no drive fits this flasher (it wants " + WantedDrive(texts) +
-                                    "); the drives found are:\n" + listing;
+                                    "); the drives found are:\n" + FitListing(found);
   return kExitNoEligibleDrive;
 }
 
@@ -191,28 +192,28 @@ std::vector<std::string> WorkerArguments(const FlashOptions& options, const std:
 // mid-update, and a failed flash's exit code says so.
 void ReportDeadWorker(DriveRun& run, int ended) {
   struct PhaseMeaning {
-    const char* phase;
+    std::optional<flash::FlashPhase> phase; // none: before the worker reported one
     const char* when;
     bool mayHaveWritten;
   };
   static constexpr PhaseMeaning kPhases[] = {
-      {"waiting", "before it reported a phase", false},
-      {"readyWait", "while waiting for the drive to be ready", false},
-      {"profile", "during the profile upload", true},
-      {"upload", "during the image upload", true},
-      {"entryCritical", "while entering the critical phase", true},
-      {"verify", "during the read-back", true},
-      {"flash", "during the commit", true},
-      {"done", "after its last drive command", true},
+      {std::nullopt, "before it reported a phase", false},
+      {flash::FlashPhase::ReadyWait, "while waiting for the drive to be ready", false},
+      {flash::FlashPhase::Profile, "during the profile upload", true},
+      {flash::FlashPhase::Upload, "during the image upload", true},
+      {flash::FlashPhase::EntryCritical, "while entering the critical phase", true},
+      {flash::FlashPhase::Verify, "during the read-back", true},
+      {flash::FlashPhase::Flash, "during the commit", true},
+      {flash::FlashPhase::Done, "after its last drive command", true},
   };
-  const PhaseMeaning* meaning = &kPhases[0];
+  const PhaseMeaning* meaning = nullptr;
   for (const PhaseMeaning& candidate : kPhases)
-    if (run.phase == candidate.phase) meaning = &candidate;
-  const bool knownPhase = run.phase == meaning->phase;
+    if (run.phase == (candidate.phase ? PhaseName(*candidate.phase) : kNoPhaseYet)) meaning = &candidate;
+  const bool knownPhase = meaning != nullptr;
   const std::string how = kEndsBySignal && ended > 128 && ended < 128 + 65
                               ? "ended by signal " + std::to_string(ended - 128)
                               : "ended with exit code " + std::to_string(ended);
-  const bool mayHaveWritten = meaning->mayHaveWritten || !knownPhase;
+  const bool mayHaveWritten = !knownPhase || meaning->mayHaveWritten;
   run.outcome = ResultOf(RunEnd::WorkerDied).name;
   run.exitCode = ResultOf(RunEnd::WorkerDied).exitCode;
   run.error = how + " " + (knownPhase ? std::string(meaning->when) : "in phase " + run.phase) + ": " +
@@ -305,7 +306,7 @@ int RunFlashAll(const FlashOptions& options) {
     Board board(options, runs);
     std::vector<std::thread> readers;
     RunWorkers(options, runs, board, readers);
-    PrintTable(runs, options.json ? stderr : stdout);
+    PrintTable(runs, TextStream(options));
     for (const DriveRun& run : runs) code = WorseExitCode(code, run.exitCode);
     code = WorseExitCode(code, sys::HeldRequestExitCode());
   } else {

@@ -8,9 +8,12 @@
 
 namespace cli {
 
+// The phase of a drive whose worker has reported none yet.
+inline constexpr const char* kNoPhaseYet = "waiting";
+
 struct DriveProgress {
   std::string device, identity, revisionBefore, revisionAfter;
-  std::string phase = "waiting"; // the last phase its worker reported
+  std::string phase = kNoPhaseYet; // the last phase its worker reported
   int percent = -1;              // of the current phase, when it reports progress
   std::string outcome;
   std::string error;

@@ -59,7 +59,7 @@ inline std::string ChunkFailureLine(const char* operation, const flash::FlashPro
 }
 
 inline std::string DryRunLine(const flash::FlashProcedure&, const flash::FlashRequest& request) {
-  return request.kind == flash::ImageKind::CdRwNewFormat
+  return flash::HasEntryCritical(request.kind)
              ? "Dry run: the image was written to drive memory and verified; Entry critical and the "
                "Flash command were not sent, the drive's flash is unchanged."
              : "Dry run: the image was written to drive memory and verified; the Flash command "

@@ -8,7 +8,6 @@
 #include <cstring>
 #include <ctime>
 
-#include "cli/Command.h"
 #include "drive/Cddrive.h"
 #include "drive/CommandObserver.h"
 #include "payload/ImageKind.h"
@@ -157,6 +156,11 @@ bool StartTrace(const TraceOptions& options, const std::vector<std::string>& inp
   trace.verbose = options.verbose;
   if (trace.verbose || trace.log != nullptr) drive::SetCommandObserver(&trace);
   return true;
+}
+
+void PrintError(const std::string& what) {
+  std::fprintf(stderr, "odflash: %s\n", what.c_str());
+  TraceNote("odflash: " + what);
 }
 
 void TraceNote(const std::string& text) {

@@ -2,7 +2,8 @@
 // The command trace of scan and flash: -v/--verbose prints every drive command to standard
 // error as it completes; --log FILE writes the same lines with timestamps, after a header
 // (version, command line, and what the command adds: payload fields, the drive's identity),
-// whatever the verbosity. One trace per process, ended by main().
+// whatever the verbosity. One trace per process, ended by main(). A command's failure line goes
+// to the log as well.
 
 #include <string>
 #include <vector>
@@ -35,6 +36,10 @@ void RememberCommandLine(int argc, char** argv);
 // cannot be opened or may not be written (a folder, a device, one of inputs or the running
 // program); nothing has been sent to a drive then.
 bool StartTrace(const TraceOptions& options, const std::vector<std::string>& inputs = {});
+
+// The one-line error every command prints on failure: "odflash: <what>" to stderr, and to the
+// log.
+void PrintError(const std::string& what);
 
 // Adds a text to the log (no-op without one), each of its lines timestamped like the command
 // lines.

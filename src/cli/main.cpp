@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "cli/Command.h"
+#include "cli/TerminalSink.h"
 #include "cli/Trace.h"
 #include "sys/Messages.h"
 #include "sys/StandardStreams.h"
@@ -115,36 +116,6 @@ void ReportLostOutput() {
 }
 
 } // namespace
-
-std::string TerminalText(const std::string& text) {
-  const auto first = text.find_first_not_of('\n');
-  if (first == std::string::npos) return "";
-  return text.substr(first, text.find_last_not_of('\n') - first + 1);
-}
-
-std::optional<builder::PayloadFile> ReadFlasherFile(const std::string& path, std::string& error) {
-  bool noBlock = false;
-  auto payload = builder::ReadPayloadFromFile(path, error, noBlock);
-  if (noBlock)
-    error = path + " carries no payload block: it is not a flasher (a firmware file? build a flasher "
-                   "from it with odflash build)";
-  return payload;
-}
-
-std::string IntegrityText(payload::Integrity integrity) {
-  switch (integrity) {
-  case payload::Integrity::Intact: return "intact (its integrity record matches the header, image and routines)";
-  case payload::Integrity::Damaged:
-    return "damaged (its integrity record does not match what it carries: download or build it again)";
-  case payload::Integrity::None: return "none (it carries no integrity record)";
-  }
-  return payload::IntegrityName(integrity);
-}
-
-void PrintError(const std::string& what) {
-  std::fprintf(stderr, "odflash: %s\n", what.c_str());
-  TraceNote("odflash: " + what);
-}
 
 } // namespace cli
 

@@ -5,12 +5,9 @@
 
 #include "drive/EmulatedTransport.h"
 #include "sim/EmulatedDrive.h"
-#include "sys/Files.h"
 
 namespace drive {
 namespace {
-
-constexpr std::uint64_t kMaxDriveFileBytes = 1u << 20;
 
 std::unique_ptr<Transport>& InstalledTransport() {
   static std::unique_ptr<Transport> transport;
@@ -80,12 +77,9 @@ void UseEmulatedDrives(std::shared_ptr<sim::SimMachine> machine) {
 }
 
 bool UseEmulatedDrivesFromFile(const std::string& path, std::string& error) {
-  // Only a regular file of sane size: a FIFO would block, /dev/zero never end.
-  std::string text;
-  if (!sys::ReadRegularFile(path, kMaxDriveFileBytes, text, error)) return false;
   sim::SimConfig config;
-  std::shared_ptr<sim::SimMachine> machine;
-  if (sim::ParseSimConfig(text, config, error)) machine = sim::SimMachine::Create(config, error);
+  if (!sim::LoadSimConfig(path, config, error)) return false;
+  std::shared_ptr<sim::SimMachine> machine = sim::SimMachine::Create(config, error);
   if (!machine) {
     error = path + ": " + error;
     return false;

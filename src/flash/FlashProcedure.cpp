@@ -54,7 +54,7 @@ FlashOutcome FlashProcedure::Run(drive::CDDrive& drive, const FlashRequest& requ
   const std::string driveRevision = drive.RevisionText();
   const UpdateQuestion question =
       MakeUpdateQuestion(driveRevision, request.carriedRevision, request.anyFirmware);
-  if (!sink_.Ask(question.text, question.kind)) return FlashOutcome::Declined;
+  if (!sink_.AskUpdate(question)) return FlashOutcome::Declined;
 
   flashAll_ = request.flashAll;
 
@@ -136,7 +136,7 @@ FlashOutcome FlashProcedure::Transfer(drive::CDDrive& drive, const FlashRequest&
 
   // A dry run never enters the drive's critical phase: a real drive may then need a power
   // cycle. The Read Profile check belongs to that phase and is left out with it.
-  const bool entersCritical = request.kind == ImageKind::CdRwNewFormat && !request.stopBeforeFlash;
+  const bool entersCritical = HasEntryCritical(request.kind) && !request.stopBeforeFlash;
   if (entersCritical) {
     sink_.EnterPhase(FlashPhase::EntryCritical);
     sink_.SetStatus(Text(kStatusEntryCritical));
@@ -145,7 +145,7 @@ FlashOutcome FlashProcedure::Transfer(drive::CDDrive& drive, const FlashRequest&
 
   sink_.EnterPhase(FlashPhase::Verify);
   sink_.SetStatus(Text(kStatusVerify));
-  const bool checksProfile = profile_.found && (entersCritical || request.kind != ImageKind::CdRwNewFormat);
+  const bool checksProfile = profile_.found && (entersCritical || !HasEntryCritical(request.kind));
   if (checksProfile && !commands.ReadVerifyProfile(request.kind, profile_, profileCopy_)) {
     return Fail(kSuffixProfileCheckFail, commands.ProfileDiffered() ? FlashOutcome::ProfileMismatch
                                                                     : FlashOutcome::ProfileCheckFailed);

@@ -58,6 +58,10 @@ struct FlashRequest {
   bool stopBeforeFlash = false;
 };
 
+// Whether an update with an image of the kind passes through Entry critical, the drive's
+// critical phase, before the Read Profile check and the Flash command.
+inline constexpr bool HasEntryCritical(ImageKind kind) { return kind == ImageKind::CdRwNewFormat; }
+
 // The request for the firmware a payload block carries (the image is viewed, not copied).
 FlashRequest MakeFlashRequest(const payload::PayloadBlock& payload);
 

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <string>
 
+#include "flash/UpdateQuestion.h"
 #include "sys/Messages.h"
 
 namespace flash {
@@ -31,6 +32,10 @@ public:
   virtual void ShowMessage(const std::string& text, sys::MessageKind kind) = 0;
   // A modal Yes/No question; true for Yes.
   virtual bool Ask(const std::string& text, sys::MessageKind kind) = 0;
+  // The update question before anything is sent to the drive, with what the update would do
+  // to its revision, so that a front-end may answer it by its own rule; the window shows it
+  // as any other question.
+  virtual bool AskUpdate(const UpdateQuestion& question) { return Ask(question.text, question.kind); }
   // The restart question after a successful update, so that a front-end may answer it by its
   // own rule; the window shows it as any other question.
   virtual bool AskRestart(const std::string& text) { return Ask(text, sys::MessageKind::Confirmation); }

@@ -9,6 +9,8 @@
 #include <utility>
 #include <vector>
 
+#include "sys/Files.h"
+
 namespace sim {
 namespace {
 
@@ -345,17 +347,9 @@ bool ParseSimConfig(const std::string& text, SimConfig& config, std::string& err
 std::span<const SimKey> SimKeys() { return kSimKeys; }
 
 bool LoadSimConfig(const std::string& path, SimConfig& config, std::string& error) {
-  struct Closer {
-    void operator()(std::FILE* file) const { std::fclose(file); }
-  };
-  const std::unique_ptr<std::FILE, Closer> file(std::fopen(path.c_str(), "rb"));
-  if (!file) {
-    error = "cannot open emulated drive file " + path;
-    return false;
-  }
+  // Only a regular file of sane size: a FIFO would block, /dev/zero never end.
   std::string text;
-  char buffer[4096];
-  for (std::size_t got; (got = std::fread(buffer, 1, sizeof buffer, file.get())) > 0;) text.append(buffer, got);
+  if (!sys::ReadRegularFile(path, kMaxSimFileBytes, text, error)) return false;
   if (!ParseSimConfig(text, config, error)) {
     error = path + ": " + error;
     return false;

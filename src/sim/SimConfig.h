@@ -95,7 +95,11 @@ using SimConfig = std::vector<DriveConfig>;
 // errors. Returns false and sets error (with the line number)
 // on failure.
 bool ParseSimConfig(const std::string& text, SimConfig& config, std::string& error);
-// Reads and parses a drive INI file; a missing file is an error.
+// The largest drive INI file read.
+inline constexpr std::uint64_t kMaxSimFileBytes = 1u << 20;
+
+// Reads and parses a drive INI file. Anything but a regular file of at most kMaxSimFileBytes is
+// an error, and so is a missing one.
 bool LoadSimConfig(const std::string& path, SimConfig& config, std::string& error);
 
 } // namespace sim

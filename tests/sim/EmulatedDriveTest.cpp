@@ -223,10 +223,21 @@ TEST(SimConfig, BadFilesAreClearErrors) {
     EXPECT_FALSE(sim::ParseSimConfig(c.Ini, config, error));
     EXPECT_EQ(error, c.Error);
   }
-  sim::SimConfig config;
-  std::string error;
-  EXPECT_FALSE(sim::LoadSimConfig("/nonexistent/drives.ini", config, error));
-  EXPECT_EQ(error, "cannot open emulated drive file /nonexistent/drives.ini");
+  // A file that cannot be read names itself; a folder is refused before a byte is read.
+  const struct {
+    std::string Path;
+    std::string ErrorStart;
+  } unreadable[] = {
+      {"/nonexistent/drives.ini", "cannot open /nonexistent/drives.ini: "},
+      {ODFLASH_SOURCE_DIR "/data/sim", ODFLASH_SOURCE_DIR "/data/sim is a folder, not a file"},
+  };
+  for (const auto& c : unreadable) {
+    SCOPED_TRACE(c.Path);
+    sim::SimConfig config;
+    std::string error;
+    EXPECT_FALSE(sim::LoadSimConfig(c.Path, config, error));
+    EXPECT_EQ(error.rfind(c.ErrorStart, 0), 0u) << error;
+  }
 }
 
 // Every key of the table is found by its name in any letter case, and no name is there twice.
