@@ -254,32 +254,12 @@ def run_odflash(module, argv):
         module.fail_json(msg="odflash %s printed no JSON: %s" % (argv[1], out[:200]))
 
 
-def revision_order(a, b):
-    """Compares two revisions byte by byte, as odflash does: -1, 0 or 1."""
-    return (a > b) - (a < b)
-
-
-def fits(payload, drive):
-    """Whether odflash would offer the flasher to the drive: identity and revision range."""
-    inquiry = payload["inquiry"]
-    if inquiry.startswith("--"):
-        return True
-    if drive["vendorProduct"] != inquiry[:24].ljust(24):
-        return False
-    span = payload["firmwareRange"]
-    if len(span) > 5 and span[0] == "-" and span[5] == "-":
-        return True
-    low, high = span[:4].rjust(4), span[5:9].rjust(4)
-    revision = drive["revision"]
-    return revision_order(revision, low) >= 0 and revision_order(revision, high) <= 0
-
-
-def targeted_drives(module, payload, scan):
+def targeted_drives(module, scan):
     """The scanned drives the task is about: the named one, or those that fit the flasher."""
     drives = scan.get("drives", [])
     wanted = module.params["drive"]
     if wanted is None:
-        return [d for d in drives if fits(payload, d)]
+        return [d for d in drives if d.get("fits")]
     if wanted.isdigit() and int(wanted) < len(drives):
         return [drives[int(wanted)]]
     return [d for d in drives if d["device"] == wanted]
@@ -296,11 +276,11 @@ def check_mode_entry(module, payload, drive, busy):
     entry = drive_entry(drive["device"], drive["identity"], before, before, "wouldFlash")
     if drive["device"] in busy:
         entry.update(outcome="busy", reason="it is being updated by another odflash process")
-    elif not fits(payload, drive):
+    elif not drive.get("fits"):
         entry.update(outcome="notStarted", reason="the drive does not fit this flasher")
-    elif revision_order(before, new) == 0:
+    elif drive.get("update") == "reinstall":
         entry.update(outcome="declined", reason="the drive already runs firmware %s" % new)
-    elif revision_order(before, new) > 0 and not module.params["allow_older"]:
+    elif drive.get("update") == "downgrade" and not module.params["allow_older"]:
         entry.update(outcome="declined",
                      reason="the flasher's firmware %s is older than the drive's %s; allow_older updates it" % (new, before))
     else:
@@ -434,9 +414,10 @@ def main():
     flasher_sha256 = file_sha256(flasher)
     flasher_facts = {"sha256": flasher_sha256, "image_sha256": payload.get("imageSha256"),
                      "new_revision": payload.get("newRevision"), "model": payload.get("model")}
-    scan = run_odflash(module, [p["odflash"], "scan", "--json"] + sim)
+    # odflash itself says which drives fit the flasher and what flashing each would do.
+    scan = run_odflash(module, [p["odflash"], "scan", "--json", "--flasher", flasher] + sim)
     busy = set(scan.get("busy", []))
-    targeted = targeted_drives(module, payload, scan)
+    targeted = targeted_drives(module, scan)
 
     boot_id = read_boot_id()
     record_path = os.path.join(record_dir, RECORD_NAME)

@@ -1,5 +1,7 @@
-// odflash scan [--sim FILE] [--json] [-v] [--log FILE]: the drives found on the platform's
-// transport (or on the emulated drives of FILE), each with its device and its identity text.
+// odflash scan [--sim FILE] [--flasher FLASHER] [--json] [-v] [--log FILE]: the drives found on
+// the platform's transport (or on the emulated drives of FILE), each with its device and its
+// identity text; with a flasher, whether each drive fits it and what an update would do. Sends
+// the drives nothing beyond the scan's own INQUIRY.
 
 #include <CLI/CLI.hpp>
 #include <nlohmann/json.hpp>
@@ -8,9 +10,14 @@
 #include <memory>
 
 #include "cli/Command.h"
+#include "cli/FlashEvent.h"
+#include "cli/FlasherFile.h"
 #include "cli/Trace.h"
 #include "drive/Cddrives.h"
 #include "drive/Transport.h"
+#include "flash/Eligibility.h"
+#include "flash/UpdateQuestion.h"
+#include "payload/PayloadTexts.h"
 
 namespace cli {
 namespace {
@@ -25,6 +32,12 @@ const char* TransportName(drive::TransportKind kind) {
   return "unknown";
 }
 
+// The flasher a scan is asked about: its payload and the texts the drives are matched with.
+struct ScannedFlasher {
+  builder::PayloadFile file;
+  payload::PayloadTexts texts;
+};
+
 nlohmann::json DriveJson(const drive::CDDrive& drive) {
   return {{"device", drive.DevicePath()},
           {"letter", std::string(1, drive.Letter)},
@@ -36,8 +49,29 @@ nlohmann::json DriveJson(const drive::CDDrive& drive) {
           {"revision", drive.RevisionText()}};
 }
 
-int Scan(const std::string& simFile, bool json, const TraceOptions& trace) {
-  if (!StartTrace(trace, {simFile})) return kExitFailure;
+// "fits" and, for a drive that fits, "update": what flashing it would do to its revision.
+void AddFit(nlohmann::json& entry, const drive::CDDrive& drive, const ScannedFlasher& flasher) {
+  const bool fits = flash::DriveFits(flasher.texts, drive);
+  entry["fits"] = fits;
+  if (!fits) return;
+  const flash::UpdateQuestion question =
+      flash::MakeUpdateQuestion(drive.RevisionText(), flasher.file.View().NewRevision(), flasher.texts.AnyFirmware);
+  entry["update"] = UpdateKindName(question.update);
+}
+
+int Scan(const std::string& simFile, const std::string& flasherFile, bool json, const TraceOptions& trace) {
+  if (!StartTrace(trace, {simFile, flasherFile})) return kExitFailure;
+  std::optional<ScannedFlasher> flasher;
+  if (!flasherFile.empty()) {
+    std::string error;
+    std::optional<builder::PayloadFile> file = ReadFlasherFile(flasherFile, error);
+    if (file && file->View().HasBuilderTag()) error = flasherFile + " is a builder, not a flasher: it carries no firmware";
+    if (!error.empty()) {
+      PrintError(error);
+      return kExitFailure;
+    }
+    flasher = ScannedFlasher{*file, payload::MakePayloadTexts(file->View())};
+  }
   if (!simFile.empty()) {
     std::string error;
     if (!drive::UseEmulatedDrivesFromFile(simFile, error)) {
@@ -51,7 +85,11 @@ int Scan(const std::string& simFile, bool json, const TraceOptions& trace) {
   for (int i = 0; i < drives.Count(); ++i) TraceDrive("found drive", *drives.Drive(i));
   if (json) {
     nlohmann::json list = nlohmann::json::array();
-    for (int i = 0; i < drives.Count(); ++i) list.push_back(DriveJson(*drives.Drive(i)));
+    for (int i = 0; i < drives.Count(); ++i) {
+      nlohmann::json entry = DriveJson(*drives.Drive(i));
+      if (flasher) AddFit(entry, *drives.Drive(i), *flasher);
+      list.push_back(std::move(entry));
+    }
     const nlohmann::json result = {{"schemaVersion", kJsonSchemaVersion},
                                    {"transport", transport},
                                    {"emulated", drive::IsEmulatedTransport()},
@@ -66,7 +104,9 @@ int Scan(const std::string& simFile, bool json, const TraceOptions& trace) {
   }
   for (int i = 0; i < drives.Count(); ++i) {
     const drive::CDDrive& drive = *drives.Drive(i);
-    std::printf("%-12s %s\n", drive.DevicePath().c_str(), drive.IdentityText.c_str());
+    std::printf("%-12s %s", drive.DevicePath().c_str(), drive.IdentityText.c_str());
+    if (flasher) std::printf("  (%s)", flash::DriveFits(flasher->texts, drive) ? "fits" : "does not fit");
+    std::printf("\n");
   }
   // Not probed: an INQUIRY could disturb the update.
   for (const std::string& path : drives.BusyDevicePaths())
@@ -83,11 +123,14 @@ void PrintLeftToRestore() {
 std::function<int()> SetUpScan(CLI::App& command) {
   auto simFile = std::make_shared<std::string>();
   auto json = std::make_shared<bool>(false);
+  auto flasherFile = std::make_shared<std::string>();
   command.add_option("--sim", *simFile, "Use the emulated drives of this drive INI file");
+  command.add_option("--flasher", *flasherFile,
+                     "Also say whether each drive fits this flasher and what flashing it would do");
   auto trace = std::make_shared<TraceOptions>();
   command.add_flag("--json", *json, "Print the drives as JSON");
   AddTraceOptions(command, *trace);
-  return [simFile, json, trace]() { return Scan(*simFile, *json, *trace); };
+  return [simFile, flasherFile, json, trace]() { return Scan(*simFile, *flasherFile, *json, *trace); };
 }
 
 } // namespace cli

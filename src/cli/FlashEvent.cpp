@@ -23,15 +23,6 @@ const char* MessageKindName(sys::MessageKind kind) {
   return "plain";
 }
 
-const char* UpdateKindName(flash::UpdateKind kind) {
-  switch (kind) {
-  case flash::UpdateKind::Update: return "update";
-  case flash::UpdateKind::Reinstall: return "reinstall";
-  case flash::UpdateKind::Downgrade: return "downgrade";
-  }
-  return "update";
-}
-
 // The enum value whose name is text, by the name function of its type; none for any other text.
 template <class Enum, std::size_t N>
 std::optional<Enum> FromName(const Json& text, const char* (*name)(Enum), const Enum (&values)[N]) {
@@ -88,6 +79,15 @@ std::optional<FlashEvent> ParseResult(const Json& json) {
 }
 
 } // namespace
+
+const char* UpdateKindName(flash::UpdateKind kind) {
+  switch (kind) {
+  case flash::UpdateKind::Update: return "update";
+  case flash::UpdateKind::Reinstall: return "reinstall";
+  case flash::UpdateKind::Downgrade: return "downgrade";
+  }
+  return "update";
+}
 
 const char* PhaseName(flash::FlashPhase phase) {
   switch (phase) {

@@ -78,6 +78,8 @@ using FlashEvent =
 
 // The names the JSON events give the procedure's phases.
 const char* PhaseName(flash::FlashPhase phase);
+// The JSON name of an update kind ("update", "reinstall", "downgrade").
+const char* UpdateKindName(flash::UpdateKind kind);
 
 // The event's "event" name and its own fields, in the order they are written.
 const char* EventName(const FlashEvent& event);
