@@ -11,16 +11,8 @@ packages="$src/build/packages"
 build="${ODFLASH_BUILD:-$src/build/linux}"
 version=$(sed -n 's/^project(odflash VERSION \([0-9.]*\).*/\1/p' CMakeLists.txt)
 
-work=$(mktemp -d)
-trap 'rm -rf "$work"' EXIT
-failures=0
-check() { # label expected actual
-  if [ "$2" != "$3" ]; then
-    echo "FAIL: $1"
-    diff <(printf '%s\n' "$2") <(printf '%s\n' "$3") | sed 's/^/    /'
-    failures=$((failures + 1))
-  fi
-}
+source tests/lib/e2e.sh
+e2e_make_work
 
 deb="$packages/odflash_${version}_amd64.deb"
 zip="$packages/odflash-${version}-win32.zip"

@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
-# Builds every preset and runs every suite: Linux, sanitizers, Windows under wine64, the i686
-# build's tests under wine where Wine's 32-bit half (wine32:i386) is installed (otherwise that
-# build is compiled and linked only), builds and checks the packages, then prints the benchmark
-# figures.
+# Builds every preset and runs every suite through the workflow presets (configure, build,
+# test): Linux, sanitizers, Windows under wine64, the i686 build's tests under wine where Wine's
+# 32-bit half (wine32:i386) is installed (otherwise that build is compiled and linked only),
+# builds and checks the packages, then prints the benchmark figures.
 # Fails on the first failure.
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -11,6 +11,8 @@ root=$PWD
 scripts/setup.sh
 
 jobs=$(nproc)
+# The workflows take their parallelism from here.
+export CMAKE_BUILD_PARALLEL_LEVEL=$jobs CTEST_PARALLEL_LEVEL=$jobs
 # The i686 programs run only under Wine's 32-bit half; without it the win32 preset is built alone.
 win32_runs=
 if dpkg-query -W -f='${Status}' wine32:i386 2>/dev/null | grep -q 'install ok installed' && [ -x /usr/lib/wine/wine ]; then
@@ -18,12 +20,6 @@ if dpkg-query -W -f='${Status}' wine32:i386 2>/dev/null | grep -q 'install ok in
 else
   echo "== win32: the i686 programs will not be run: the package wine32:i386 is not installed"
 fi
-for preset in linux linux-asan win64 win32 ${win32_runs:+win32-tests}; do
-  echo "== configure and build: $preset"
-  cmake --preset "$preset" >/dev/null
-  cmake --build --preset "$preset" -j "$jobs"
-done
-
 # One Wine prefix for the whole run, made afresh so that no earlier state leaks in.
 export WINEPREFIX="$root/build/wineprefix"
 export WINEDEBUG=-all
@@ -36,10 +32,16 @@ fi
 export ODFLASH_ARTIFACTS="$root/artifacts"
 mkdir -p "$ODFLASH_ARTIFACTS"
 
+# The linux preset's kernel test runs the win64 build's odflash.exe too: that build comes first.
+echo "== configure and build: win64"
+cmake --preset win64 >/dev/null
+cmake --build --preset win64
 for preset in linux linux-asan win64; do
-  echo "== tests: $preset"
-  ctest --preset "$preset" -j "$jobs"
+  echo "== configure, build and tests: $preset"
+  cmake --workflow --preset "$preset"
 done
+echo "== configure and build: win32"
+cmake --workflow --preset win32
 if [ -n "$win32_runs" ]; then
   # A prefix of its own, made after wine32 was installed, so that it holds the 32-bit half.
   if [ ! -f "$root/build/wineprefix32/system.reg" ]; then
@@ -47,13 +49,13 @@ if [ -n "$win32_runs" ]; then
     WINEPREFIX="$root/build/wineprefix32" wine wineboot -i >/dev/null 2>&1 || true
     WINEPREFIX="$root/build/wineprefix32" /usr/lib/wine/wineserver -w || true
   fi
-  echo "== tests: win32-tests (the i686 programs under wine)"
-  ctest --preset win32-tests -j "$jobs"
+  echo "== configure, build and tests: win32-tests (the i686 programs under wine)"
+  cmake --workflow --preset win32-tests
 fi
 
 echo "== packages: build, check, install into a temporary root and flash from there"
 scripts/package.sh
-scripts/check-packages.sh
+ctest --preset package
 
 if [ -x scripts/bench.sh ]; then
   echo "== benchmarks"

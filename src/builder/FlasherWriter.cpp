@@ -108,20 +108,21 @@ public:
     sink_.SetupProgress(sourceLength_, kProgressStep);
     if (IsOwnInput(request_, outputPath_))
       return BuildFailure{"Create " + outputName_ + " Fail: it is a file this build reads."};
-    if (!output_.Create(outputPath_, true))
-      return BuildFailure{"Create " + outputName_ + " Fail", output_.Error()};
+    auto output = sys::PendingFile::Create(outputPath_, true, error);
+    if (!output) return BuildFailure{"Create " + outputName_ + " Fail", error};
+    output_ = std::move(*output);
 
     bool written = true;
     const MarkerScan scan = ReadThroughMarker(
         program_.get(), payload::OwnPayloadBlock().Marker(), kCopyChunk,
-        [this, &written](const std::uint8_t* data, std::size_t length) {
-          written = output_.Write(data, length);
+        [this, &written, &error](const std::uint8_t* data, std::size_t length) {
+          written = output_->Write(data, length, error);
           if (!written) return false;
           sink_.StepProgress(StepsIn(copied_, copied_ + length - 1));
           copied_ += length;
           return true;
         });
-    if (!written) return BuildFailure{writeFailure_, output_.Error()};
+    if (!written) return BuildFailure{writeFailure_, error};
     if (!scan.found) return BuildFailure{"Building fail: not found key-word in " + programName_};
     return std::nullopt;
   }
@@ -146,9 +147,10 @@ public:
     header_ = MakePayloadHeader(*request_.Model, name_, static_cast<std::uint32_t>(image_.size()));
     // Zeros after the image: nothing of the template's region may be taken for firmware.
     const std::vector<std::uint8_t> zeros(payload::kImageCapacity - image_.size(), 0);
-    if (!output_.Write(header_.data(), header_.size()) || !output_.Write(image_.data(), image_.size()) ||
-        !output_.Write(zeros.data(), zeros.size()))
-      return BuildFailure{writeFailure_, output_.Error()};
+    std::string error;
+    if (!output_->Write(header_.data(), header_.size(), error) ||
+        !output_->Write(image_.data(), image_.size(), error) || !output_->Write(zeros.data(), zeros.size(), error))
+      return BuildFailure{writeFailure_, error};
     sink_.StepProgress(image_.size() / kProgressStep);
     // Byte indexes continue as the byte-wise copy counts them: the marker's last byte was
     // copied - 1.
@@ -166,17 +168,18 @@ public:
     constexpr std::uint64_t kSlice = 8u << 20;
     const std::uint64_t last = sourceLength_ - 1;
     while (j < last) {
-      const std::uint64_t got = sys::CopyBytes(program_.get(), output_.Stream(), std::min(kSlice, last - j));
+      const std::uint64_t got = sys::CopyBytes(program_.get(), output_->Stream(), std::min(kSlice, last - j));
       if (got == 0) break;
       sink_.StepProgress(StepsIn(j, j + got - 1));
       j += got;
     }
-    if (std::ferror(output_.Stream())) return BuildFailure{writeFailure_, sys::LastFileErrorText()};
+    if (std::ferror(output_->Stream())) return BuildFailure{writeFailure_, sys::LastFileErrorText()};
     if (j + 1 != sourceLength_) return SomeProblem();
     if (const StepResult failure = ReplaceRoutineStore()) return failure;
     if (const StepResult failure = WriteIntegrityRecord()) return failure;
     program_.reset();
-    if (!output_.Commit(outputPath_)) return BuildFailure{"Create " + outputName_ + " Fail", output_.Error()};
+    std::string error;
+    if (!output_->Keep(error)) return BuildFailure{"Create " + outputName_ + " Fail", error};
     return std::nullopt;
   }
 
@@ -189,7 +192,7 @@ private:
     if (!block)
       return BuildFailure{"Building fail: " + programName_ + " has no routine store block to carry " +
                           storePath_ + "."};
-    std::FILE* output = output_.Stream();
+    std::FILE* output = output_->Stream();
     if (!sys::SeekTo(output, block->MarkerOffset + payload::kStoreMarkerLength) ||
         std::fwrite(store_.data(), 1, store_.size(), output) != store_.size() || std::fflush(output) != 0)
       return BuildFailure{writeFailure_, sys::LastFileErrorText()};
@@ -210,7 +213,7 @@ private:
       store = std::move(own->Store);
     }
     const payload::IntegrityRecord record = payload::MakeIntegrityRecord(header_, image_, store);
-    std::FILE* output = output_.Stream();
+    std::FILE* output = output_->Stream();
     if (!sys::SeekTo(output, block->MarkerOffset + payload::kRecordMarkerLength) ||
         std::fwrite(record.data(), 1, record.size(), output) != record.size() || std::fflush(output) != 0)
       return BuildFailure{writeFailure_, sys::LastFileErrorText()};
@@ -232,7 +235,7 @@ private:
   std::vector<std::uint8_t> store_; // empty: the flasher keeps the program's store
   sys::FileHandle program_;
   std::uint64_t sourceLength_ = 0;
-  sys::PendingFile output_;
+  std::optional<sys::PendingFile> output_; // from CopyToMarker on
   std::uint64_t copied_ = 0;    // program bytes copied through the marker's last byte
   std::uint64_t lastIndex_ = 0; // index of the last byte written, as the byte-wise copy counts
 };

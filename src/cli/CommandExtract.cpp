@@ -59,9 +59,10 @@ int RunExtract(const std::string& file, const std::string& out) {
     return kExitFailure;
   }
   sys::RemovePendingFilesOnInterrupt();
-  sys::PendingFile output;
-  if (!output.Create(out, false) || !output.Write(image.data(), image.size()) || !output.Commit(out)) {
-    PrintError("cannot write " + out + ": " + output.Error());
+  std::string writeError;
+  auto output = sys::PendingFile::Create(out, false, writeError);
+  if (!output || !output->Write(image.data(), image.size(), writeError) || !output->Keep(writeError)) {
+    PrintError("cannot write " + out + ": " + writeError);
     return kExitFailure;
   }
   std::printf("%zu bytes written to %s\n", image.size(), out.c_str());

@@ -2,10 +2,12 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cerrno>
 #include <chrono>
 #include <cstdio>
 #include <cstring>
 #include <random>
+#include <utility>
 #include <vector>
 
 #include "sys/FilesInternal.h"
@@ -87,23 +89,91 @@ std::string JoinPath(const std::string& directory, const std::string& name) {
 
 namespace sys {
 
-bool PendingFile::Write(const void* data, std::size_t length) {
-  if (length == 0) return true;
-  if (file_ != nullptr && std::fwrite(data, 1, length, file_) == length) return true;
-  return Fail();
-}
+PendingFile::PendingFile(PendingFile&& other) noexcept { *this = std::move(other); }
 
-bool PendingFile::MayReplace(const std::string& finalPath) { return MayWriteOutputAt(finalPath, error_); }
-
-bool PendingFile::Fail() {
-  error_ = LastFileErrorText();
-  return false;
+PendingFile& PendingFile::operator=(PendingFile&& other) noexcept {
+  if (this != &other) {
+    std::string ignored;
+    Discard(ignored);
+    file_ = std::exchange(other.file_, nullptr);
+    finalPath_ = std::exchange(other.finalPath_, {});
+    temporaryPath_ = std::exchange(other.temporaryPath_, {});
+    directory_ = std::exchange(other.directory_, {});
+  }
+  return *this;
 }
 
 PendingFile::~PendingFile() {
+  std::string ignored; // nobody is left to tell
+  Discard(ignored);
+}
+
+bool PendingFile::Write(const void* data, std::size_t length, std::string& error) {
+  if (length == 0) return true;
+  if (file_ != nullptr && std::fwrite(data, 1, length, file_) == length) return true;
+  return Fail(error);
+}
+
+bool PendingFile::Discard(std::string& error) {
   if (file_ != nullptr) std::fclose(file_);
-  if (!committed_ && !temporaryPath_.empty()) RemoveFile(temporaryPath_);
+  file_ = nullptr;
+  if (temporaryPath_.empty()) return true;
+  const bool removed = RemoveFile(temporaryPath_) || KindOfPath(temporaryPath_) == PathKind::Missing;
+  if (!removed) Fail(error);
   ForgetPendingPath(temporaryPath_);
+  temporaryPath_.clear();
+  return removed;
+}
+
+bool PendingFile::Keep(std::string& error) {
+  if (file_ == nullptr) {
+    error = "the file was already kept or discarded";
+    return false;
+  }
+  // On disk before it takes the final name: a power loss must not leave an empty flasher.
+  if (!SealOnDisk(error)) return false;
+  const bool closed = std::fclose(file_) == 0;
+  file_ = nullptr;
+  if (!closed) return FailAndDiscard(error);
+  if (!MayWriteOutputAt(finalPath_, error)) return Abandon();
+  if (!RenameOnto(temporaryPath_, finalPath_)) return FailAndDiscard(error);
+  ForgetPendingPath(temporaryPath_);
+  temporaryPath_.clear();
+  // The new name itself must reach the disk too.
+  SyncFolder();
+  return true;
+}
+
+bool PendingFile::CreateNamed(bool executable, std::string& error) {
+  for (int attempt = 0; attempt < 16; ++attempt) {
+    temporaryPath_ = UniqueTemporaryName(finalPath_);
+    // Remembered before the file is made, so that an interrupt right after it removes it.
+    RememberPendingPath(temporaryPath_);
+    file_ = CreateNewFile(temporaryPath_, executable);
+    if (file_ != nullptr) return true;
+    const bool taken = errno == EEXIST;
+    error = LastFileErrorText();
+    ForgetPendingPath(temporaryPath_);
+    temporaryPath_.clear();
+    if (!taken) return false;
+  }
+  return false;
+}
+
+bool PendingFile::Fail(std::string& error) {
+  error = LastFileErrorText();
+  return false;
+}
+
+bool PendingFile::FailAndDiscard(std::string& error) {
+  Fail(error);
+  return Abandon();
+}
+
+bool PendingFile::Abandon() {
+  std::string ignored; // the failure that led here is the one to report
+  Discard(ignored);
+  return false;
 }
 
 namespace {

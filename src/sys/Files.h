@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <memory>
+#include <optional>
 #include <string>
 
 namespace sys {
@@ -71,39 +72,55 @@ std::string JoinPath(const std::string& directory, const std::string& name);
 
 namespace sys {
 
-// A file written under a temporary name beside its final path and moved into place only by
-// Commit, so that nothing half-written ever stands under the final name. On Linux the file has
-// no name at all until Commit (a killed process leaves nothing behind); elsewhere its name is
-// one no other build uses, and it is removed on failure and, once RemovePendingFilesOnInterrupt
-// was called, on an interrupt. Commit flushes it to disk before the rename.
+// A file written under a temporary name beside its final path and moved there only by Keep,
+// so that nothing half-written ever stands under the final name. On Linux the file has no name
+// at all until Keep (a killed process leaves nothing behind); elsewhere it is named
+// "FINAL.partial-PID-RANDOM", a name no other build uses, removed by Discard, by the destructor
+// of a file that was not kept and, once RemovePendingFilesOnInterrupt was called, on an
+// interrupt. Failures return false with the system's reason in error.
 class PendingFile {
 public:
-  PendingFile() = default;
+  // Creates the temporary file for finalPath, in finalPath's folder. Empty (error set) when the
+  // folder does not allow it or finalPath is something other than a regular file.
+  static std::optional<PendingFile> Create(const std::string& finalPath, bool executable, std::string& error);
+
+  PendingFile(PendingFile&& other) noexcept;
+  PendingFile& operator=(PendingFile&& other) noexcept;
   PendingFile(const PendingFile&) = delete;
   PendingFile& operator=(const PendingFile&) = delete;
+  // A file neither kept nor discarded is discarded.
   ~PendingFile();
 
-  // Creates the temporary file for finalPath; false (error set) when the folder does not allow
-  // it or finalPath is something other than a regular file.
-  bool Create(const std::string& finalPath, bool executable);
-  bool Write(const void* data, std::size_t length);
-  // The open stream, for CopyBytes; nullptr before Create and after Commit.
+  bool Write(const void* data, std::size_t length, std::string& error);
+  // The open stream, for CopyBytes; nullptr once kept or discarded.
   std::FILE* Stream() const { return file_; }
-  // Flushes the file to disk, closes it and moves it onto finalPath, replacing an existing
-  // regular file; false (error set) on failure.
-  bool Commit(const std::string& finalPath);
-  // The system's reason for the last failure, empty when there is none.
-  const std::string& Error() const { return error_; }
+  // Flushes the file to disk, closes it and moves it onto the final path, replacing an existing
+  // regular file. On failure (error set) the file is discarded and the final path untouched.
+  bool Keep(std::string& error);
+  // Closes and removes the temporary file; the final path is untouched. False (error set) when
+  // the temporary file could not be removed.
+  bool Discard(std::string& error);
 
 private:
-  bool Fail();
-  // False (error set) when finalPath is a folder, a device or another non-regular file.
-  bool MayReplace(const std::string& finalPath);
+  PendingFile() = default;
+  // Creates the file beside finalPath_ under a name no other build uses; false (error set) on
+  // failure.
+  bool CreateNamed(bool executable, std::string& error);
+  // Flushes the file to disk and, when it has no name yet, gives it its temporary name; on
+  // failure the file is discarded (error set).
+  bool SealOnDisk(std::string& error);
+  // Flushes the folder's entries (the final name) to disk where the rename did not.
+  void SyncFolder() const;
+  // False with the system's reason for the last failed file operation in error.
+  static bool Fail(std::string& error);
+  // Keep's failures: the file discarded and false, with the system's reason in error
+  // (FailAndDiscard) or the reason error already holds (Abandon).
+  bool FailAndDiscard(std::string& error);
+  bool Abandon();
   std::FILE* file_ = nullptr;
-  std::string temporaryPath_; // empty while the file has no name
+  std::string finalPath_;
+  std::string temporaryPath_; // empty while the file has no name, and once kept or discarded
   std::string directory_;
-  bool committed_ = false;
-  std::string error_;
 };
 
 // Makes SIGINT, SIGTERM and SIGHUP (Windows: console interrupts and close) remove the named

@@ -116,70 +116,53 @@ extern "C" void RemovePendingAndDie(int signalNumber) {
 
 } // namespace
 
-bool PendingFile::Create(const std::string& finalPath, bool executable) {
-  if (!MayReplace(finalPath)) return false;
-  directory_ = DirectoryOf(finalPath);
+std::optional<PendingFile> PendingFile::Create(const std::string& finalPath, bool executable, std::string& error) {
+  if (!MayWriteOutputAt(finalPath, error)) return std::nullopt;
+  PendingFile pending;
+  pending.finalPath_ = finalPath;
+  pending.directory_ = DirectoryOf(finalPath);
   const mode_t mode = executable ? 0755 : 0644;
   // A nameless file: whatever ends the process, nothing is left behind.
   if (access("/proc/self/fd", X_OK) == 0) {
-    const int fd = open(directory_.c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, mode);
+    const int fd = open(pending.directory_.c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, mode);
     if (fd >= 0) {
-      file_ = fdopen(fd, "wb");
-      if (file_ == nullptr) close(fd);
-      if (file_ != nullptr) return true;
+      pending.file_ = fdopen(fd, "wb");
+      if (pending.file_ == nullptr) close(fd);
+      if (pending.file_ != nullptr) return pending;
     } else if (errno != EOPNOTSUPP && errno != EISDIR && errno != EINVAL) {
-      return Fail();
+      Fail(error);
+      return std::nullopt;
     }
   }
-  // File systems without nameless files: a name no other build uses.
-  for (int attempt = 0; attempt < 16 && file_ == nullptr; ++attempt) {
-    temporaryPath_ = UniqueTemporaryName(finalPath);
-    RememberPendingPath(temporaryPath_);
-    file_ = CreateNewFile(temporaryPath_, executable);
-    if (file_ == nullptr) {
-      const int reason = errno;
-      ForgetPendingPath(temporaryPath_);
-      temporaryPath_.clear();
-      errno = reason;
-      if (reason != EEXIST) break;
-    }
-  }
-  return file_ != nullptr || Fail();
+  // File systems without nameless files.
+  if (!pending.CreateNamed(executable, error)) return std::nullopt;
+  return pending;
 }
 
-bool PendingFile::Commit(const std::string& finalPath) {
-  if (file_ == nullptr) return false;
-  // On disk before it takes the final name: a power loss must not leave an empty flasher.
-  if (std::fflush(file_) != 0 || fsync(fileno(file_)) != 0) return Fail();
-  if (temporaryPath_.empty()) {
-    for (int attempt = 0; attempt < 16 && temporaryPath_.empty(); ++attempt) {
-      const std::string name = UniqueTemporaryName(finalPath);
-      RememberPendingPath(name);
-      if (linkat(AT_FDCWD, ProcPathOf(fileno(file_)).c_str(), AT_FDCWD, name.c_str(), AT_SYMLINK_FOLLOW) == 0) {
-        temporaryPath_ = name;
-      } else {
-        const int reason = errno;
-        ForgetPendingPath(name);
-        errno = reason;
-        if (reason != EEXIST) return Fail();
-      }
+bool PendingFile::SealOnDisk(std::string& error) {
+  if (std::fflush(file_) != 0 || fsync(fileno(file_)) != 0) return FailAndDiscard(error);
+  if (!temporaryPath_.empty()) return true;
+  for (int attempt = 0; attempt < 16; ++attempt) {
+    const std::string name = UniqueTemporaryName(finalPath_);
+    RememberPendingPath(name);
+    if (linkat(AT_FDCWD, ProcPathOf(fileno(file_)).c_str(), AT_FDCWD, name.c_str(), AT_SYMLINK_FOLLOW) == 0) {
+      temporaryPath_ = name;
+      return true;
     }
-    if (temporaryPath_.empty()) return Fail();
+    const int reason = errno;
+    ForgetPendingPath(name);
+    errno = reason;
+    if (reason != EEXIST) break;
   }
-  const bool closed = std::fclose(file_) == 0;
-  file_ = nullptr;
-  if (!closed) return Fail();
-  if (!MayReplace(finalPath)) return false;
-  if (!RenameOnto(temporaryPath_, finalPath)) return Fail();
-  committed_ = true;
-  ForgetPendingPath(temporaryPath_);
-  // The new name itself must reach the disk too.
+  return FailAndDiscard(error);
+}
+
+void PendingFile::SyncFolder() const {
   const int directory = open(directory_.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
   if (directory >= 0) {
     fsync(directory);
     close(directory);
   }
-  return true;
 }
 
 void RemovePendingFilesOnInterrupt() {

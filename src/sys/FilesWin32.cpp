@@ -128,41 +128,23 @@ BOOL WINAPI RemovePendingOnConsoleEvent(DWORD) {
 }
 } // namespace
 
-bool PendingFile::Create(const std::string& finalPath, bool executable) {
-  if (!MayReplace(finalPath)) return false;
-  for (int attempt = 0; attempt < 16 && file_ == nullptr; ++attempt) {
-    temporaryPath_ = UniqueTemporaryName(finalPath);
-    RememberPendingPath(temporaryPath_);
-    file_ = CreateNewFile(temporaryPath_, executable);
-    if (file_ == nullptr) {
-      const int reason = errno;
-      const DWORD code = GetLastError();
-      ForgetPendingPath(temporaryPath_);
-      temporaryPath_.clear();
-      if (reason != EEXIST) {
-        error_ = SystemText(code);
-        return false;
-      }
-    }
-  }
-  return file_ != nullptr || Fail();
+std::optional<PendingFile> PendingFile::Create(const std::string& finalPath, bool executable, std::string& error) {
+  if (!MayWriteOutputAt(finalPath, error)) return std::nullopt;
+  PendingFile pending;
+  pending.finalPath_ = finalPath;
+  if (!pending.CreateNamed(executable, error)) return std::nullopt;
+  return pending;
 }
 
-bool PendingFile::Commit(const std::string& finalPath) {
-  if (file_ == nullptr) return false;
-  // On disk before it takes the final name: a power loss must not leave an empty flasher.
+bool PendingFile::SealOnDisk(std::string& error) {
   if (std::fflush(file_) != 0 ||
       FlushFileBuffers(reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(file_)))) == 0)
-    return Fail();
-  const bool closed = std::fclose(file_) == 0;
-  file_ = nullptr;
-  if (!closed) return Fail();
-  if (!MayReplace(finalPath)) return false;
-  if (!RenameOnto(temporaryPath_, finalPath)) return Fail();
-  committed_ = true;
-  ForgetPendingPath(temporaryPath_);
+    return FailAndDiscard(error);
   return true;
 }
+
+// RenameOnto moves with MOVEFILE_WRITE_THROUGH: the new name is on disk when it returns.
+void PendingFile::SyncFolder() const {}
 
 void RemovePendingFilesOnInterrupt() { SetConsoleCtrlHandler(RemovePendingOnConsoleEvent, TRUE); }
 

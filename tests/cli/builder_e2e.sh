@@ -228,11 +228,18 @@ run "$odflash" build --ini 1.10.EXE --model 0 --firmware 1.10.BIN --template bui
 check "output onto the model file" "1|odflash: Create 1.10.EXE Fail: it is a file this build reads." "$rc|$err"
 cmp -s models.ini 1.10.EXE || { echo "FAIL: the model file was overwritten"; failures=$((failures + 1)); }
 rm -f 1.10.EXE
-# Leftovers of earlier, killed builds never stand in a later build's way.
-for n in "" $(seq 1 120); do : >"out/1.10.EXE.partial$n"; done
+# A build killed while its output had a temporary name (FINAL.partial-PID-RANDOM: on Windows
+# and on file systems without nameless files, or between naming and renaming it) leaves that
+# file. A later build works beside such files and leaves them alone: one may belong to a build
+# still running.
+leftovers="1.10.EXE.partial-1-000000000000 1.10.EXE.partial-4242-0123abcd0001 1.10.EXE.partial-99999-ffffffffffff"
+for leftover in $leftovers; do echo "$leftover" >"out/$leftover"; done
 run "$odflash" build --ini models.ini --model 0 --firmware 1.10.BIN --template builder.exe --output-dir out
 check "build beside leftovers" "0" "$rc"
-rm -f out/1.10.EXE.partial*
+for leftover in $leftovers; do
+  check "leftover $leftover untouched" "$leftover" "$(cat "out/$leftover" 2>&1)"
+  rm -f "out/$leftover"
+done
 # (Windows names ignore case: there k4p5.EXE replaced K4P5.EXE.)
 check "no partial files" "1.10.EXE 2.20.EXE 2.30.EXE AB.B.EXE K4P5.EXE" "$(ls out | sort -f | uniq -i | tr '\n' ' ' | sed 's/ $//')"
 cp builder.exe BUIL.EXE

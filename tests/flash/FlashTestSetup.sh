@@ -1,18 +1,18 @@
 # Sourced by the odflash flash end-to-end scripts, whose arguments are
 #   ODFLASH TEMPLATE SAMPLES_DIR [SAMPLE_GENERATOR]
 # ODFLASH_RUNNER runs the programs of a cross build (wine64); the generator then makes the
-# sample images first. Sets odflash, template, samples, runner, run, fail and failures, a work
-# folder removed at exit (killing the background program in $pid, if any), and builds the
-# flasher $flasher from 1.10.BIN for model 0.
+# sample images first. Sets odflash, template, samples, runner and run (besides the helpers of
+# tests/lib/e2e.sh), a work folder removed at exit (killing the background program in $pid, if
+# any), and builds the flasher $flasher from 1.10.BIN for model 0.
 odflash=$1 template=$2 samples=$3 generator=${4:-}
 runner=${ODFLASH_RUNNER:-}
-work=$(mktemp -d)
+e2e_runner=$runner
+source "$(dirname "${BASH_SOURCE[0]}")/../lib/e2e.sh"
 pid=
-trap '[ -n "$pid" ] && kill -KILL "$pid" 2>/dev/null; rm -rf "$work"' EXIT
-failures=0
+e2e_before_exit() { [ -z "$pid" ] || kill -KILL "$pid" 2>/dev/null || true; }
+e2e_make_work
 
-run() { $runner "$@"; }
-fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
+run() { run_through "$@"; }
 if [ -n "$generator" ]; then
   run "$generator" "$samples" >/dev/null || { echo "FAIL: cannot make the sample images"; exit 1; }
 fi

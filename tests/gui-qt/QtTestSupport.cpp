@@ -6,9 +6,12 @@
 namespace guitest {
 
 QApplication& Application() {
-  static int argc = 1;
+  // Qt's offscreen platform: the view is driven in-process and needs no display.
+  static int argc = 3;
   static char name[] = "gui_qt_tests";
-  static char* argv[] = {name, nullptr};
+  static char platform[] = "-platform";
+  static char offscreen[] = "offscreen";
+  static char* argv[] = {name, platform, offscreen, nullptr};
   // Kept for the whole program: Qt allows one application object per process.
   static QApplication* application = new QApplication(argc, argv);
   return *application;

@@ -9,8 +9,8 @@
 set -euo pipefail
 
 gui=$1 odflash=$2 samples=$3 driveIni=$4
-# The toolkit-neutral helpers of the Windows window's tests (e2e_window, e2e_keys, e2e_shot,
-# e2e_expect_exit, e2e_fail, e2e_cleanup); nothing of Wine is started here.
+# The toolkit-neutral helpers of the Windows window's tests (e2e_start_display, e2e_window,
+# e2e_keys, e2e_shot, e2e_expect_exit, e2e_fail, e2e_cleanup); nothing of Wine is started here.
 source "$(dirname "$0")/../gui/lib.sh"
 ARTIFACTS=${ODFLASH_ARTIFACTS:-artifacts}
 mkdir -p "$ARTIFACTS"
@@ -19,15 +19,7 @@ WORK=$(mktemp -d)
 APP_PID=
 XVFB_PID=
 trap e2e_cleanup EXIT
-# A private display: Xvfb picks a free number and tells it.
-Xvfb -displayfd 9 -screen 0 800x600x24 -nolisten tcp 9>"$WORK/display" >/dev/null 2>&1 &
-XVFB_PID=$!
-for _ in $(seq 100); do
-  [ -s "$WORK/display" ] && break
-  sleep 0.1
-done
-[ -s "$WORK/display" ] || e2e_fail "Xvfb did not start"
-export DISPLAY=:$(head -n1 "$WORK/display")
+e2e_start_display
 export QT_QPA_PLATFORM=xcb
 export XDG_RUNTIME_DIR=$WORK
 # Allocations that system libraries under Qt keep until exit are not ours to report.
@@ -37,11 +29,7 @@ export LSAN_OPTIONS=suppressions=$(cd "$(dirname "$0")" && pwd)/lsan.supp
 # until it has gone, so that the next search cannot find it again.
 answer() {
   e2e_keys "$1" "$2"
-  for _ in $(seq 100); do
-    xdotool search --onlyvisible --name '.' 2>/dev/null | grep -qx "$1" || return 0
-    sleep 0.1
-  done
-  e2e_fail "the box $1 did not take the key $2"
+  wait_until 10 e2e_gone "$1" || e2e_fail "the box $1 did not take the key $2"
 }
 
 # Clicks at a point of the main window's client area.
@@ -73,11 +61,7 @@ e2e_shot qt-builder
 click_at "$window" $firstFileX $firstFileY
 sleep 0.3
 click_at "$window" $buttonX $buttonY
-for _ in $(seq 100); do
-  [ -f "$WORK/builder/1.10.EXE" ] && break
-  sleep 0.1
-done
-[ -f "$WORK/builder/1.10.EXE" ] || e2e_fail "the window's Build wrote no 1.10.EXE"
+wait_until 10 test -f "$WORK/builder/1.10.EXE" || e2e_fail "the window's Build wrote no 1.10.EXE"
 e2e_shot qt-builder-built
 kill -0 "$APP_PID" 2>/dev/null || e2e_fail "the builder ended after the build"
 kill "$APP_PID"
@@ -129,10 +113,7 @@ answer "$(e2e_window Warning)" Return
 window=$(e2e_window "ODSIM Flash Utility V1.0A for CDRW 48X24")
 click_at "$window" $buttonX $buttonY
 answer "$(e2e_window Confirm)" Return
-for _ in $(seq 300); do
-  grep -q '^3B ' "$slowLog" 2>/dev/null && break
-  sleep 0.05
-done
+wait_until 15 grep -q '^3B ' "$slowLog" 2>/dev/null || true
 kill -INT "$APP_PID"
 answer "$(e2e_window Confirm)" n # the restart question still ends the run
 e2e_expect_exit 130

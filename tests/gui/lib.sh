@@ -4,6 +4,8 @@
 # Environment: ODFLASH_WINE (default: wine64), WINEPREFIX (default: build/wineprefix of the source tree), ODFLASH_ARTIFACTS
 # (default: artifacts/ of the source tree) for the screenshots.
 
+source "$(dirname "${BASH_SOURCE[0]}")/../lib/e2e.sh"
+
 WINE=${ODFLASH_WINE:-/usr/lib/wine/wine64} # wine for the i686 build
 WINESERVER=/usr/lib/wine/wineserver
 export WINEDEBUG=${WINEDEBUG:--all}
@@ -37,14 +39,16 @@ e2e_setup() {
   if [ ! -f "$WINEPREFIX/system.reg" ]; then
     "$WINE" wineboot -i >/dev/null 2>&1 || true
   fi
+  e2e_start_display
+}
+
+# e2e_start_display: a private Xvfb display (Xvfb picks a free number and writes it to a file
+# of $WORK) in DISPLAY; its process in XVFB_PID.
+e2e_start_display() {
   local displayFile=$WORK/display
   Xvfb -displayfd 9 -screen 0 800x600x24 -nolisten tcp 9>"$displayFile" >/dev/null 2>&1 &
   XVFB_PID=$!
-  for _ in $(seq 100); do
-    [ -s "$displayFile" ] && break
-    sleep 0.1
-  done
-  [ -s "$displayFile" ] || e2e_fail "Xvfb did not start"
+  wait_until 10 test -s "$displayFile" || e2e_fail "Xvfb did not start"
   export DISPLAY=:$(head -n1 "$displayFile")
 }
 
@@ -71,11 +75,7 @@ e2e_expect_box() {
 
 # e2e_expect_exit CODE: waits (up to 30 s) for the program to end with exit code CODE.
 e2e_expect_exit() {
-  for _ in $(seq 300); do
-    kill -0 "$APP_PID" 2>/dev/null || break
-    sleep 0.1
-  done
-  kill -0 "$APP_PID" 2>/dev/null && e2e_fail "the program did not end"
+  wait_until 30 e2e_ended "$APP_PID" || e2e_fail "the program did not end"
   local code=0
   wait "$APP_PID" || code=$?
   APP_PID=
@@ -94,15 +94,18 @@ e2e_window() {
   echo "$id"
 }
 
+# e2e_ended PID: the process has ended.
+e2e_ended() { ! kill -0 "$1" 2>/dev/null; }
+
+# e2e_gone ID: no visible window has the id.
+e2e_gone() { ! xdotool search --onlyvisible --name '.' 2>/dev/null | grep -x "$1" >/dev/null; }
+
 # e2e_answer ID KEY: answers a message box with KEY and waits until it has gone; a key lost
 # while the box was still coming up is typed again.
 e2e_answer() {
   for _ in 1 2 3 4 5; do
     e2e_keys "$1" "$2"
-    for _ in $(seq 30); do
-      xdotool search --onlyvisible --name '.' 2>/dev/null | grep -qx "$1" || return 0
-      sleep 0.1
-    done
+    wait_until 3 e2e_gone "$1" && return 0
   done
   e2e_fail "the box $1 did not take the key $2"
 }
@@ -112,21 +115,35 @@ e2e_title() {
   xdotool getwindowname "$1" 2>/dev/null || true
 }
 
-# e2e_keys ID KEY...: gives the window the keyboard focus and types the keys.
+# e2e_focused ID: the window has the keyboard focus.
+e2e_focused() { [ "$(xdotool getwindowfocus -f 2>/dev/null)" = "$1" ]; }
+
+# e2e_keys ID KEY...: gives the window the keyboard focus, waits until it has it and types the
+# keys, in order.
 e2e_keys() {
   local id=$1
   shift
   xdotool windowfocus --sync "$id" 2>/dev/null || xdotool windowfocus "$id"
-  sleep 0.3
+  wait_until 10 e2e_focused "$id" || e2e_fail "the window $id did not take the keyboard focus"
   for key in "$@"; do
     xdotool key "$key"
-    sleep 0.3
   done
 }
 
-# e2e_shot NAME: a screenshot of the whole display as NAME.png among the artifacts.
+# e2e_screen_still: the display shows what it showed at the previous call (pixels only).
+e2e_screen_still() {
+  local screen
+  screen=$(import -window root rgb:- 2>/dev/null | md5sum)
+  [ "$screen" = "${E2E_LAST_SCREEN:-}" ] && return 0
+  E2E_LAST_SCREEN=$screen
+  return 1
+}
+
+# e2e_shot NAME: a screenshot of the whole display as NAME.png among the artifacts, once the
+# display has stopped changing (or after 5 s of changes).
 e2e_shot() {
-  sleep 0.5
+  E2E_LAST_SCREEN=
+  wait_until 5 e2e_screen_still || true
   import -window root "$ARTIFACTS/$1.png"
 }
 
