@@ -132,8 +132,12 @@ TEST_F(WindowTest, BuilderRoleFollowsTheUsersChoicesAndBuilds) {
 }
 
 TEST_F(WindowTest, AFlashRunGoesThroughTheWindowAndRefusesToClose) {
+  // A copy of the sample drives: the update lock belongs to the file, and other tests scan the
+  // sample file itself at the same time.
+  const fs::path drives = directory_ / "drives.ini";
+  fs::copy_file(ODFLASH_SOURCE_DIR "/data/sim/drives.ini", drives);
   std::string error;
-  ASSERT_TRUE(drive::UseEmulatedDrivesFromFile(ODFLASH_SOURCE_DIR "/data/sim/drives.ini", error)) << error;
+  ASSERT_TRUE(drive::UseEmulatedDrivesFromFile(drives.string(), error)) << error;
   // The block a flasher built for the first emulated drive's model carries: the program's
   // marker, the header the builder writes and the image.
   const builder::ModelEntry model{"CDRW 48X24", "ODSIM   CDRW 48X24", "1.00-1.99", "ODSim", ""};
