@@ -4,6 +4,7 @@
 #include <chrono>
 #include <cstring>
 #include <map>
+#include <optional>
 #include <stdexcept>
 #include <thread>
 #include <vector>
@@ -117,10 +118,10 @@ void EmulatedDrive::LoadState() {
 // new one, never a mixture.
 bool EmulatedDrive::SaveState(const std::vector<std::uint8_t>& flash, const std::string& revision) {
   const std::string line = revision + "\n";
-  sys::PendingFile file;
-  return file.Create(config_.StatePath, false) && file.Write(kStateHeader, kStateHeaderLength) &&
-         file.Write(line.data(), line.size()) && file.Write(flash.data(), flash.size()) &&
-         file.Commit(config_.StatePath);
+  std::string error;
+  std::optional<sys::PendingFile> file = sys::PendingFile::Create(config_.StatePath, false, error);
+  return file && file->Write(kStateHeader, kStateHeaderLength, error) && file->Write(line.data(), line.size(), error) &&
+         file->Write(flash.data(), flash.size(), error) && file->Keep(error);
 }
 
 EmulatedDrive::~EmulatedDrive() {
