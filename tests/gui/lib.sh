@@ -20,6 +20,15 @@ e2e_end_wine_session() {
 
 e2e_fail() {
   echo "FAIL: $*" >&2
+  # What the program under test said, and whether it is still running, for a failure that
+  # does not happen again.
+  if [ -n "${WORK:-}" ] && [ -s "$WORK/program.out" ]; then
+    echo "program output (last lines):" >&2
+    tail -n 20 "$WORK/program.out" >&2
+  fi
+  if [ -n "${APP_PID:-}" ]; then
+    if kill -0 "$APP_PID" 2>/dev/null; then echo "the program is still running" >&2; else echo "the program has ended" >&2; fi
+  fi
   e2e_shot "failure-$(basename "$0" .sh)" || true
   exit 1
 }
