@@ -352,6 +352,12 @@ def run_updates_detached(runs, record_dir, on_done):
         outputs.append((os.path.join(record_dir, "last-run%s.json" % suffix),
                         os.path.join(record_dir, "last-run%s.stderr" % suffix)))
     codes_path = os.path.join(record_dir, "last-run.codes")
+    # An earlier run's files must never pass for this run's results.
+    for path in [codes_path] + [p for pair in outputs for p in pair]:
+        try:
+            os.unlink(path)
+        except FileNotFoundError:
+            pass
     pid = os.fork()
     if pid == 0:
         status = 1
